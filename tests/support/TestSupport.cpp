@@ -1,0 +1,105 @@
+#include "TestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <random>
+
+namespace Vexel::Test
+{
+
+TempDir::TempDir()
+{
+    std::random_device random;
+    auto base = std::filesystem::temp_directory_path();
+    for (;;)
+    {
+        auto candidate = base / ("vexel-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec))
+        {
+            mPath = candidate;
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(mPath, ec);
+}
+
+String TempDir::Wide(const std::string& child) const
+{
+    auto path = child.empty() ? mPath : mPath / child;
+    return String(path.u16string());
+}
+
+namespace
+{
+std::mutex gCaptureLock;
+std::vector<std::u16string> gCalls;
+
+void Capture(const char16_t* text)
+{
+    std::lock_guard<std::mutex> lock(gCaptureLock);
+    gCalls.emplace_back(text);
+}
+} // namespace
+
+LogCapture::LogCapture()
+{
+    Clear();
+    SetDebugOutput(Capture);
+}
+
+LogCapture::~LogCapture()
+{
+    SetDebugOutput(nullptr);
+}
+
+const std::vector<std::u16string>& LogCapture::Calls() const
+{
+    return gCalls;
+}
+
+std::u16string LogCapture::Text() const
+{
+    std::lock_guard<std::mutex> lock(gCaptureLock);
+    std::u16string all;
+    for (const auto& call : gCalls)
+        all += call;
+    return all;
+}
+
+void LogCapture::Clear()
+{
+    std::lock_guard<std::mutex> lock(gCaptureLock);
+    gCalls.clear();
+}
+
+std::string ReadBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string Narrow(std::u16string_view text)
+{
+    std::string out;
+    for (char16_t c : text)
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+} // namespace Vexel::Test

@@ -1,0 +1,55 @@
+// Helpers shared by the unit tests: a temporary folder that removes itself, and a capture of what the
+// log writes to the debugger output.
+#pragma once
+
+#include "Common/Log.h"
+#include "Common/String.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace Vexel::Test
+{
+
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return mPath; }
+    // The folder (or a file in it) as the engine's wide text.
+    String Wide(const std::string& child = {}) const;
+    std::filesystem::path operator/(const std::string& child) const { return mPath / child; }
+
+private:
+    std::filesystem::path mPath;
+};
+
+// Collects every debugger-output call while it lives; each call is one entry.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<std::u16string>& Calls() const;
+    // Everything written, joined.
+    std::u16string Text() const;
+    bool Contains(std::u16string_view needle) const { return Text().find(needle) != std::u16string::npos; }
+    void Clear();
+};
+
+// Bytes of a file, or empty when it cannot be read.
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+
+// UTF-8 for messages of failed expectations.
+std::string Narrow(std::u16string_view text);
+
+} // namespace Vexel::Test

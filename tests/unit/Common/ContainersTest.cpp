@@ -1,0 +1,106 @@
+#include "Common/Array.h"
+#include "Common/Hash.h"
+#include "Common/Queue.h"
+#include "Common/Singleton.h"
+#include "Common/Stack.h"
+#include "Common/String.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace Vexel;
+
+TEST(Containers, ArrayGrowsBySixteenThenDoubles)
+{
+    Array<int> a;
+    for (int i = 0; i < 17; ++i)
+        EXPECT_EQ(a.Append(i), static_cast<std::size_t>(i));
+    EXPECT_EQ(a.Capacity(), 32u);
+    EXPECT_EQ(a[16], 16);
+}
+
+TEST(Containers, OutOfRangeAccessIsReportedAndHarmless)
+{
+    Vexel::Test::LogCapture capture;
+    Array<int> a{1, 2};
+    EXPECT_EQ(a[5], 0);
+    EXPECT_TRUE(capture.Contains(u"IsIndexValid( index )"));
+    EXPECT_FALSE(a.RemoveAt(2));
+    EXPECT_EQ(a.Number(), 2u);
+
+    capture.Clear();
+    Stack<int> s;
+    EXPECT_FALSE(s.Pop());
+    EXPECT_EQ(s.Top(), nullptr);
+    EXPECT_TRUE(capture.Contains(u"mLength > 0"));
+
+    Queue<int> q;
+    int out = 0;
+    EXPECT_FALSE(q.Pop(out));
+    EXPECT_TRUE(capture.Contains(u"IsIndexValid( mFront )"));
+}
+
+TEST(Containers, QueueKeepsInsertionOrderPastItsCapacity)
+{
+    Queue<int> q;
+    for (int i = 0; i < 40; ++i)
+        q.Push(i);
+    for (int i = 0; i < 40; ++i)
+    {
+        int v = -1;
+        ASSERT_TRUE(q.Pop(v));
+        EXPECT_EQ(v, i);
+    }
+}
+
+TEST(Containers, StringComparesExactOrAsciiBlind)
+{
+    String s = u"Data\\Sky.DDS";
+    EXPECT_NE(s.Compare(u"data\\sky.dds", true), 0);
+    EXPECT_EQ(s.Compare(u"data\\sky.dds", false), 0);
+    // Only ASCII letters fold.
+    EXPECT_NE(String(u"\u00c9").Compare(u"\u00e9", false), 0);
+    EXPECT_EQ(s.SearchChar(u'S'), 5);
+    EXPECT_EQ(s.SearchChar(u'S', true), 11);
+    EXPECT_EQ(s.SearchChar(u'#'), -1);
+
+    s = u"";
+    EXPECT_TRUE(s.Equals(u"", true));
+    EXPECT_TRUE(s.Equals(u"", false));
+    s = static_cast<const char16_t*>(nullptr);
+    EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(Containers, HashFindsAndRemoves)
+{
+    Hash<String, int> h(7);
+    h.Insert(u"a", 1);
+    h.Insert(u"b", 2);
+    ASSERT_NE(h.Find(u"a"), nullptr);
+    EXPECT_EQ(*h.Find(u"b"), 2);
+    EXPECT_TRUE(h.Remove(u"a"));
+    EXPECT_EQ(h.Find(u"a"), nullptr);
+}
+
+namespace
+{
+class Only : public Singleton<Only>
+{
+};
+} // namespace
+
+TEST(Containers, SecondSingletonIsRefused)
+{
+    Vexel::Test::LogCapture capture;
+    {
+        Only first;
+        EXPECT_EQ(Only::Instance(), &first);
+        {
+            Only second;
+            EXPECT_EQ(Only::Instance(), &first);
+            EXPECT_TRUE(capture.Contains(u"sSingleton == _null"));
+        }
+        EXPECT_EQ(Only::Instance(), &first);
+    }
+    EXPECT_EQ(Only::Instance(), nullptr);
+}
