@@ -465,13 +465,19 @@ bool DecompressBuffer(ByteBuffer& buffer, bool& changed)
     if (!IsCompressed(buffer.data(), buffer.size()))
         return true;
     _dword size = ReadLe32(buffer.data() + 16);
-    if (size == 0 || buffer.size() <= _PACK_HEADER_SIZE)
+    bool use7z = buffer[15] == 0;
+    if (size == 0)
     {
         buffer.clear();
         changed = true;
         return true;
     }
-    bool use7z = buffer[15] == 0;
+    if (buffer.size() <= _PACK_HEADER_SIZE)
+    {
+        // A header that promises data but carries none was cut short; emptying it would lose that.
+        Report(DecompressMessage(use7z), use7z ? int(LZMA_BUF_ERROR) : int(Z_BUF_ERROR));
+        return false;
+    }
     Unpacker unpacker;
     if (!unpacker.Start(use7z, buffer.data() + 8, size))
     {
