@@ -1,4 +1,5 @@
-// The system's identity and the running program: module path, environment, OS version, time.
+// The system's identity and the running program: module path, main thread, environment, OS version,
+// network adapter address and time.
 #pragma once
 
 #include "Common/String.h"
@@ -10,7 +11,30 @@ namespace Vexel
 // Call once at start, before other threads exist.
 void InitializePlatform();
 
+// True on the thread that called InitializePlatform (false everywhere before it is called).
+bool IsMainThread();
+
 // Full path of the running program, empty on failure.
 String GetModulePath();
+
+// The system family as a small code: 5.0 -> 1, 5.1 -> 2, 5.2 -> 3, 6.0 -> 4, 6.1 -> 5, 6.2 -> 6,
+// 6.3 -> 7, 10.x -> 8, anything else 0. Callers only use it to choose behaviour for newer systems.
+int GetOSVersion();
+// The code of a Windows-style version number (the table above).
+int OsVersionCode(_dword major, _dword minor);
+
+// The value of an environment variable; false when it is not set or longer than 1024 characters.
+bool GetEnvironment(const String& name, String& value);
+// Sets the variable to the number as eight lowercase hexadecimal digits ("%.8x").
+bool SetEnvironment(const String& name, _dword number);
+// Sets the variable to the text (used by scripts).
+bool SetEnvironmentText(const String& name, const String& value);
+
+// The hardware address of the adapter that carries the host name's first IPv4 address, as
+// "%.2X:%.2X:%.2X:%.2X:%.2X:%.2X"; empty when it cannot be found.
+String GetMACAddress();
+
+// Milliseconds since the first call in the process, from a monotonic clock (wraps after 49 days).
+_dword GetTime();
 
 } // namespace Vexel

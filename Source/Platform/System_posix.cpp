@@ -1,23 +1,177 @@
 #include "Platform/System.h"
 
-#include "Common/Kernel.h"
+#include "Common/Log.h"
+#include "Common/StringFormatter.h"
+#include "Platform/File.h"
 
-#include <filesystem>
-#include <system_error>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ifaddrs.h>
+#include <limits.h>
+#include <map>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netpacket/packet.h>
+#include <unistd.h>
 
 namespace Vexel
 {
 
-void InitializePlatform()
+namespace
 {
-    Kernel().modulePath = GetModulePath();
+
+constexpr std::size_t _ENVIRONMENT_CHARS = 1024;
+
+bool ValidVariableName(const std::string& name)
+{
+    return !name.empty() && name.find('=') == std::string::npos;
 }
+
+struct Adapter
+{
+    _byte mac[6] = {0, 0, 0, 0, 0, 0};
+    bool hasMac = false;
+    bool hasIpv4 = false;
+    in_addr firstIpv4{};
+    unsigned flags = 0;
+};
+
+bool HostAddress(in_addr& out)
+{
+    char host[1025] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
+        return false;
+    out = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
+    ::freeaddrinfo(list);
+    return true;
+}
+
+String FormatMac(const _byte* mac)
+{
+    return FormatString(u"%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+}
+
+bool UsableMac(const Adapter& adapter)
+{
+    if (!adapter.hasMac || (adapter.flags & IFF_LOOPBACK))
+        return false;
+    for (_byte b : adapter.mac)
+        if (b != 0)
+            return true;
+    return false;
+}
+
+} // namespace
 
 String GetModulePath()
 {
-    std::error_code ec;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? String() : String(path.u16string());
+    char buffer[PATH_MAX + 1];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+    return n <= 0 ? String() : FromNativeText(std::string(buffer, static_cast<std::size_t>(n)));
+}
+
+// Linux has no version numbers of that family. The code only steers choices the launcher makes for
+// older systems (such as whether elevation is available), and a current Linux desktop has everything the
+// newest family has, so it reports as that one.
+int GetOSVersion()
+{
+    return OsVersionCode(10, 0);
+}
+
+bool GetEnvironment(const String& name, String& value)
+{
+    value.clear();
+    std::string key = ToNativeText(name);
+    if (!ValidVariableName(key))
+        return false;
+    const char* text = std::getenv(key.c_str());
+    if (!text)
+        return false;
+    String wide = FromNativeText(text);
+    if (wide.size() > _ENVIRONMENT_CHARS)
+    {
+        LogTrace(u"[FG] Environment variable %ls is longer than %d characters", name,
+                 int(_ENVIRONMENT_CHARS));
+        return false;
+    }
+    value = std::move(wide);
+    return true;
+}
+
+bool SetEnvironmentText(const String& name, const String& value)
+{
+    std::string key = ToNativeText(name);
+    if (!ValidVariableName(key))
+        return false;
+    return ::setenv(key.c_str(), ToNativeText(value).c_str(), 1) == 0;
+}
+
+bool SetEnvironment(const String& name, _dword number)
+{
+    return SetEnvironmentText(name, FormatString(u"%.8x", number));
+}
+
+String GetMACAddress()
+{
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return String();
+    std::map<std::string, Adapter> adapters; // by name, so the fall-back choice is stable
+    for (ifaddrs* it = list; it; it = it->ifa_next)
+    {
+        if (!it->ifa_name || !it->ifa_addr)
+            continue;
+        Adapter& adapter = adapters[it->ifa_name];
+        adapter.flags = it->ifa_flags;
+        if (it->ifa_addr->sa_family == AF_PACKET)
+        {
+            const auto* link = reinterpret_cast<const sockaddr_ll*>(it->ifa_addr);
+            if (link->sll_halen == 6)
+            {
+                std::memcpy(adapter.mac, link->sll_addr, 6);
+                adapter.hasMac = true;
+            }
+        }
+        else if (it->ifa_addr->sa_family == AF_INET && !adapter.hasIpv4)
+        {
+            adapter.firstIpv4 = reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr;
+            adapter.hasIpv4 = true;
+        }
+    }
+    ::freeifaddrs(list);
+
+    in_addr host{};
+    if (HostAddress(host))
+    {
+        for (const auto& [name, adapter] : adapters)
+            if (adapter.hasIpv4 && adapter.firstIpv4.s_addr == host.s_addr && UsableMac(adapter))
+                return FormatMac(adapter.mac);
+    }
+    // The host name often resolves to a loopback address here, which no hardware adapter carries: take
+    // the first adapter (by name) that is up, has an IPv4 address and a hardware address, then any
+    // adapter with a hardware address.
+    for (const auto& [name, adapter] : adapters)
+        if ((adapter.flags & IFF_UP) && adapter.hasIpv4 && UsableMac(adapter))
+            return FormatMac(adapter.mac);
+    for (const auto& [name, adapter] : adapters)
+        if (UsableMac(adapter))
+            return FormatMac(adapter.mac);
+    return String();
+}
+
+_dword GetTime()
+{
+    static const auto sStart = std::chrono::steady_clock::now();
+    auto elapsed = std::chrono::steady_clock::now() - sStart;
+    return static_cast<_dword>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 } // namespace Vexel

@@ -1,0 +1,523 @@
+#include "Platform/File.h"
+
+#include "Common/Assert.h"
+#include "Common/Log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Vexel
+{
+
+namespace
+{
+
+// Proper UTF-8 (surrogate pairs become one four-byte sequence, unlike the engine's unit-by-unit
+// encoder) so names outside the basic plane match what is on disk. U+DC80..U+DCFF stand for bytes
+// that were not valid UTF-8 in a name read from the system.
+std::string Encode(std::u16string_view text, bool path)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+        {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        else if (c >= 0xDC80 && c <= 0xDCFF)
+        {
+            out += static_cast<char>(c - 0xDC00);
+            continue;
+        }
+        if (path && c == u'\\')
+            c = u'/';
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c < 0x800)
+        {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        else if (c < 0x10000)
+        {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        else
+        {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b)
+{
+    // Byte-wise ASCII folding: every byte of a multi-byte UTF-8 sequence is 0x80 or above and compares
+    // unchanged, so this is the program's ASCII case rule over code points.
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+    {
+        char x = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] + 32) : a[i];
+        char y = (b[i] >= 'A' && b[i] <= 'Z') ? static_cast<char>(b[i] + 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// The entry of folder whose name equals name without regard to case; the first in byte order when
+// several do. Empty when there is none.
+std::string FindIgnoringCase(const std::string& folder, const std::string& name)
+{
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return {};
+    std::string best;
+    while (dirent* entry = ::readdir(dir))
+    {
+        std::string_view candidate = entry->d_name;
+        if (SameIgnoringCase(candidate, name) && (best.empty() || candidate < best))
+            best = candidate;
+    }
+    ::closedir(dir);
+    return best;
+}
+
+std::string ResolveCase(const std::string& path)
+{
+    std::string resolved = path[0] == '/' ? "/" : "";
+    std::size_t at = 0;
+    while (at < path.size())
+    {
+        std::size_t end = path.find('/', at);
+        bool last = end == std::string::npos;
+        std::string part = path.substr(at, last ? std::string::npos : end - at);
+        at = last ? path.size() : end + 1;
+        if (part.empty())
+            continue;
+        if (!resolved.empty() && resolved.back() != '/')
+            resolved += '/';
+        if (part == "." || part == ".." || Exists(resolved + part))
+        {
+            resolved += part;
+            continue;
+        }
+        std::string match = FindIgnoringCase(resolved, part);
+        if (match.empty())
+        {
+            // Missing: keep this component and the rest as given (a file or folder about to be made).
+            resolved += path.substr(at - (last ? part.size() : part.size() + 1));
+            return resolved;
+        }
+        resolved += match;
+    }
+    if (path.back() == '/' && resolved.back() != '/')
+        resolved += '/';
+    return resolved;
+}
+
+int OpenNative(const std::string& path, int flags)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Gives the owner write permission, the POSIX counterpart of clearing the read-only attribute.
+void MakeWritable(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+}
+
+bool WriteAllFd(int fd, const void* data, std::size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0)
+    {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A new file beside target with a unique name; the name goes to tempPath.
+int CreateSibling(const std::string& target, std::string& tempPath)
+{
+    tempPath = target + ".XXXXXX";
+    return ::mkostemp(tempPath.data(), O_CLOEXEC);
+}
+
+// Moves a completely written temporary file over the target; removes it on failure.
+bool CommitSibling(int fd, const std::string& tempPath, const std::string& target, bool ok)
+{
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(tempPath.c_str());
+    return ok;
+}
+
+bool IsRegularFile(const std::string& path, struct stat* out = nullptr)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (out)
+        *out = st;
+    return true;
+}
+
+} // namespace
+
+NativeText ToNativeText(std::u16string_view text)
+{
+    return Encode(text, false);
+}
+
+NativeText NativePath(const String& path)
+{
+    std::string native = Encode(path, true);
+    if (native.empty() || Exists(native))
+        return native;
+    return ResolveCase(native);
+}
+
+String FromNativeText(std::string_view path)
+{
+    String out;
+    out.reserve(path.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(path.data());
+    std::size_t n = path.size();
+    for (std::size_t i = 0; i < n;)
+    {
+        unsigned char b = p[i];
+        std::size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        bool valid = length != 0 && i + length <= n;
+        for (std::size_t k = 1; valid && k < length; ++k)
+        {
+            if ((p[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        static constexpr char32_t _MINIMUM[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (valid && (c < _MINIMUM[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
+            valid = false;
+        if (!valid)
+        {
+            out += static_cast<char16_t>(0xDC00 + b);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000)
+        {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+        else
+            out += static_cast<char16_t>(c);
+        i += length;
+    }
+    return out;
+}
+
+bool File::OpenWith(const String& path, int mode)
+{
+    Close();
+    Detail::CountFileOther();
+    std::string native = NativePath(path);
+    if (native.empty())
+        return false;
+    if (mode != O_RDONLY)
+        MakeWritable(native);
+    int fd = OpenNative(native, mode);
+    if (fd < 0)
+        return false;
+    // Folders open for reading on POSIX systems; the file object only ever means files.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
+    {
+        ::close(fd);
+        return false;
+    }
+    mHandle = fd;
+    return true;
+}
+
+bool File::OpenRead(const String& path)
+{
+    return OpenWith(path, O_RDONLY);
+}
+
+bool File::OpenReadWrite(const String& path)
+{
+    return OpenWith(path, O_RDWR);
+}
+
+bool File::Create(const String& path)
+{
+    return OpenWith(path, O_RDWR | O_CREAT | O_TRUNC);
+}
+
+bool File::Read(void* buffer, _dword size, _dword* readOut)
+{
+    if (readOut)
+        *readOut = 0;
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileRead();
+    char* p = static_cast<char*>(buffer);
+    _dword done = 0;
+    while (done < size)
+    {
+        ssize_t n = ::read(mHandle, p + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        done += static_cast<_dword>(n);
+    }
+    if (readOut)
+    {
+        *readOut = done;
+        return true;
+    }
+    return done == size;
+}
+
+bool File::Write(const void* buffer, _dword size)
+{
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileWrite();
+    return WriteAllFd(mHandle, buffer, size);
+}
+
+bool File::Seek(_qword position)
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return ::lseek(mHandle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+}
+
+bool File::SeekToEnd()
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return ::lseek(mHandle, 0, SEEK_END) != static_cast<off_t>(-1);
+}
+
+_qword File::Tell()
+{
+    if (!IsOpen())
+        return static_cast<_qword>(-1);
+    Detail::CountFileOther();
+    off_t at = ::lseek(mHandle, 0, SEEK_CUR);
+    return at < 0 ? static_cast<_qword>(-1) : static_cast<_qword>(at);
+}
+
+_qword File::GetSize()
+{
+    if (!IsOpen())
+        return 0;
+    Detail::CountFileOther();
+    struct stat st;
+    return ::fstat(mHandle, &st) == 0 ? static_cast<_qword>(st.st_size) : 0;
+}
+
+bool File::Truncate(_qword size)
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return ::ftruncate(mHandle, static_cast<off_t>(size)) == 0 &&
+           ::lseek(mHandle, static_cast<off_t>(size), SEEK_SET) != static_cast<off_t>(-1);
+}
+
+bool File::Flush()
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return ::fsync(mHandle) == 0;
+}
+
+void File::Close()
+{
+    if (!IsOpen())
+        return;
+    Detail::CountFileOther();
+    ::close(mHandle);
+    mHandle = _NULL_FILE_HANDLE;
+}
+
+void File::WriteText(const String& text, FileHandle handle, bool newline)
+{
+    if (handle < 0)
+        return;
+    Detail::CountFileWrite();
+    // UTF-16LE whatever the host's byte order.
+    std::string bytes;
+    bytes.reserve(text.size() * 2 + 4);
+    for (char16_t c : text)
+    {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    if (newline)
+        bytes.append("\r\0\n\0", 4);
+    WriteAllFd(handle, bytes.data(), bytes.size());
+}
+
+bool FileExists(const String& path)
+{
+    struct stat st;
+    std::string native = NativePath(path);
+    return !native.empty() && ::stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(const String& path)
+{
+    struct stat st;
+    std::string native = NativePath(path);
+    return !native.empty() && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WriteFile(const String& path, const void* data, std::size_t size)
+{
+    if (size != 0 && !VEXEL_ASSERT_TEXT(data != nullptr, u"buffer != _null"))
+        return false;
+    std::string target = NativePath(path);
+    if (target.empty())
+        return false;
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return false;
+    std::string temp;
+    int fd = CreateSibling(target, temp);
+    if (fd < 0)
+        return false;
+    Detail::CountFileWrite();
+    bool ok = WriteAllFd(fd, data, size);
+    // mkostemp makes the file private; give it the mode a plain create would have had.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return CommitSibling(fd, temp, target, ok);
+}
+
+bool DeleteFile(const String& path)
+{
+    std::string native = NativePath(path);
+    if (native.empty())
+        return false;
+    Detail::CountFileOther();
+    // A file's own permissions do not guard its removal here, so a read-only file goes like any other.
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool CopyFile(const String& source, const String& target)
+{
+    std::string from = NativePath(source);
+    std::string to = NativePath(target);
+    struct stat st;
+    if (from.empty() || to.empty() || !IsRegularFile(from, &st))
+        return false;
+    int in = OpenNative(from, O_RDONLY);
+    if (in < 0)
+        return false;
+    std::string temp;
+    int out = CreateSibling(to, temp);
+    if (out < 0)
+    {
+        ::close(in);
+        return false;
+    }
+    Detail::CountFileOther();
+    bool ok = true;
+    std::vector<char> block(65536);
+    for (;;)
+    {
+        ssize_t n = ::read(in, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        if (!WriteAllFd(out, block.data(), static_cast<std::size_t>(n)))
+        {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    ::fchmod(out, st.st_mode & 07777);
+    return CommitSibling(out, temp, to, ok);
+}
+
+bool MoveFile(const String& source, const String& target)
+{
+    std::string from = NativePath(source);
+    std::string to = NativePath(target);
+    if (from.empty() || to.empty() || !IsRegularFile(from))
+        return false;
+    Detail::CountFileOther();
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    // Across file systems: copy (complete or nothing), then remove the source.
+    if (errno != EXDEV || !CopyFile(source, target))
+        return false;
+    return DeleteFile(source);
+}
+
+} // namespace Vexel

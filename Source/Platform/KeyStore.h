@@ -1,0 +1,20 @@
+// The user's small store of named text values under key paths (such as "Software\Vexel\Downloads"),
+// kept per user and surviving restarts. Keys and value names compare without regard to ASCII case.
+#pragma once
+
+#include "Common/String.h"
+
+namespace Vexel
+{
+
+// False when the value is not there (or the store cannot be read).
+bool GetUserValue(const String& key, const String& name, String& value);
+// Stores the value, replacing one of the same key and name. The store is rewritten whole or not at all.
+bool SetUserValue(const String& key, const String& name, const String& value);
+// True when the value is gone afterwards (also when it was never there).
+bool DeleteUserValue(const String& key, const String& name);
+
+// The file that holds the store.
+String KeyStorePath();
+
+} // namespace Vexel

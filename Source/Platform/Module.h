@@ -1,0 +1,32 @@
+// A shared library loaded at run time (the game loader module, the outside client's helper library).
+#pragma once
+
+#include "Common/String.h"
+
+namespace Vexel
+{
+
+class Module
+{
+public:
+    Module() = default;
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // Unloads a module already held, then loads the library at path with the current folder switched to
+    // the library's folder for the duration of the load (so libraries beside it are found), and switches
+    // back. False when the path is not an existing file or the load fails (the reason goes to the trace
+    // log).
+    bool LoadModule(const String& path);
+    // The exported symbol's address, or null.
+    void* GetModuleProc(const char* name) const;
+    void UnloadModule();
+
+    bool IsLoaded() const noexcept { return mHandle != nullptr; }
+
+private:
+    void* mHandle = nullptr;
+};
+
+} // namespace Vexel

@@ -1,0 +1,44 @@
+// Starting other programs and joining the desktop session: plain and elevated starts, opening documents
+// and addresses, and starting with the user's session. Programs are started from an argument vector,
+// never through a command interpreter.
+#pragma once
+
+#include "Common/String.h"
+
+#include <vector>
+
+namespace Vexel
+{
+
+// Splits a command line into the words a started program receives, by the rules programs on Windows
+// apply to their own command line: spaces and tabs separate words outside double quotes; a quote
+// toggles quoting and is dropped; "" inside quotes is a literal quote; 2n backslashes before a quote
+// give n backslashes (the quote toggles), 2n + 1 give n backslashes and a literal quote; other
+// backslashes are literal. The first word (the program) takes no backslash escapes. A quoted empty
+// word ("") is kept.
+std::vector<String> SplitCommandLine(const String& commandLine);
+
+// Starts the program named by the command line's first word with the rest as its arguments, in folder
+// when it is not empty; does not wait. A first word without a separator is searched in the PATH.
+bool StartProcess(const String& commandLine, const String& folder = String());
+// The same, waiting for the program to end; exitCode receives its exit code (128 + signal number when
+// a signal ended it).
+bool RunProcess(const String& commandLine, const String& folder, int* exitCode);
+
+// Runs the first word of the command line with the further words as arguments when it names a
+// program; otherwise hands it (a document or an address) to the desktop's opener, which takes no
+// further words.
+bool OpenWithArguments(const String& commandLine);
+
+// Runs the file with administrator rights where the system offers a way to ask for them, else plainly;
+// a file that is not a program is opened instead. True when the start was accepted.
+bool RunElevated(const String& path);
+
+// Starts path with arguments when the user's session starts: stored as "\"path\" arguments" under
+// name, replacing an entry of that name.
+bool SetAutostart(const String& name, const String& path, const String& arguments);
+bool RemoveAutostart(const String& name);
+// Where the entry for name is kept (for inspection and clean-up).
+String AutostartEntryPath(const String& name);
+
+} // namespace Vexel

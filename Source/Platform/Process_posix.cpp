@@ -1,0 +1,294 @@
+#include "Platform/Process.h"
+
+#include "Common/Log.h"
+#include "Platform/File.h"
+#include "Platform/Folders.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <limits.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Vexel
+{
+
+namespace
+{
+
+bool IsExecutableFile(const std::string& native)
+{
+    struct stat st;
+    return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(native.c_str(), X_OK) == 0;
+}
+
+bool HasSeparator(const String& word)
+{
+    return word.find_first_of(u"\\/") != String::npos;
+}
+
+// The program file a bare name stands for, searched in the PATH; empty when there is none.
+std::string FindInPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string list = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t at = 0;
+    while (at <= list.size())
+    {
+        std::size_t end = list.find(':', at);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string folder = list.substr(at, end - at);
+        std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        if (IsExecutableFile(candidate))
+            return candidate;
+        at = end + 1;
+    }
+    return {};
+}
+
+// The file to run for a command's first word: a path as the file system has it, or a PATH search.
+std::string ResolveProgram(const String& word)
+{
+    if (word.empty())
+        return {};
+    if (HasSeparator(word))
+        return NativePath(word);
+    return FindInPath(ToNativeText(word));
+}
+
+bool Spawn(const std::string& program, const std::vector<std::string>& arguments, const String& folder,
+           pid_t& pid)
+{
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    std::string nativeFolder;
+    if (!folder.empty())
+    {
+        nativeFolder = NativePath(folder);
+        posix_spawn_file_actions_addchdir_np(&actions, nativeFolder.c_str());
+    }
+    // The child starts with no blocked signals and default handling of those a program commonly changes.
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attributes, &mask);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    int error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+    {
+        LogTrace(u"[FG] Cannot start %ls: %hs", FromNativeText(program), std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+// Collects the child's exit status so it leaves no zombie behind; the caller does not wait.
+void Detach(pid_t pid)
+{
+    std::thread(
+        [pid]
+        {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
+            {
+            }
+        })
+        .detach();
+}
+
+bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pid)
+{
+    std::vector<String> words = SplitCommandLine(commandLine);
+    if (words.empty())
+        return false;
+    std::string program = ResolveProgram(words[0]);
+    if (program.empty())
+    {
+        LogTrace(u"[FG] Cannot start %ls: no such program", words[0]);
+        return false;
+    }
+    std::vector<std::string> arguments;
+    arguments.push_back(ToNativeText(words[0]));
+    for (std::size_t i = 1; i < words.size(); ++i)
+        arguments.push_back(ToNativeText(words[i]));
+    return Spawn(program, arguments, folder, pid);
+}
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& arguments)
+{
+    pid_t pid = 0;
+    if (!Spawn(program, arguments, String(), pid))
+        return false;
+    Detach(pid);
+    return true;
+}
+
+// Hands a document or an address to the desktop's opener.
+bool OpenTarget(const String& target)
+{
+    std::string opener = FindInPath("xdg-open");
+    if (opener.empty())
+    {
+        LogTrace(u"[FG] Cannot open %ls: no xdg-open", target);
+        return false;
+    }
+    // A local file goes by its name on disk; anything else (an address) as it is.
+    std::string native = NativePath(target);
+    struct stat st;
+    std::string argument = ::stat(native.c_str(), &st) == 0 ? native : ToNativeText(target);
+    return StartDetached(opener, {"xdg-open", argument});
+}
+
+String AutostartName(const String& name)
+{
+    String clean;
+    for (char16_t c : name)
+        clean += (c < 0x20 || c == u'/' || c == u'\\') ? u'_' : c;
+    return clean;
+}
+
+// The value of a desktop entry key: backslashes and line breaks escaped.
+std::string DesktopValue(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+    {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n' || c == '\r' || c == '\t')
+            out += ' ';
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+bool StartProcess(const String& commandLine, const String& folder)
+{
+    pid_t pid = 0;
+    if (!SpawnCommandLine(commandLine, folder, pid))
+        return false;
+    Detach(pid);
+    return true;
+}
+
+bool RunProcess(const String& commandLine, const String& folder, int* exitCode)
+{
+    if (exitCode)
+        *exitCode = -1;
+    pid_t pid = 0;
+    if (!SpawnCommandLine(commandLine, folder, pid))
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+    {
+        if (errno != EINTR)
+            return false;
+    }
+    if (exitCode)
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+bool OpenWithArguments(const String& commandLine)
+{
+    std::vector<String> words = SplitCommandLine(commandLine);
+    if (words.empty() || words[0].empty())
+        return false;
+    std::string program = ResolveProgram(words[0]);
+    if (!program.empty() && IsExecutableFile(program))
+    {
+        std::vector<std::string> arguments;
+        for (const String& word : words)
+            arguments.push_back(ToNativeText(word));
+        return StartDetached(program, arguments);
+    }
+    return OpenTarget(words[0]);
+}
+
+bool RunElevated(const String& path)
+{
+    std::string native = NativePath(path);
+    char full[PATH_MAX + 1];
+    if (native.empty() || !::realpath(native.c_str(), full))
+        return false;
+    if (!IsExecutableFile(full))
+        return OpenTarget(path);
+    std::string elevate = FindInPath("pkexec");
+    if (!elevate.empty())
+        return StartDetached(elevate, {"pkexec", full});
+    return StartDetached(full, {full});
+}
+
+String AutostartEntryPath(const String& name)
+{
+    String config = GetSpecialFolder(SpecialFolder::Profile);
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        config = FromNativeText(xdg);
+    else if (!config.empty())
+        config += u"/.config";
+    if (config.empty())
+        return String();
+    return config + u"/autostart/" + AutostartName(name) + u".desktop";
+}
+
+bool SetAutostart(const String& name, const String& path, const String& arguments)
+{
+    String entry = AutostartEntryPath(name);
+    if (name.empty() || path.empty() || entry.empty())
+        return false;
+    // Exec: the program in double quotes, where ", `, $ and \ take a backslash, then the arguments as
+    // given; % doubles (it starts field codes) everywhere.
+    std::string exec = "\"";
+    for (char c : NativePath(path))
+    {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            exec += '\\';
+        exec += c == '%' ? std::string("%%") : std::string(1, c);
+    }
+    exec += "\"";
+    if (!arguments.empty())
+    {
+        exec += ' ';
+        for (char c : ToNativeText(arguments))
+            exec += c == '%' ? std::string("%%") : std::string(1, c);
+    }
+    std::string text = "[Desktop Entry]\nType=Application\nName=" + DesktopValue(ToNativeText(name)) +
+                       "\nExec=" + DesktopValue(exec) + "\nX-GNOME-Autostart-enabled=true\n";
+    String folder = entry.substr(0, entry.find_last_of(u'/'));
+    return CreateFolder(folder) && WriteFile(entry, text.data(), text.size());
+}
+
+bool RemoveAutostart(const String& name)
+{
+    String entry = AutostartEntryPath(name);
+    if (name.empty() || entry.empty())
+        return false;
+    return !FileExists(entry) || DeleteFile(entry);
+}
+
+} // namespace Vexel
