@@ -1,0 +1,181 @@
+#include "ToolFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace Vexel::Pack
+{
+
+namespace
+{
+std::string Describe(const std::filesystem::path& path, const char* what, int error)
+{
+    return Shown(path) + ": " + what + (error ? std::string(": ") + std::strerror(error) : std::string());
+}
+} // namespace
+
+std::string Shown(const std::filesystem::path& path)
+{
+    return path.string();
+}
+
+InputFile::~InputFile()
+{
+    if (mFile)
+        std::fclose(mFile);
+}
+
+bool InputFile::Open(const std::filesystem::path& path)
+{
+    mPath = path;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+    {
+        mError = Shown(path) + ": is a folder";
+        return false;
+    }
+    mFile = std::fopen(path.string().c_str(), "rb");
+    if (!mFile)
+    {
+        mError = Describe(path, "cannot open", errno);
+        return false;
+    }
+    auto size = std::filesystem::file_size(path, ec);
+    if (ec)
+    {
+        mError = Shown(path) + ": cannot read its size: " + ec.message();
+        return false;
+    }
+    mSize = size;
+    return true;
+}
+
+std::size_t InputFile::Read(void* destination, std::size_t size)
+{
+    if (!mFile || mFailed)
+        return 0;
+    std::size_t got = std::fread(destination, 1, size, mFile);
+    if (got < size && std::ferror(mFile))
+    {
+        mFailed = true;
+        mError = Describe(mPath, "read error", errno);
+    }
+    return got;
+}
+
+bool InputFile::Rewind()
+{
+    if (!mFile || std::fseek(mFile, 0, SEEK_SET) != 0)
+    {
+        mFailed = true;
+        mError = Describe(mPath, "cannot seek", errno);
+        return false;
+    }
+    return true;
+}
+
+OutputFile::~OutputFile()
+{
+    Discard();
+}
+
+void OutputFile::Discard()
+{
+    if (mFile)
+    {
+        std::fclose(mFile);
+        mFile = nullptr;
+    }
+    if (!mTemporary.empty())
+    {
+        std::error_code ec;
+        std::filesystem::remove(mTemporary, ec);
+        mTemporary.clear();
+    }
+}
+
+bool OutputFile::Open(const std::filesystem::path& target)
+{
+    mTarget = target;
+    std::error_code ec;
+    if (std::filesystem::is_directory(target, ec))
+    {
+        mError = Shown(target) + ": is a folder";
+        return false;
+    }
+    // Beside the target, so the final rename stays on one file system.
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && !mFile; ++attempt)
+    {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".vexelpack-%08x.tmp", static_cast<unsigned>(random()));
+        std::filesystem::path candidate = target;
+        candidate += suffix;
+        // "x": never take over a file that already exists.
+        mFile = std::fopen(candidate.string().c_str(), "wbx");
+        if (mFile)
+            mTemporary = candidate;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (!mFile)
+    {
+        mError = Describe(target, "cannot create a file beside it", errno);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Write(const void* source, std::size_t size)
+{
+    if (!mFile || mFailed)
+        return false;
+    if (size && std::fwrite(source, 1, size, mFile) != size)
+    {
+        mFailed = true;
+        mError = Describe(mTarget, "write error", errno);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Commit()
+{
+    if (!mFile || mFailed)
+        return false;
+    int flushed = std::fflush(mFile);
+    int error = errno;
+    int closed = std::fclose(mFile);
+    mFile = nullptr;
+    if (flushed != 0 || closed != 0)
+    {
+        mError = Describe(mTarget, "write error", flushed != 0 ? error : errno);
+        Discard();
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(mTemporary, mTarget, ec);
+    if (ec)
+    {
+        mError = Shown(mTarget) + ": cannot replace: " + ec.message();
+        Discard();
+        return false;
+    }
+    mTemporary.clear();
+    return true;
+}
+
+bool ReadInputFile(void* readdata, void* destination, _dword* length)
+{
+    auto* input = static_cast<InputFile*>(readdata);
+    *length = static_cast<_dword>(input->Read(destination, *length));
+    return !input->Failed();
+}
+
+bool WriteOutputFile(void* writedata, const void* source, _dword* length)
+{
+    return static_cast<OutputFile*>(writedata)->Write(source, *length);
+}
+
+} // namespace Vexel::Pack
