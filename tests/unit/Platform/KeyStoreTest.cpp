@@ -1,0 +1,92 @@
+#include "Platform/KeyStore.h"
+#include "ScopedEnvironment.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace Vexel;
+using Vexel::Test::LogCapture;
+using Vexel::Test::ReadBytes;
+using Vexel::Test::ScopedEnvironment;
+using Vexel::Test::TempDir;
+using Vexel::Test::WriteBytes;
+
+namespace fs = std::filesystem;
+
+namespace
+{
+class KeyStoreTest : public ::testing::Test
+{
+protected:
+    TempDir mDir;
+    ScopedEnvironment mData{"XDG_DATA_HOME", mDir.Path().c_str()};
+    fs::path File() const { return mDir / "vexel/keys.txt"; }
+};
+} // namespace
+
+TEST_F(KeyStoreTest, RoundTrip)
+{
+    EXPECT_EQ(KeyStorePath(), mDir.Wide() + u"/vexel/keys.txt");
+    String value = u"stale";
+    EXPECT_FALSE(GetUserValue(u"Software\\Vexel", u"once", value));
+    EXPECT_TRUE(value.empty());
+
+    ASSERT_TRUE(SetUserValue(u"Software\\Vexel", u"once", u"1"));
+    ASSERT_TRUE(SetUserValue(u"Software\\Vexel", u"", u"default value"));
+    ASSERT_TRUE(SetUserValue(u"Software\\Other", u"once", u"other"));
+    // Keys and names are found without regard to case; setting again replaces.
+    ASSERT_TRUE(SetUserValue(u"SOFTWARE\\vexel", u"ONCE", u"2"));
+    ASSERT_TRUE(GetUserValue(u"software\\VEXEL", u"once", value));
+    EXPECT_EQ(value, u"2");
+    ASSERT_TRUE(GetUserValue(u"Software\\Vexel", u"", value));
+    EXPECT_EQ(value, u"default value");
+    ASSERT_TRUE(GetUserValue(u"Software\\Other", u"once", value));
+    EXPECT_EQ(value, u"other");
+
+    ASSERT_TRUE(DeleteUserValue(u"Software\\Vexel", u"Once"));
+    EXPECT_FALSE(GetUserValue(u"Software\\Vexel", u"once", value));
+    EXPECT_TRUE(DeleteUserValue(u"Software\\Vexel", u"once"));
+    EXPECT_TRUE(GetUserValue(u"Software\\Other", u"once", value));
+
+    EXPECT_FALSE(SetUserValue(u"", u"x", u"y"));
+}
+
+TEST_F(KeyStoreTest, AnyTextSurvivesAndTheFileStaysOneLinePerValue)
+{
+    String tricky = u"tab\there\r\nnew line 100% \u4e2d\U0001F600 \\path";
+    ASSERT_TRUE(SetUserValue(u"K\tey", u"na\nme", tricky));
+    String value;
+    ASSERT_TRUE(GetUserValue(u"K\tey", u"na\nme", value));
+    EXPECT_EQ(value, tricky);
+    std::string text = ReadBytes(File());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2); // the header and one record
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(KeyStoreTest, LinesItCannotReadAreKeptAndReported)
+{
+    WriteBytes(File(), "garbage without tabs\r\nk\tn\tv\nbad\tescape%G1\tx\n\xff\xfe\t\t\nk2\tn\t%41\n");
+    String value;
+    {
+        LogCapture capture;
+        ASSERT_TRUE(GetUserValue(u"k", u"n", value));
+        EXPECT_EQ(value, u"v");
+        EXPECT_TRUE(capture.Contains(u"line 1 is not understood"));
+        EXPECT_TRUE(capture.Contains(u"line 3 is not understood"));
+    }
+    ASSERT_TRUE(GetUserValue(u"k2", u"n", value));
+    EXPECT_EQ(value, u"A");
+
+    ASSERT_TRUE(SetUserValue(u"k", u"n", u"w"));
+    std::string text = ReadBytes(File());
+    EXPECT_NE(text.find("garbage without tabs\n"), std::string::npos);
+    EXPECT_NE(text.find("bad\tescape%G1\tx\n"), std::string::npos);
+    EXPECT_NE(text.find("k\tn\tw\n"), std::string::npos);
+    EXPECT_EQ(text.find("k\tn\tv"), std::string::npos);
+    ASSERT_TRUE(GetUserValue(u"k", u"n", value));
+    EXPECT_EQ(value, u"w");
+    // Nothing but the store itself is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(mDir / "vexel"), fs::directory_iterator()), 1);
+}
