@@ -27,8 +27,9 @@ using NativeText = std::string;
 #endif
 
 // The path as the system's calls take it. POSIX: UTF-8 with "/" separators; when the exact path is
-// missing, every component that exists under another case is replaced by the name on disk (the first
-// one in byte order when several match) and the rest is kept as given, so a file can also be created in
+// missing, every component that exists under another case (ASCII letters fold, as everywhere in the
+// program) is replaced by the name on disk (the first one in byte order when several match) and the
+// rest is kept as given, so a file can also be created in
 // a folder whose name differs in case. The empty text stays empty.
 NativeText NativePath(const String& path);
 // Text for and from the system's calls (file names, environment, arguments). POSIX: UTF-8; bytes that

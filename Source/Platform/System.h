@@ -31,7 +31,9 @@ bool SetEnvironment(const String& name, _dword number);
 bool SetEnvironmentText(const String& name, const String& value);
 
 // The hardware address of the adapter that carries the host name's first IPv4 address, as
-// "%.2X:%.2X:%.2X:%.2X:%.2X:%.2X"; empty when it cannot be found.
+// "%.2X:%.2X:%.2X:%.2X:%.2X:%.2X". Where no adapter carries it (on Linux the host name usually
+// resolves to a loopback address), the first adapter by name that is up with an IPv4 address and a
+// hardware address, then the first with a hardware address. Empty when there is none.
 String GetMACAddress();
 
 // Milliseconds since the first call in the process, from a monotonic clock (wraps after 49 days).
