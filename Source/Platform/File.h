@@ -107,7 +107,13 @@ public:
     static void WriteText(const String& text, FileHandle handle, bool newline);
 
 private:
-    bool OpenWith(const String& path, int mode);
+    enum class OpenMode
+    {
+        Read,
+        ReadWrite,
+        Create,
+    };
+    bool OpenWith(const String& path, OpenMode mode);
 
     FileHandle mHandle = _NULL_FILE_HANDLE;
 };

@@ -255,16 +255,18 @@ String FromNativeText(std::string_view path)
     return out;
 }
 
-bool File::OpenWith(const String& path, int mode)
+bool File::OpenWith(const String& path, OpenMode mode)
 {
     Close();
     Detail::CountFileOther();
     std::string native = NativePath(path);
     if (native.empty())
         return false;
-    if (mode != O_RDONLY)
+    if (mode != OpenMode::Read)
         MakeWritable(native);
-    int fd = OpenNative(native, mode);
+    int fd = OpenNative(native, mode == OpenMode::Read        ? O_RDONLY
+                                : mode == OpenMode::ReadWrite ? O_RDWR
+                                                              : O_RDWR | O_CREAT | O_TRUNC);
     if (fd < 0)
         return false;
     // Folders open for reading on POSIX systems; the file object only ever means files.
@@ -280,17 +282,17 @@ bool File::OpenWith(const String& path, int mode)
 
 bool File::OpenRead(const String& path)
 {
-    return OpenWith(path, O_RDONLY);
+    return OpenWith(path, OpenMode::Read);
 }
 
 bool File::OpenReadWrite(const String& path)
 {
-    return OpenWith(path, O_RDWR);
+    return OpenWith(path, OpenMode::ReadWrite);
 }
 
 bool File::Create(const String& path)
 {
-    return OpenWith(path, O_RDWR | O_CREAT | O_TRUNC);
+    return OpenWith(path, OpenMode::Create);
 }
 
 bool File::Read(void* buffer, _dword size, _dword* readOut)
