@@ -131,7 +131,9 @@ String JoinPath(TextRef folder, TextRef name);
 // - anything else: offset 0. Every "/" becomes "\". Unless the text starts with ".", a component "." and
 //   the separator after it go, and a component ".." followed by a separator goes with that separator,
 //   the separator before it and the component before that ("a\b\..\c" gives "a\c", "a\.\b" gives
-//   "a\b"); a final ".." or "." with no separator after it stays.
+//   "a\b"); a final ".." or "." with no separator after it stays. A ".." with no component before it
+//   goes alone with its separator ("a\..\..\b" gives "b"), and a leading root "\" stays ("\..\a"
+//   gives "\a").
 // Removed characters are marked "?" and then all "?" are squeezed out in one pass, so a text that lost
 // something also loses any "?" it held; a text that lost nothing keeps them.
 _dword NormalizePath(String& text);
