@@ -542,7 +542,10 @@ int parseJson(JsonContext& context, const char* text, std::size_t length)
     for (;;)
     {
         int token = Lex(context);
-        if (token == _JSON_LEX_MORE)
+        // A token begun after the finished root can only be malformed: say so now rather than report
+        // a complete document for text such as {"a":1} 2.
+        if (token == _JSON_LEX_MORE &&
+            (context.mParserState != _JSON_STATE_ROOT_DONE || context.mLexerState == LexBetween))
             return context.mParserState == _JSON_STATE_ROOT_DONE ? _JSON_COMPLETE : _JSON_INCOMPLETE;
         int result = Step(context, token);
         if (result != _JSON_DONE)
