@@ -15,7 +15,7 @@ namespace Vexel::Pack
 namespace
 {
 
-constexpr std::size_t _DIGEST_BLOCK = 1 << 20;
+constexpr std::size_t _COPY_BLOCK = 1 << 20;
 
 // Reads the first bytes of an open input and puts the position back to the start.
 bool StartsPacked(InputFile& input, bool& packed)
@@ -30,10 +30,10 @@ bool StartsPacked(InputFile& input, bool& packed)
 
 bool CopyAll(InputFile& input, OutputFile& output)
 {
-    std::unique_ptr<_byte[]> block(new _byte[_DIGEST_BLOCK]);
+    std::unique_ptr<_byte[]> block(new _byte[_COPY_BLOCK]);
     for (;;)
     {
-        std::size_t got = input.Read(block.get(), _DIGEST_BLOCK);
+        std::size_t got = input.Read(block.get(), _COPY_BLOCK);
         if (input.Failed())
             return false;
         if (got == 0)
@@ -136,16 +136,11 @@ int RunMd5(const Command& self, const std::vector<std::string>& args)
     if (!input.Open(parsed.positional[0]))
         return Fail(input.Error());
     Md5Hasher hasher;
-    std::unique_ptr<_byte[]> block(new _byte[_DIGEST_BLOCK]);
-    for (;;)
-    {
-        std::size_t got = input.Read(block.get(), _DIGEST_BLOCK);
-        if (input.Failed())
-            return Fail(input.Error());
-        if (got == 0)
-            break;
-        hasher.Update(block.get(), got);
-    }
+    ReadAhead reader(input);
+    for (auto block = reader.Next(); block.second > 0; block = reader.Next())
+        hasher.Update(block.first, block.second);
+    if (input.Failed())
+        return Fail(input.Error());
     std::printf("%s\n", ToUtf8(Md5ToText(hasher.Final())).c_str());
     return std::fflush(stdout) == 0 ? _EXIT_OK : Fail("cannot write to standard output");
 }

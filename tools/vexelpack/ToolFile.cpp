@@ -166,6 +166,69 @@ bool OutputFile::Commit()
     return true;
 }
 
+ReadAhead::ReadAhead(InputFile& input, std::size_t blockSize, std::size_t blocks)
+    : mInput(input), mBlockSize(blockSize), mSizes(blocks, 0)
+{
+    for (std::size_t i = 0; i < blocks; ++i)
+        mBlocks.emplace_back(new _byte[blockSize]);
+    mThread = std::thread([this] { Run(); });
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStop = true;
+    }
+    mChanged.notify_all();
+    mThread.join();
+}
+
+void ReadAhead::Run()
+{
+    std::size_t producer = 0;
+    for (;;)
+    {
+        {
+            std::unique_lock<std::mutex> lock(mLock);
+            mChanged.wait(lock, [this] { return mStop || mFilled < mBlocks.size(); });
+            if (mStop)
+                return;
+        }
+        // The block at producer is free: the consumer never holds more than mFilled blocks.
+        std::size_t got = mInput.Read(mBlocks[producer].get(), mBlockSize);
+        std::lock_guard<std::mutex> lock(mLock);
+        if (got == 0)
+        {
+            mEnd = true;
+            mChanged.notify_all();
+            return;
+        }
+        mSizes[producer] = got;
+        ++mFilled;
+        producer = (producer + 1) % mBlocks.size();
+        mChanged.notify_all();
+    }
+}
+
+std::pair<const _byte*, std::size_t> ReadAhead::Next()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    if (mHolding)
+    {
+        mHolding = false;
+        --mFilled;
+        mChanged.notify_all();
+    }
+    mChanged.wait(lock, [this] { return mFilled > 0 || mEnd; });
+    if (mFilled == 0)
+        return {nullptr, 0};
+    std::size_t index = mConsumer;
+    mConsumer = (mConsumer + 1) % mBlocks.size();
+    mHolding = true;
+    return {mBlocks[index].get(), mSizes[index]};
+}
+
 bool ReadInputFile(void* readdata, void* destination, _dword* length)
 {
     auto* input = static_cast<InputFile*>(readdata);

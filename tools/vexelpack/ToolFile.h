@@ -5,9 +5,14 @@
 
 #include "Common/String.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace Vexel::Pack
 {
@@ -61,6 +66,37 @@ private:
     std::filesystem::path mTemporary;
     bool mFailed = false;
     std::string mError;
+};
+
+// Reads an input on a second thread, a few blocks ahead of the consumer, so that reading and the work
+// on the blocks (hashing) overlap.
+class ReadAhead
+{
+public:
+    explicit ReadAhead(InputFile& input, std::size_t blockSize = 256 * 1024, std::size_t blocks = 4);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next block, valid until the next call; an empty block at the end of the input or after a read
+    // error (see InputFile::Failed).
+    std::pair<const _byte*, std::size_t> Next();
+
+private:
+    void Run();
+
+    InputFile& mInput;
+    std::size_t mBlockSize;
+    std::vector<std::unique_ptr<_byte[]>> mBlocks;
+    std::vector<std::size_t> mSizes;
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    std::size_t mFilled = 0;   // blocks read and not yet given back, including the one held by the consumer
+    std::size_t mConsumer = 0; // next block to hand out
+    bool mHolding = false;     // the consumer holds the block before mConsumer
+    bool mEnd = false;
+    bool mStop = false;
+    std::thread mThread;
 };
 
 // Adapters for the packing stream functions (readdata is an InputFile, writedata an OutputFile).
