@@ -1,6 +1,8 @@
 // Runs the built vexelpack program the way operators and scripts do, checking exit codes, messages and
 // the files it leaves.
 #include "Common/Compression.h"
+#include "Common/Md5.h"
+#include "Common/StringEncoding.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -171,6 +173,16 @@ TEST(Vexelpack, Md5PrintsTheProgramsDigestText)
     RunResult r = RunTool(dir, {"md5", (dir / "abc").string()});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "727fe1287d3f96d6b04fd23c98500190\n");
+
+    // Empty, and several read-ahead blocks with a ragged end.
+    WriteBytes(dir / "empty", "");
+    EXPECT_EQ(RunTool(dir, {"md5", (dir / "empty").string()}).out, "7e42f8ec980980e904b2008fd98c1dd4\n");
+    std::string big;
+    for (int i = 0; big.size() < (3u << 20) + 17; ++i)
+        big += std::to_string(i * 2654435761u);
+    WriteBytes(dir / "big", big);
+    EXPECT_EQ(RunTool(dir, {"md5", (dir / "big").string()}).out,
+              ToUtf8(Md5ToText(Md5Of(big.data(), big.size()))) + "\n");
 
     RunResult missing = RunTool(dir, {"md5", (dir / "missing").string()});
     EXPECT_EQ(missing.code, 1);
