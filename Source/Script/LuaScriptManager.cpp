@@ -477,6 +477,14 @@ int LuaScriptManager::TracebackHandler(lua_State* L)
 int LuaScriptManager::ProtectedCall(lua_State* L, int argCount)
 {
     int function = lua_gettop(L) - argCount;
+    // Scripts and native calls that call each other without end would exhaust the C stack first.
+    if (mCallNesting >= _MAX_CALL_NESTING)
+    {
+        lua_settop(L, function - 1);
+        lua_pushliteral(L, "C stack overflow");
+        return LUA_ERRRUN;
+    }
+    ++mCallNesting;
     // The marker bounds the records this call may leave open, so an error never unbalances the stack.
     std::size_t base = mProfStack.size();
     mProfStack.push_back(nullptr);
@@ -484,6 +492,7 @@ int LuaScriptManager::ProtectedCall(lua_State* L, int argCount)
     lua_insert(L, function);
     int status = lua_pcall(L, argCount, 1, function);
     lua_remove(L, function);
+    --mCallNesting;
     CloseProfileRecords(base);
     if (status != 0)
         lua_gc(L, LUA_GCCOLLECT, 0);
@@ -734,9 +743,10 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable& value, in
                 lua_pushvalue(L, -2);
                 Variable& member = value.AddMember(ToWide(L, -1), _VAR_EMPTY);
                 lua_pop(L, 1);
+                ToVariableAt(L, lua_gettop(L), member, depth + 1);
+                // After the value: setting a type clears the key number.
                 if (keyType == LUA_TNUMBER)
                     member.SetKeyNumber(lua_tonumber(L, -2));
-                ToVariableAt(L, lua_gettop(L), member, depth + 1);
             }
             lua_pop(L, 1);
         }

@@ -183,6 +183,7 @@ private:
     static constexpr _dword _DEFER_ANCHOR = 0x001; // temporary anchor of a freshly bound object
     static constexpr _dword _DEFER_REF = 0x400;    // registry reference released when its call ends
     static constexpr _dword _MAX_CONVERTED_NODES = 1000000;
+    static constexpr int _MAX_CALL_NESTING = 100; // protected calls inside each other
 
     struct StateRecord
     {
@@ -299,6 +300,7 @@ private:
     lua_State* mAllocState = nullptr;
     ProfileRecord mUnknownAllocations;
 
+    int mCallNesting = 0;
     std::vector<CallFrame> mFrames;
     std::vector<DeferredRelease> mDeferred;
     std::deque<int> mRecycled;

@@ -557,12 +557,12 @@ bool ScriptConfig::Write(std::string_view name, std::vector<_byte>& out) const
 
 bool ScriptConfig::Read(const _byte* data, std::size_t size, std::size_t& offset)
 {
-    if (data == nullptr || offset > size || size - offset < 8 || GetU32(data + offset) != _CONFIG_MAGIC)
+    if (data == nullptr || offset > size || size - offset < 4 || GetU32(data + offset) != _CONFIG_MAGIC)
         return false;
     std::size_t pos = offset + 4;
-    _dword nameLength = GetU32(data + pos);
+    _dword nameLength = size - pos >= 4 ? GetU32(data + pos) : 0xFFFFFFFF;
     pos += 4;
-    if (nameLength > _MAX_NAME || nameLength > size - pos)
+    if (nameLength > _MAX_NAME || pos > size || nameLength > size - pos)
     {
         LogBoth(u"[LS] Load config nodes failed");
         return false;
