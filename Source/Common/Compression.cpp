@@ -94,7 +94,9 @@ bool DecodeProperties(const _byte* properties, _qword size, lzma_options_lzma& o
     // unpacked size is only wasted (or, from a damaged header, enormous) memory.
     _qword dictionary = std::min<_qword>(ReadLe32(properties + 1), size);
     options.dict_size = static_cast<uint32_t>(std::max<_qword>(dictionary, LZMA_DICT_SIZE_MIN));
-    options.ext_flags = 0;
+    // Our streams have no end marker, but one right after the last byte (as other LZMA writers may leave)
+    // is accepted rather than refused.
+    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     lzma_set_ext_size(options, size);
     return true;
 }

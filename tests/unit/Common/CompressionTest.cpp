@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <lzma.h>
 #include <random>
 #include <string>
 
@@ -364,3 +365,31 @@ TEST(Compression, StreamCallbackFailuresAndMissingArguments)
 
 INSTANTIATE_TEST_SUITE_P(Methods, CompressionMethod, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "SevenZip" : "Zip"; });
+
+TEST(Compression, SevenZipAcceptsAnEndMarkerAfterTheLastByte)
+{
+    // Other LZMA writers may close the stream with an end marker; the known size still decides.
+    const ByteBuffer plain = MixedData(50000);
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 6);
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    ByteBuffer packed(20 + plain.size() * 2);
+    std::size_t written = 20;
+    ASSERT_EQ(lzma_raw_buffer_encode(filters, nullptr, plain.data(), plain.size(), packed.data(), &written,
+                                     packed.size()),
+              LZMA_OK);
+    packed.resize(written);
+    std::memcpy(packed.data(), _PACK_SIGNATURE, 8);
+    uint32_t properties;
+    ASSERT_EQ(lzma_properties_size(&properties, &filters[0]), LZMA_OK);
+    ASSERT_EQ(lzma_properties_encode(&filters[0], packed.data() + 8), LZMA_OK);
+    std::memset(packed.data() + 13, 0, 3);
+    SetSizeField(packed, static_cast<_dword>(plain.size()));
+
+    ByteBuffer streamed;
+    EXPECT_TRUE(UnpackStream(packed, 999, streamed));
+    EXPECT_TRUE(streamed == plain);
+    bool changed = false;
+    ASSERT_TRUE(DecompressBuffer(packed, changed));
+    EXPECT_TRUE(packed == plain);
+}
