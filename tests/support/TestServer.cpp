@@ -1,0 +1,357 @@
+#include "TestServer.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace Vexel::Test
+{
+
+namespace
+{
+// Longest a held connection waits for the server to stop, so a forgotten client cannot pin a thread.
+constexpr int _HOLD_LIMIT_MS = 120000;
+constexpr std::size_t _PIECE = 1 << 20;
+constexpr std::size_t _TRICKLE_BYTES = 256;
+constexpr int _TRICKLE_MS = 20;
+constexpr std::size_t _STALL_AFTER = 100;
+
+std::uint64_t Mix(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+} // namespace
+
+struct TestServer::Content
+{
+    std::string bytes;
+    bool generated = false;
+    std::uint32_t seed = 0;
+    std::uint64_t size = 0;
+
+    void Copy(std::uint64_t offset, char* out, std::size_t length) const
+    {
+        if (generated)
+            GeneratedBytes(seed, offset, out, length);
+        else
+            std::memcpy(out, bytes.data() + offset, length);
+    }
+};
+
+TestServer::TestServer() : mServer(std::make_unique<httplib::Server>())
+{
+    mServer->set_keep_alive_max_count(100000);
+    mServer->set_keep_alive_timeout(1);
+    mServer->Get(".*", [this](const httplib::Request& request, httplib::Response& response)
+                 { Handle(request, response); });
+    mPort = mServer->bind_to_any_port("127.0.0.1");
+    if (mPort > 0)
+    {
+        mThread = std::thread([this] { mServer->listen_after_bind(); });
+        while (!mServer->is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TestServer::~TestServer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStopping = true;
+    }
+    mStopped.notify_all();
+    mServer->stop();
+    if (mThread.joinable())
+        mThread.join();
+}
+
+std::string TestServer::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(mPort) + path;
+}
+
+String TestServer::WideUrl(const std::string& path) const
+{
+    std::string url = Url(path);
+    return String(url.begin(), url.end());
+}
+
+void TestServer::AddFile(const std::string& path, std::string bytes)
+{
+    auto content = std::make_shared<Content>();
+    content->size = bytes.size();
+    content->bytes = std::move(bytes);
+    std::lock_guard<std::mutex> lock(mLock);
+    mContents[path] = std::move(content);
+}
+
+bool TestServer::AddDiskFile(const std::string& path, const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    AddFile(path, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    return true;
+}
+
+void TestServer::AddGeneratedFile(const std::string& path, std::uint64_t size, std::uint32_t seed)
+{
+    auto content = std::make_shared<Content>();
+    content->generated = true;
+    content->seed = seed;
+    content->size = size;
+    std::lock_guard<std::mutex> lock(mLock);
+    mContents[path] = std::move(content);
+}
+
+void TestServer::AddRedirect(const std::string& path, const std::string& location, int code)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mRedirects[path] = {location, code};
+}
+
+void TestServer::SetMode(const std::string& path, Mode mode, int count)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mModes[path] = {mode, count};
+}
+
+int TestServer::Requests(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    auto at = mStats.find(path);
+    return at == mStats.end() ? 0 : at->second.requests;
+}
+
+int TestServer::TotalRequests() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mTotal;
+}
+
+std::vector<std::string> TestServer::Ranges(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    auto at = mStats.find(path);
+    return at == mStats.end() ? std::vector<std::string>() : at->second.ranges;
+}
+
+std::vector<std::string> TestServer::Cookies(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    auto at = mStats.find(path);
+    return at == mStats.end() ? std::vector<std::string>() : at->second.cookies;
+}
+
+int TestServer::HeldConnections() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mHeld;
+}
+
+void TestServer::GeneratedBytes(std::uint32_t seed, std::uint64_t offset, void* out, std::size_t size)
+{
+    auto* to = static_cast<unsigned char*>(out);
+    const std::uint64_t base = static_cast<std::uint64_t>(seed) << 40;
+    while (size > 0)
+    {
+        std::uint64_t block = offset / 8;
+        std::uint64_t value = Mix(base ^ block);
+        unsigned skip = static_cast<unsigned>(offset % 8);
+        std::size_t take = std::min<std::size_t>(8 - skip, size);
+        for (std::size_t i = 0; i < take; ++i)
+            to[i] = static_cast<unsigned char>(value >> (8 * (skip + i)));
+        to += take;
+        offset += take;
+        size -= take;
+    }
+}
+
+std::string TestServer::GeneratedBytes(std::uint32_t seed, std::uint64_t offset, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    GeneratedBytes(seed, offset, bytes.data(), size);
+    return bytes;
+}
+
+bool TestServer::Pause(int ms)
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    return !mStopped.wait_for(lock, std::chrono::milliseconds(ms), [this] { return mStopping; });
+}
+
+void TestServer::Handle(const httplib::Request& request, httplib::Response& response)
+{
+    const std::string& path = request.path;
+    std::shared_ptr<const Content> content;
+    Mode mode = Mode::Normal;
+    std::pair<std::string, int> redirect;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        Stats& stats = mStats[path];
+        ++stats.requests;
+        ++mTotal;
+        stats.ranges.push_back(request.get_header_value("Range"));
+        stats.cookies.push_back(request.get_header_value("Cookie"));
+        if (auto at = mRedirects.find(path); at != mRedirects.end())
+            redirect = at->second;
+        if (auto at = mContents.find(path); at != mContents.end())
+            content = at->second;
+        if (auto at = mModes.find(path); at != mModes.end() && at->second.count != 0)
+        {
+            mode = at->second.mode;
+            if (at->second.count > 0)
+                --at->second.count;
+        }
+    }
+
+    if (!redirect.first.empty())
+    {
+        response.status = redirect.second;
+        response.set_header("Location", redirect.first);
+        response.set_content("moved", "text/plain");
+        return;
+    }
+    if (content)
+    {
+        ServeContent(request, response, std::move(content), mode);
+        return;
+    }
+    if (path.rfind("/status/", 0) == 0)
+    {
+        response.status = std::atoi(path.c_str() + 8);
+        response.set_content("status " + path.substr(8), "text/plain");
+        return;
+    }
+    if (path.rfind("/redirect/", 0) == 0)
+    {
+        int left = std::atoi(path.c_str() + 10);
+        if (left <= 0)
+        {
+            response.set_content("arrived", "text/plain");
+            return;
+        }
+        response.status = 302;
+        response.set_header("Location", Url("/redirect/" + std::to_string(left - 1)));
+        response.set_content("moved", "text/plain");
+        return;
+    }
+    if (path == "/loop")
+    {
+        response.status = 302;
+        response.set_header("Location", Url("/loop"));
+        response.set_content("moved", "text/plain");
+        return;
+    }
+    if (path == "/silent")
+    {
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            ++mHeld;
+        }
+        Pause(_HOLD_LIMIT_MS);
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            --mHeld;
+        }
+        response.status = 503;
+        return;
+    }
+    if (path == "/cookie")
+    {
+        response.set_content(request.get_header_value("Cookie"), "text/plain");
+        return;
+    }
+    if (path == "/headers")
+    {
+        std::string text;
+        for (const auto& [name, value] : request.headers)
+            text += name + ": " + value + "\n";
+        response.set_content(text, "text/plain");
+        return;
+    }
+    response.status = 404;
+    response.set_content("not found", "text/plain");
+}
+
+void TestServer::ServeContent(const httplib::Request& request, httplib::Response& response,
+                              std::shared_ptr<const Content> content, Mode mode)
+{
+    // The misbehaving modes reshape the parsed range, which the library then answers honestly (or not
+    // at all, once the range is gone).
+    auto& ranges = const_cast<httplib::Request&>(request).ranges;
+    const auto size = static_cast<std::int64_t>(content->size);
+    if (!ranges.empty() && ranges[0].first >= 0)
+    {
+        auto& range = ranges[0];
+        std::int64_t last = range.second < 0 || range.second >= size ? size - 1 : range.second;
+        if (mode == Mode::ShortRanges && last > range.first)
+            range.second = range.first + (last - range.first + 1) / 2 - 1;
+        else if (mode == Mode::WrongRange && range.first + 1 < size)
+            range.first += 1;
+        else if (mode == Mode::IgnoreRange)
+            ranges.clear();
+    }
+
+    // The library calls the provider with the first offset and the length still to send, then again
+    // after each write until everything was sent or the provider returns false.
+    struct Progress
+    {
+        std::uint64_t total = 0;
+        std::uint64_t sent = 0;
+    };
+    auto progress = std::make_shared<Progress>();
+    auto provider =
+        [this, content, mode, progress](std::size_t offset, std::size_t length, httplib::DataSink& sink)
+    {
+        if (progress->total == 0)
+            progress->total = length;
+        std::size_t piece = std::min(length, _PIECE);
+        if (mode == Mode::LieLength)
+        {
+            std::uint64_t half = progress->total / 2;
+            if (progress->sent >= half)
+                return false;
+            piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, half - progress->sent));
+        }
+        else if (mode == Mode::Trickle)
+            piece = std::min(piece, _TRICKLE_BYTES);
+        else if (mode == Mode::Stall)
+        {
+            if (progress->sent >= _STALL_AFTER)
+            {
+                {
+                    std::lock_guard<std::mutex> lock(mLock);
+                    ++mHeld;
+                }
+                Pause(_HOLD_LIMIT_MS);
+                std::lock_guard<std::mutex> lock(mLock);
+                --mHeld;
+                return false;
+            }
+            piece = std::min(piece, _STALL_AFTER);
+        }
+        std::string buffer(piece, '\0');
+        content->Copy(offset, buffer.data(), piece);
+        if (mode == Mode::Corrupt)
+            for (char& c : buffer)
+                c = static_cast<char>(~c);
+        if (!sink.write(buffer.data(), buffer.size()))
+            return false;
+        progress->sent += piece;
+        if (mode == Mode::Trickle)
+            return Pause(_TRICKLE_MS);
+        return true;
+    };
+    response.set_content_provider(static_cast<std::size_t>(content->size), "application/octet-stream",
+                                  std::move(provider));
+}
+
+} // namespace Vexel::Test

@@ -1,0 +1,125 @@
+// An HTTP server on 127.0.0.1 for tests and benchmarks: an ephemeral port, its own thread, stopped by
+// its destructor. It serves files from memory or disk and generated packages, all with byte ranges,
+// and has misbehaving modes for the failure paths of the download code: short, lying and wrong range
+// replies, servers that ignore ranges, corrupt bytes, connections that send nothing or trickle, error
+// codes, redirect chains and loops, and echoes of the request's cookie and headers.
+//
+// Fixed routes besides the added files:
+//   /status/<code>      replies with that code and the body "status <code>"
+//   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 replies "arrived"
+//   /loop               302 to itself
+//   /silent             accepts the request and sends nothing until the server stops
+//   /cookie             the request's Cookie header as the body
+//   /headers            every request header as "Name: value" lines
+#pragma once
+
+#include "Common/String.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib
+{
+class Server;
+class Request;
+class Response;
+} // namespace httplib
+
+namespace Vexel::Test
+{
+
+class TestServer
+{
+public:
+    // How a file's path answers. Every mode but Normal can be limited to the first n requests of the
+    // path (see SetMode); later requests are served normally.
+    enum class Mode
+    {
+        Normal,
+        ShortRanges, // a range request gets an honest 206 for only the first half of what was asked
+        LieLength,   // announces the full length, sends half of it and closes the connection
+        WrongRange,  // a range request gets a 206 whose Content-Range starts 1 byte later than asked
+        IgnoreRange, // a range request gets 200 and the whole file
+        Corrupt,     // correct lengths, every byte of the body inverted
+        Trickle,     // 256 bytes every 20 ms
+        Stall,       // headers and the first 100 bytes, then nothing until the server stops
+    };
+
+    TestServer();
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int Port() const { return mPort; }
+    // "http://127.0.0.1:<port>" followed by path (which starts with "/").
+    std::string Url(const std::string& path) const;
+    String WideUrl(const std::string& path) const;
+
+    // Paths start with "/". Adding a path again replaces its contents.
+    void AddFile(const std::string& path, std::string bytes);
+    // Serves a file from disk; it is read into memory once.
+    bool AddDiskFile(const std::string& path, const std::filesystem::path& file);
+    // Size bytes made by GeneratedBytes(seed, ...), produced on demand so large packages cost no memory.
+    void AddGeneratedFile(const std::string& path, std::uint64_t size, std::uint32_t seed);
+    // Requests of the path get code and a Location header.
+    void AddRedirect(const std::string& path, const std::string& location, int code = 302);
+    // count < 0: every request; otherwise the next count requests of the path.
+    void SetMode(const std::string& path, Mode mode, int count = -1);
+
+    // Statistics of one path (every route counts, added or fixed).
+    int Requests(const std::string& path) const;
+    int TotalRequests() const;
+    // The Range header of each request of the path, in arrival order ("" when there was none).
+    std::vector<std::string> Ranges(const std::string& path) const;
+    std::vector<std::string> Cookies(const std::string& path) const;
+    // Requests now being held by /silent or a stalled file.
+    int HeldConnections() const;
+
+    // The bytes of a generated file: a fast generator of the seed and the absolute offset, so any
+    // range can be made alone.
+    static void GeneratedBytes(std::uint32_t seed, std::uint64_t offset, void* out, std::size_t size);
+    static std::string GeneratedBytes(std::uint32_t seed, std::uint64_t offset, std::size_t size);
+
+private:
+    struct Content;
+    struct Stats
+    {
+        int requests = 0;
+        std::vector<std::string> ranges;
+        std::vector<std::string> cookies;
+    };
+
+    void Handle(const httplib::Request& request, httplib::Response& response);
+    void ServeContent(const httplib::Request& request, httplib::Response& response,
+                      std::shared_ptr<const Content> content, Mode mode);
+    // Waits until the server stops or ms pass; false when stopping.
+    bool Pause(int ms);
+
+    std::unique_ptr<httplib::Server> mServer;
+    std::thread mThread;
+    int mPort = 0;
+
+    mutable std::mutex mLock;
+    std::condition_variable mStopped;
+    bool mStopping = false;
+    int mHeld = 0;
+    std::map<std::string, std::shared_ptr<const Content>> mContents;
+    struct ModeEntry
+    {
+        Mode mode = Mode::Normal;
+        int count = -1;
+    };
+    std::map<std::string, ModeEntry> mModes;
+    std::map<std::string, std::pair<std::string, int>> mRedirects;
+    std::map<std::string, Stats> mStats;
+    int mTotal = 0;
+};
+
+} // namespace Vexel::Test
