@@ -1,0 +1,716 @@
+#include "Storage/ResourceManager.h"
+
+#include "Common/Log.h"
+#include "Common/Memory.h"
+#include "Common/StringEncoding.h"
+#include "Platform/File.h"
+#include "Platform/Folders.h"
+#include "Storage/ChunkArchive.h"
+#include "Storage/DiskArchive.h"
+#include "Storage/HashArchive.h"
+#include "Storage/MemArchive.h"
+#include "Storage/NameKey.h"
+#include "Storage/ZipArchive.h"
+
+#include <mutex>
+
+namespace Vexel
+{
+
+namespace
+{
+
+bool IsAbsoluteName(const String& name)
+{
+    return (!name.empty() && name[0] == u'\\') || (name.size() >= 2 && name[1] == u':');
+}
+
+// A failure line shown on both channels.
+template <typename... Args> void LogShown(const char16_t* format, const Args&... args)
+{
+    LogBoth(FormatString(format, args...).c_str());
+}
+
+bool CollectName(const String& name, void* a, void*)
+{
+    static_cast<std::vector<String>*>(a)->push_back(name);
+    return true;
+}
+
+bool IsHashOrChunk(const IDataArchive* archive)
+{
+    return archive->GetType() == _ARCHIVE_HASH || archive->GetType() == _ARCHIVE_CHUNK;
+}
+
+} // namespace
+
+ResourceManager::ResourceManager()
+{
+    if (!Kernel().resourceManager)
+        Kernel().resourceManager = this;
+}
+
+ResourceManager::~ResourceManager()
+{
+    int leaks = GetLiveStreamCount();
+    if (leaks != 0)
+    {
+        const String line(76, u'-');
+        LogBoth(line.c_str());
+        LogShown(u"[RD] Caution! DataStream leaks : %d", leaks);
+        LogBoth(line.c_str());
+    }
+    else
+        LogTrace(u"[RD] Congratulations! No data stream leaks!");
+    RemoveAllArchives();
+    if (Kernel().resourceManager == this)
+        Kernel().resourceManager = nullptr;
+}
+
+void ResourceManager::SetOpenHook(OpenHook hook)
+{
+    std::lock_guard guard(mLock);
+    mOpenHook = hook;
+}
+
+IDataArchive* ResourceManager::Adopt(DataArchive* archive, bool opened)
+{
+    if (!opened)
+    {
+        delete archive;
+        return nullptr;
+    }
+    mArchives.Append(archive);
+    return archive;
+}
+
+// --- Making archives -------------------------------------------------------------------------------
+
+IDataArchive* ResourceManager::CreateDiskArchive(const String& name, const String& folder)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new DiskArchive(&mLock, name);
+    bool ok = (folder.empty() || CreateFolder(folder)) && archive->Open(folder, String());
+    if (ok)
+        LogTrace(u"[RM] Create disk archive successful : %ls => %ls", name, folder);
+    else
+        LogShown(u"[RM] Create disk archive failed : %ls => %ls", name, folder);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::CreateHashArchive(const String& name, const String& writablePath,
+                                                 const String& readOnlyPath, _dword slots)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new HashArchive(&mLock, name);
+    bool ok = archive->Create(writablePath, readOnlyPath, slots);
+    if (ok)
+        LogTrace(u"[RM] Create hash archive successful : %ls, %ls, %ls", name, writablePath, readOnlyPath);
+    else
+        LogShown(u"[RM] Create hash archive failed : %ls, %ls, %ls", name, writablePath, readOnlyPath);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::CreateHashArchive(const String& name, const String& path, _dword slots)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new HashArchive(&mLock, name);
+    bool ok = archive->Create(path, slots);
+    if (ok)
+        LogTrace(u"[RM] Create hash archive successful : %ls => %ls", name, path);
+    else
+        LogShown(u"[RM] Create hash archive failed : %ls => %ls", name, path);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::CreateMemoryArchive(const String& name, const String& extension)
+{
+    std::lock_guard guard(mLock);
+    LogTrace(u"[RM] Create memory archive successful : %ls", name);
+    return Adopt(new MemArchive(&mLock, name, extension), true);
+}
+
+IDataArchive* ResourceManager::OpenDiskArchive(const String& name, const String& writableFolder,
+                                               const String& readOnlyFolder, const void* manifest,
+                                               _dword manifestSize)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new DiskArchive(&mLock, name);
+    bool ok = archive->Open(writableFolder, readOnlyFolder, manifest, manifestSize);
+    if (ok)
+        LogTrace(u"[RM] Open disk archive successful : %ls, %ls, %ls", name, writableFolder, readOnlyFolder);
+    else
+        LogShown(u"[RM] Open disk archive failed : %ls, %ls, %ls", name, writableFolder, readOnlyFolder);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::OpenHashArchive(const String& name, const String& writablePath,
+                                               const String& readOnlyPath, _dword needSlots)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new HashArchive(&mLock, name);
+    bool ok = archive->Open(writablePath, readOnlyPath, needSlots);
+    if (ok)
+        LogTrace(u"[RM] Open hash archive successful : %ls, %ls, %ls", name, writablePath, readOnlyPath);
+    else
+        LogShown(u"[RM] Open hash archive failed : %ls, %ls, %ls", name, writablePath, readOnlyPath);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::OpenHashArchive(const String& name, const String& path, bool writable,
+                                               _dword needSlots)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new HashArchive(&mLock, name);
+    bool ok = archive->Open(path, writable, needSlots);
+    if (ok)
+        LogTrace(u"[RM] Open hash archive successful : %ls => %ls", name, path);
+    else
+        LogShown(u"[RM] Open hash archive failed : %ls => %ls", name, path);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::OpenChunkArchive(const String& name, const String& path, bool writable,
+                                                const void* manifest, _dword manifestSize)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new ChunkArchive(&mLock, name);
+    bool ok = archive->Open(path, writable, manifest, manifestSize);
+    if (ok)
+        LogTrace(u"[RM] Open chunk archive successful : %ls => %ls", name, path);
+    else
+        LogShown(u"[RM] Open chunk archive failed : %ls => %ls", name, path);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::OpenMemoryArchive(const String& name, const String& extension,
+                                                 const void* bundle, _dword size)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new MemArchive(&mLock, name, extension);
+    bool ok = archive->Open(bundle, size);
+    if (ok)
+        LogTrace(u"[RM] Open memory archive successful : %ls, %ls", name, extension);
+    else
+        LogShown(u"[RM] Open memory archive failed : %ls, %ls", name, extension);
+    return Adopt(archive, ok);
+}
+
+IDataArchive* ResourceManager::OpenZipArchive(const String& name, const String& extension, const String& path)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new ZipArchive(&mLock, name, extension);
+    return Adopt(archive, archive->Open(path));
+}
+
+IDataArchive* ResourceManager::OpenZipArchive(const String& name, const String& extension, const void* buffer,
+                                              _dword size)
+{
+    std::lock_guard guard(mLock);
+    auto* archive = new ZipArchive(&mLock, name, extension);
+    return Adopt(archive, archive->Open(buffer, size));
+}
+
+// --- The archive list ------------------------------------------------------------------------------
+
+_dword ResourceManager::GetArchiveCount()
+{
+    std::lock_guard guard(mLock);
+    return static_cast<_dword>(mArchives.Number());
+}
+
+IDataArchive* ResourceManager::GetArchive(_dword index)
+{
+    std::lock_guard guard(mLock);
+    return mArchives.IsIndexValid(index) ? mArchives[index] : nullptr;
+}
+
+IDataArchive* ResourceManager::FindArchiveByExtension(const String& extension)
+{
+    std::lock_guard guard(mLock);
+    if (extension.empty())
+        return nullptr;
+    for (DataArchive* archive : mArchives)
+        if (archive->GetExtension().Equals(extension, false))
+            return archive;
+    return nullptr;
+}
+
+_dword ResourceManager::CopyArchive(IDataArchive* from, IDataArchive* to, bool onlyMissing)
+{
+    std::lock_guard guard(mLock);
+    if (!from || !to || from == to)
+        return 0;
+    std::vector<String> names;
+    from->Enumerate(CollectName, &names, nullptr);
+    _dword copied = 0;
+    for (const String& name : names)
+    {
+        DataStream* stream = from->OpenStream(name);
+        if (!stream)
+            continue;
+        MD5 md5 = stream->GetMD5();
+        _dword size = 0;
+        MD5 present;
+        bool skip = onlyMissing && to->GetResourceInfo(name, size, present) && size == stream->GetSize() &&
+                    present == md5;
+        ByteBuffer bytes;
+        if (!skip && stream->ReadText(bytes, false) &&
+            to->WriteResource(name, bytes.data(), static_cast<_dword>(bytes.size()), md5))
+            ++copied;
+        ReleaseStream(stream);
+    }
+    return copied;
+}
+
+_dword ResourceManager::CopyArchiveResources(IDataArchive* from, IDataArchive* to)
+{
+    return CopyArchive(from, to, false);
+}
+
+_dword ResourceManager::CopyArchiveResources(IDataArchive* from, IDataArchive* to, bool onlyMissing)
+{
+    return CopyArchive(from, to, onlyMissing);
+}
+
+bool ResourceManager::RemoveArchive(IDataArchive*& archive)
+{
+    std::lock_guard guard(mLock);
+    for (std::size_t i = 0; i < mArchives.Number(); ++i)
+        if (mArchives[i] == archive)
+        {
+            delete mArchives[i];
+            mArchives.RemoveAt(i);
+            archive = nullptr;
+            return true;
+        }
+    return false;
+}
+
+void ResourceManager::RemoveAllArchives()
+{
+    std::lock_guard guard(mLock);
+    for (DataArchive* archive : mArchives)
+        delete archive;
+    mArchives.Clear();
+}
+
+// --- Streams ---------------------------------------------------------------------------------------
+
+DataStream* ResourceManager::CreateMemStream(const String& name, const ByteBuffer& text, const MD5& md5)
+{
+    void* block = text.empty() ? nullptr : AllocateShared(text.data(), text.size());
+    return new MemStream(&mLock, NormalizeResourceName(name), block, static_cast<_dword>(text.size()), md5);
+}
+
+DataStream* ResourceManager::CreateMemStream(const String& name, _dword size, const MD5& md5)
+{
+    return new MemStream(&mLock, NormalizeResourceName(name), size, md5);
+}
+
+DataStream* ResourceManager::OpenStream(const String& name)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::Open);
+    Resolve(name, request);
+    if (request.stream && mOpenHook)
+        mOpenHook(name, request.stream);
+    return request.stream;
+}
+
+DataStream* ResourceManager::AddRefStream(DataStream* stream)
+{
+    std::lock_guard guard(mLock);
+    if (stream)
+        stream->AddRefCount();
+    return stream;
+}
+
+bool ResourceManager::ReleaseStream(DataStream*& stream)
+{
+    std::lock_guard guard(mLock);
+    DataStream* held = stream;
+    stream = nullptr;
+    if (!held || held->ReleaseRefCount() != 0)
+        return false;
+    delete held;
+    return true;
+}
+
+// --- Resolution ------------------------------------------------------------------------------------
+
+bool ResourceManager::TryArchive(IDataArchive* archive, const String& name, Request& request)
+{
+    switch (request.operation)
+    {
+    case Operation::Open:
+        request.stream = archive->OpenStream(name);
+        return request.stream != nullptr;
+    case Operation::Write:
+    case Operation::WriteLocal:
+        // The first archive asked takes the write, whatever its result.
+        request.result = archive->WriteResource(name, request.buffer, request.size, request.md5);
+        return true;
+    case Operation::Delete:
+        return request.result = archive->DeleteResource(name);
+    case Operation::Exists:
+        return request.result = archive->HasResource(name);
+    case Operation::Info:
+        return request.result = archive->GetResourceInfo(name, request.size, request.md5);
+    }
+    return false;
+}
+
+bool ResourceManager::TryWithFolders(IDataArchive* archive, const String& name, Request& request)
+{
+    if (TryArchive(archive, name, request))
+        return true;
+    bool searches = request.operation == Operation::Open || request.operation == Operation::Exists ||
+                    request.operation == Operation::Info;
+    if (!searches || name.find(u'\\') != String::npos)
+        return false;
+    String prefix = NormalizeResourceName(archive->GetName());
+    for (std::size_t i = mSearchFolders.Number(); i-- > 0;)
+    {
+        String joined = JoinPath(mSearchFolders[i].folder, name);
+        if (prefix.empty())
+        {
+            if (TryArchive(archive, joined, request))
+                return true;
+        }
+        else if (joined.size() > prefix.size() + 1 && joined[prefix.size()] == u'\\' &&
+                 CompareText(std::u16string_view(joined).substr(0, prefix.size()), prefix, false) == 0)
+        {
+            if (TryArchive(archive, String(joined.substr(prefix.size() + 1)), request))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool ResourceManager::Resolve(const String& rawName, Request& request)
+{
+    String name = NormalizeResourceName(rawName);
+    const bool absolute = IsAbsoluteName(name);
+    const bool local = request.operation == Operation::WriteLocal;
+    if (!mArchives.IsEmpty() && !absolute)
+    {
+        String extension = FileExtension(FileNameOf(name));
+        if (!extension.empty() && !local)
+            for (DataArchive* archive : mArchives)
+                if (!archive->GetExtension().empty() && archive->GetExtension().Equals(extension, false) &&
+                    TryWithFolders(archive, name, request))
+                    return true;
+        for (int pass = 0; pass < 2; ++pass)
+            for (std::size_t i = mArchives.Number(); i-- > 0;)
+            {
+                DataArchive* archive = mArchives[i];
+                if (!archive->GetExtension().empty() || archive->GetName().empty() != (pass == 1))
+                    continue;
+                if (local && IsHashOrChunk(archive))
+                    continue;
+                if (TryWithFolders(archive, name, request))
+                    return true;
+            }
+    }
+    bool anyDisk = false;
+    for (DataArchive* archive : mArchives)
+        anyDisk = anyDisk || archive->GetType() == _ARCHIVE_DISK;
+    if (!anyDisk || absolute)
+    {
+        // Names resolve as plain files.
+        DiskArchive plain(&mLock, String());
+        if (plain.Open(String(), String()) && TryWithFolders(&plain, name, request))
+            return true;
+    }
+    return false;
+}
+
+// --- Resource operations ---------------------------------------------------------------------------
+
+bool ResourceManager::WriteText(const String& name, const ByteBuffer& text)
+{
+    return WriteResource(name, text.data(), static_cast<_dword>(text.size()),
+                         Md5Of(text.data(), text.size()));
+}
+
+bool ResourceManager::WriteResource(const String& name, const void* buffer, _dword size, const MD5& md5)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::Write, buffer, size, md5);
+    Resolve(name, request);
+    return request.result;
+}
+
+bool ResourceManager::WriteTextLocal(const String& name, const ByteBuffer& text)
+{
+    return WriteResourceLocal(name, text.data(), static_cast<_dword>(text.size()),
+                              Md5Of(text.data(), text.size()));
+}
+
+bool ResourceManager::WriteResourceLocal(const String& name, const void* buffer, _dword size, const MD5& md5)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::WriteLocal, buffer, size, md5);
+    Resolve(name, request);
+    return request.result;
+}
+
+bool ResourceManager::DeleteResource(const String& name)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::Delete);
+    Resolve(name, request);
+    return request.result;
+}
+
+bool ResourceManager::GetResourceInfo(const String& name, _dword& size, MD5& md5)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::Info);
+    if (!Resolve(name, request))
+        return false;
+    size = request.size;
+    md5 = request.md5;
+    return true;
+}
+
+bool ResourceManager::HasResource(const String& name)
+{
+    std::lock_guard guard(mLock);
+    Request request(Operation::Exists);
+    return Resolve(name, request);
+}
+
+void ResourceManager::ResetFailedLoads()
+{
+    std::lock_guard guard(mLock);
+    if (mLoadStack.IsEmpty())
+        mFailedLoads = 0;
+}
+
+_dword ResourceManager::GetFailedLoads()
+{
+    std::lock_guard guard(mLock);
+    return mFailedLoads;
+}
+
+void ResourceManager::SetPackKey(const String& key)
+{
+    std::lock_guard guard(mLock);
+    mPackKey = key;
+}
+
+String ResourceManager::GetPackKey()
+{
+    std::lock_guard guard(mLock);
+    return mPackKey;
+}
+
+void ResourceManager::SetOption(bool value)
+{
+    mOption = value;
+}
+
+bool ResourceManager::GetOption()
+{
+    return mOption;
+}
+
+bool ResourceManager::ReadWhole(const String& name, ByteBuffer& buffer, bool decode, bool countFailure)
+{
+    std::lock_guard guard(mLock);
+    buffer.clear();
+    DataStream* stream = OpenStream(name);
+    if (!stream)
+    {
+        LogShown(u"[RM] Load resource failed : %ls", name);
+        int index = 0;
+        for (const String& load : mLoadStack)
+        {
+            if (index == 0)
+                LogShown(u"[RM] Load Stack : [0] %ls", load);
+            else
+                LogShown(u"[RM] +----------- [%d] %ls", index, load);
+            ++index;
+        }
+        if (countFailure)
+            mFailedLoads += static_cast<_dword>(mLoadStack.Number());
+        return false;
+    }
+    bool ok = stream->ReadText(buffer, decode);
+    if (!ok)
+        LogTrace(u"[RM] Mapping resource failed : %ls", name);
+    ReleaseStream(stream);
+    return ok;
+}
+
+bool ResourceManager::ReadResource(const String& name, ByteBuffer& buffer, bool decode)
+{
+    return ReadWhole(name, buffer, decode, true);
+}
+
+bool ResourceManager::ReadResourceOrInfo(const String& name, bool* readInfo, ByteBuffer& buffer, bool decode)
+{
+    std::lock_guard guard(mLock);
+    if (readInfo)
+        *readInfo = false;
+    if (HasResource(name))
+        return ReadWhole(name, buffer, decode, true);
+    if (readInfo)
+        *readInfo = true;
+    return ReadWhole(name + u".info", buffer, decode, false);
+}
+
+bool ResourceManager::CopyResource(const String& from, const String& to)
+{
+    std::lock_guard guard(mLock);
+    if (mArchives.IsEmpty())
+        return CopyFile(from, to);
+    DataStream* stream = OpenStream(from);
+    if (!stream)
+        return false;
+    ByteBuffer bytes;
+    MD5 md5 = stream->GetMD5();
+    bool ok = stream->ReadText(bytes, false);
+    ReleaseStream(stream);
+    return ok && WriteResource(to, bytes.data(), static_cast<_dword>(bytes.size()), md5);
+}
+
+bool ResourceManager::MoveResource(const String& from, const String& to)
+{
+    std::lock_guard guard(mLock);
+    if (mArchives.IsEmpty())
+        return MoveFile(from, to);
+    if (NormalizeResourceName(from) == NormalizeResourceName(to))
+        return HasResource(from);
+    // The source goes only once the target holds the bytes, so a failed write loses nothing.
+    return CopyResource(from, to) && DeleteResource(from);
+}
+
+bool ResourceManager::CompareResources(const String& a, const String& b)
+{
+    std::lock_guard guard(mLock);
+    if (mArchives.IsEmpty())
+        return FilesEqual(a, b);
+    ByteBuffer first, second;
+    for (int i = 0; i < 2; ++i)
+    {
+        DataStream* stream = OpenStream(i == 0 ? a : b);
+        if (!stream)
+            return false;
+        bool ok = stream->ReadText(i == 0 ? first : second, true);
+        ReleaseStream(stream);
+        if (!ok)
+            return false;
+    }
+    return first == second;
+}
+
+// --- Search folders --------------------------------------------------------------------------------
+
+_dword ResourceManager::GetSearchFolderCount()
+{
+    std::lock_guard guard(mLock);
+    return static_cast<_dword>(mSearchFolders.Number());
+}
+
+String ResourceManager::GetSearchFolder(_dword index)
+{
+    std::lock_guard guard(mLock);
+    return mSearchFolders.IsIndexValid(index) ? mSearchFolders[index].folder : String();
+}
+
+void ResourceManager::AddSearchFolder(const String& folder)
+{
+    std::lock_guard guard(mLock);
+    for (SearchFolder& known : mSearchFolders)
+        if (known.folder.Equals(folder, false))
+        {
+            ++known.count;
+            return;
+        }
+    mSearchFolders.Append(SearchFolder{folder, 1});
+}
+
+void ResourceManager::RemoveSearchFolder(const String& folder)
+{
+    std::lock_guard guard(mLock);
+    for (std::size_t i = 0; i < mSearchFolders.Number(); ++i)
+        if (mSearchFolders[i].folder.Equals(folder, false))
+        {
+            if (--mSearchFolders[i].count == 0)
+                mSearchFolders.RemoveAt(i);
+            return;
+        }
+}
+
+void ResourceManager::ClearSearchFolders()
+{
+    std::lock_guard guard(mLock);
+    mSearchFolders.Clear();
+}
+
+Array<String> ResourceManager::SearchFolders()
+{
+    std::lock_guard guard(mLock);
+    Array<String> folders;
+    for (const SearchFolder& folder : mSearchFolders)
+        folders.Append(folder.folder);
+    return folders;
+}
+
+int ResourceManager::EnumerateAll(ArchiveCallback callback, void* a, void* b)
+{
+    std::lock_guard guard(mLock);
+    int total = 0;
+    for (DataArchive* archive : mArchives)
+    {
+        int count = archive->Enumerate(callback, a, b);
+        if (count < 0)
+            return -1;
+        total += count;
+    }
+    return total;
+}
+
+// --- Beyond the slots ------------------------------------------------------------------------------
+
+void ResourceManager::SetMainThreadWarning(bool on)
+{
+    mMainThreadWarning = on;
+}
+
+bool ResourceManager::GetMainThreadWarning()
+{
+    return mMainThreadWarning;
+}
+
+void ResourceManager::PushLoad(const String& name)
+{
+    std::lock_guard guard(mLock);
+    mLoadStack.Push(name);
+}
+
+void ResourceManager::PopLoad()
+{
+    std::lock_guard guard(mLock);
+    mLoadStack.Pop();
+}
+
+IResourceManager* GetResourceManager()
+{
+    if (!Kernel().resourceManager)
+    {
+        new ResourceManager();
+        LogTrace(u"[KL] ResourceManager Created");
+    }
+    return Kernel().resourceManager;
+}
+
+void DestroyResourceManager()
+{
+    delete Kernel().resourceManager;
+}
+
+} // namespace Vexel

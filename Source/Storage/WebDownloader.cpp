@@ -1,0 +1,70 @@
+#include "Storage/WebDownloader.h"
+
+#include "Common/Assert.h"
+#include "Common/Log.h"
+
+namespace Vexel
+{
+
+namespace
+{
+constexpr std::size_t _MAX_URL_LENGTH = 1024;
+}
+
+WebDownloader::WebDownloader(std::recursive_mutex* lock, const String& address, _dword id, WebHandle handle)
+    : Downloader(lock, address, id), mHandle(handle)
+{
+    mBaseOffset = CutBaseOffset(mAddress);
+    if (mHandle == nullptr)
+        mHandle = CreateWebHandle();
+    // Before the worker runs: its transfers read the thread from the handle.
+    SetWebHandleThread(mHandle, &Worker());
+    StartWorker();
+}
+
+WebDownloader::~WebDownloader()
+{
+    StopWorker();
+    DestroyWebHandle(mHandle);
+}
+
+bool WebDownloader::Fetch(DownloadItem& item)
+{
+    if (mHandle == nullptr)
+        return false;
+    if (mBaseOffset == _DOWNLOAD_UNKNOWN)
+    {
+        String url = mAddress.empty() ? item.name : FormatString(u"%ls/%ls", mAddress, item.name);
+        if (url.size() > _MAX_URL_LENGTH)
+            url.resize(_MAX_URL_LENGTH);
+        ByteBuffer buffer;
+        bool ok = false;
+        WebDownload(url, &buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, mHandle, item.cookie, nullptr, &ok);
+        if (!ok)
+        {
+            // An error page or a broken transfer is not the file: the task hears of the failure instead.
+            LogTrace(u"[DL] Can not download file : %ls", url);
+            return false;
+        }
+        OnData(item, buffer.data(), static_cast<_dword>(buffer.size()), 0);
+        return true;
+    }
+
+    if (item.begin == _DOWNLOAD_UNKNOWN || item.end == _DOWNLOAD_UNKNOWN)
+    {
+        LogBoth(FormatString(u"[DL] Can not download unknown file : %ls", item.name).c_str());
+        return false;
+    }
+    const std::int64_t begin = std::int64_t(item.begin) + mBaseOffset;
+    const std::int64_t end = std::int64_t(item.end) + mBaseOffset;
+    if (!VEXEL_ASSERT(end > begin))
+        return false;
+    WebDownloadStream(
+        mAddress,
+        [this, &item](const _byte* data, std::size_t size, _qword received)
+        { OnData(item, data, static_cast<_dword>(size), static_cast<_dword>(received)); },
+        _WEB_NO_TIMEOUT, begin, end, mHandle, item.cookie, nullptr);
+    return true;
+}
+
+} // namespace Vexel

@@ -1,0 +1,29 @@
+// The web transport of the downloaders. Plain mode fetches files by name under a URL prefix (or by the
+// name itself as URL when the address is empty). Package mode, chosen by an address ending in
+// "?<offset>", fetches byte ranges of one package file whose resource space starts at that offset.
+#pragma once
+
+#include "Storage/Downloader.h"
+#include "Storage/WebTransfer.h"
+
+namespace Vexel
+{
+
+class WebDownloader : public Downloader
+{
+public:
+    // Takes ownership of handle; without one the downloader makes its own.
+    WebDownloader(std::recursive_mutex* lock, const String& address, _dword id, WebHandle handle = nullptr);
+    ~WebDownloader() override;
+
+    bool Fetch(DownloadItem& item) override;
+
+    // _DOWNLOAD_UNKNOWN in plain mode.
+    _dword GetBaseOffset() const noexcept { return mBaseOffset; }
+
+private:
+    _dword mBaseOffset = _DOWNLOAD_UNKNOWN;
+    WebHandle mHandle = nullptr;
+};
+
+} // namespace Vexel

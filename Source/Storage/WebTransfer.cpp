@@ -1,0 +1,541 @@
+#include "Storage/WebTransfer.h"
+
+#include "Common/Log.h"
+#include "Common/StringEncoding.h"
+#include "Platform/File.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <vector>
+
+namespace Vexel
+{
+
+namespace
+{
+
+constexpr _dword _MAX_URL_BYTES = 4096;
+constexpr _dword _MAX_HEADER_BYTES = 1024;
+constexpr int _RETRY_MS = 1000;
+constexpr long _CONNECT_TIMEOUT_MS = 5000;
+// Larger receive blocks than libcurl's default: fewer callbacks on fast links.
+constexpr long _RECEIVE_BUFFER = 256 * 1024;
+// A memory transfer reserves its announced length up to this much; beyond it the buffer grows as data
+// arrives, so a lying length cannot make us allocate what never comes.
+constexpr curl_off_t _MAX_RESERVE = curl_off_t(1) << 30;
+constexpr int _ABORT_CODE = 42;
+
+struct RedirectEntry
+{
+    String url;
+    std::vector<String> targets;
+};
+
+struct WebHandleData
+{
+    std::list<RedirectEntry> redirects;
+    curl_slist* headers = nullptr;
+    bool headersInstalled = false;
+    WorkerThread* thread = nullptr;
+};
+
+void InitializeCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+WebHandleData* GetData(WebHandle handle)
+{
+    char* data = nullptr;
+    if (handle == nullptr || curl_easy_getinfo(handle, CURLINFO_PRIVATE, &data) != CURLE_OK)
+        return nullptr;
+    return reinterpret_cast<WebHandleData*>(data);
+}
+
+WebHandleData* EnsureData(WebHandle handle)
+{
+    WebHandleData* data = GetData(handle);
+    if (data == nullptr)
+    {
+        data = new WebHandleData;
+        curl_easy_setopt(handle, CURLOPT_PRIVATE, data);
+    }
+    return data;
+}
+
+std::string Utf8Limited(const String& text, _dword limit)
+{
+    std::string bytes = ToUtf8(text);
+    if (bytes.size() > limit)
+        bytes.resize(limit);
+    return bytes;
+}
+
+long ResponseCode(CURL* curl)
+{
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+}
+
+bool IsHttpError(long code)
+{
+    return code >= 400 && code <= 599;
+}
+
+bool IsRedirect(long code)
+{
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// "bytes first-last/total" of a Content-Range header line; -1 when the line is not one.
+std::int64_t ParseContentRangeStart(const char* line, std::size_t length)
+{
+    static const char _NAME[] = "content-range:";
+    const std::size_t nameLength = sizeof _NAME - 1;
+    if (length < nameLength)
+        return _WEB_OPEN;
+    for (std::size_t i = 0; i < nameLength; ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != _NAME[i])
+            return _WEB_OPEN;
+    std::size_t i = nameLength;
+    while (i < length && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    if (length - i < 6 || std::strncmp(line + i, "bytes", 5) != 0)
+        return _WEB_OPEN;
+    i += 5;
+    while (i < length && line[i] == ' ')
+        ++i;
+    if (i >= length || line[i] < '0' || line[i] > '9')
+        return _WEB_OPEN;
+    std::int64_t value = 0;
+    while (i < length && line[i] >= '0' && line[i] <= '9' && value < (std::int64_t(1) << 56))
+        value = value * 10 + (line[i++] - '0');
+    return value;
+}
+
+std::size_t HeaderFunction(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* request = static_cast<WebRequest*>(user);
+    const std::size_t n = size * count;
+    if (n >= 5 && std::strncmp(data, "HTTP/", 5) == 0)
+        request->reply.rangeStart = _WEB_OPEN; // a new response begins
+    else if (std::int64_t start = ParseContentRangeStart(data, n); start != _WEB_OPEN)
+        request->reply.rangeStart = start;
+    return n;
+}
+
+// Decides once per attempt, at the first body bytes, what of the body is the resource.
+bool CheckReply(WebRequest& request)
+{
+    WebRequest::Reply& reply = request.reply;
+    reply.checked = true;
+    const long code = ResponseCode(request.handle);
+    reply.payload = !(code >= 300 && code <= 599);
+    if (!reply.payload || reply.askedStart == _WEB_OPEN)
+        return true;
+    if (code == 206)
+    {
+        if (reply.rangeStart != reply.askedStart)
+        {
+            LogTrace(u"[WS] Range reply starts at %I64d, asked %I64d : %ls", reply.rangeStart,
+                     reply.askedStart, request.url);
+            reply.rejected = true;
+            return false;
+        }
+    }
+    else if (code == 200)
+    {
+        // The server ignored the range and sends the whole resource: keep only what was asked.
+        reply.skip = static_cast<_qword>(reply.askedStart);
+    }
+    return true;
+}
+
+std::size_t WriteFunction(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* request = static_cast<WebRequest*>(user);
+    WebRequest::Reply& reply = request->reply;
+    const std::size_t n = size * count;
+    if (!reply.checked && !CheckReply(*request))
+        return 0;
+    if (!reply.payload)
+        return n;
+
+    const _byte* bytes = reinterpret_cast<const _byte*>(data);
+    std::size_t length = n;
+    if (reply.skip > 0)
+    {
+        std::size_t cut = static_cast<std::size_t>(std::min<_qword>(reply.skip, length));
+        reply.skip -= cut;
+        bytes += cut;
+        length -= cut;
+    }
+    if (reply.askedLength != _WEB_OPEN)
+    {
+        _qword left = static_cast<_qword>(reply.askedLength) -
+                      std::min<_qword>(request->received, static_cast<_qword>(reply.askedLength));
+        if (left == 0 && length > 0)
+        {
+            // More than the range: what was asked is complete; stop the transfer here.
+            reply.complete = true;
+            return 0;
+        }
+        length = static_cast<std::size_t>(std::min<_qword>(left, length));
+    }
+    if (length == 0)
+        return n;
+
+    if (request->file != nullptr)
+    {
+        if (!request->file->Write(bytes, static_cast<_dword>(length)))
+            return 0;
+        request->received += length;
+    }
+    else if (request->buffer != nullptr)
+    {
+        if (request->pending.empty() && request->pending.capacity() == 0)
+        {
+            curl_off_t announced = -1;
+            curl_easy_getinfo(request->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > 0 && announced <= _MAX_RESERVE)
+                request->pending.reserve(static_cast<std::size_t>(announced));
+        }
+        request->pending.insert(request->pending.end(), bytes, bytes + length);
+        request->received += length;
+    }
+    else if (request->callback)
+    {
+        request->callback(bytes, length, request->received);
+        request->received += length;
+    }
+    return n;
+}
+
+void StoreProgress(std::atomic<float>* progress, float value)
+{
+    if (progress != nullptr)
+        progress->exchange(value);
+}
+
+int ProgressFunction(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
+{
+    auto* request = static_cast<WebRequest*>(user);
+    if (total != 0 && request->progress != nullptr)
+    {
+        double fraction = static_cast<double>(now + static_cast<curl_off_t>(request->already)) /
+                          static_cast<double>(total + static_cast<curl_off_t>(request->already));
+        StoreProgress(request->progress, static_cast<float>(std::min(fraction, 0.9999)));
+    }
+    if (request->thread != nullptr && request->thread->IsStopping())
+    {
+        if (!request->reply.aborted)
+            LogTrace(u"[WS] Web download aborted at thread 0x%p", request->thread->GetHandle());
+        request->reply.aborted = true;
+        return _ABORT_CODE;
+    }
+    return 0;
+}
+
+// Records where the request's URL moved. False when there is no target or the URL moved too often.
+bool FollowRedirect(WebRequest& request, CURL* curl)
+{
+    char* location = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr ||
+        *location == '\0')
+        return false;
+    WebHandleData* data = EnsureData(curl);
+    String target = Utf8ToWide(location, _MAX_URL_BYTES);
+    auto entry = std::find_if(data->redirects.begin(), data->redirects.end(),
+                              [&](const RedirectEntry& e) { return e.url == request.url; });
+    if (entry == data->redirects.end())
+        data->redirects.push_back({request.url, {std::move(target)}});
+    else if (entry->targets.size() >= _MAX_REDIRECTS)
+        return false;
+    else
+        entry->targets.push_back(std::move(target));
+    request.pending.clear();
+    request.handle = curl;
+    return true;
+}
+
+String AddressText(CURL* curl, CURLINFO ipInfo, CURLINFO portInfo)
+{
+    char* ip = nullptr;
+    long port = 0;
+    if (curl_easy_getinfo(curl, ipInfo, &ip) != CURLE_OK || ip == nullptr || *ip == '\0' ||
+        curl_easy_getinfo(curl, portInfo, &port) != CURLE_OK || port <= 0)
+        return u"NA";
+    return FormatString(u"%ls:%d", FromUtf8(ip), port);
+}
+
+// One request on its handle, the attempts after redirects included.
+bool PerformAttempts(WebRequest& request)
+{
+    CURL* curl = request.handle;
+    for (;;)
+    {
+        WebHandleData* data = EnsureData(curl);
+        if (data->headers != nullptr && !data->headersInstalled)
+        {
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, data->headers);
+            data->headersInstalled = true;
+        }
+
+        String url = request.url;
+        for (const RedirectEntry& entry : data->redirects)
+            if (entry.url == request.url && !entry.targets.empty())
+                url = entry.targets.back();
+        if (request.thread == nullptr)
+            request.thread = data->thread;
+
+        std::string urlBytes = Utf8Limited(url, _MAX_URL_BYTES);
+        curl_easy_setopt(curl, CURLOPT_URL, urlBytes.c_str());
+        std::string cookieBytes = Utf8Limited(request.cookie, _MAX_URL_BYTES);
+        // A handle keeps its options between requests: clear what this request does not set.
+        curl_easy_setopt(curl, CURLOPT_COOKIE, request.cookie.empty() ? nullptr : cookieBytes.c_str());
+
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &request);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteFunction);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &request);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderFunction);
+
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 10L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+
+        if (request.progress == nullptr && request.thread == nullptr)
+        {
+            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+            curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
+            curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, nullptr);
+        }
+        else
+        {
+            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request);
+            curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ProgressFunction);
+        }
+
+        request.received = 0;
+        request.reply = WebRequest::Reply();
+        curl_easy_setopt(curl, CURLOPT_RANGE, nullptr);
+        curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
+        std::string range;
+        if (request.begin != _WEB_OPEN)
+        {
+            const std::int64_t start = request.begin + static_cast<std::int64_t>(request.already);
+            const std::int64_t end = request.end;
+            if (end != _WEB_OPEN && end > start)
+            {
+                range = std::to_string(start) + "-" + std::to_string(end - 1);
+                curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+                request.reply.askedStart = start;
+                request.reply.askedLength = end - start;
+            }
+            else if (start != 0 && end == _WEB_OPEN)
+                curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(start));
+        }
+
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT,
+                         request.timeout != _WEB_ASYNC && request.timeout != _WEB_NO_TIMEOUT
+                             ? std::max(request.timeout / 1000, 1)
+                             : 0L);
+
+        CURLcode result = curl_easy_perform(curl);
+        if (result == CURLE_WRITE_ERROR && request.reply.complete)
+            result = CURLE_OK;
+        const long code = ResponseCode(curl);
+
+        bool redirected = false;
+        if (result == CURLE_OK && IsRedirect(code))
+        {
+            if (FollowRedirect(request, curl))
+            {
+                redirected = true;
+            }
+            else
+                LogTrace(u"[WS] Redirect not followed (%d) : %ls", code, url);
+        }
+        if (redirected)
+            continue;
+
+        if (request.buffer != nullptr)
+        {
+            if (request.buffer->empty())
+                request.buffer->swap(request.pending);
+            else
+                request.buffer->insert(request.buffer->end(), request.pending.begin(), request.pending.end());
+            request.pending.clear();
+            request.pending.shrink_to_fit();
+            request.already = request.buffer->size();
+        }
+        else if (request.file != nullptr)
+            request.already = request.file->GetSize();
+
+        const bool ok =
+            result == CURLE_OK && !IsHttpError(code) && !IsRedirect(code) && !request.reply.rejected;
+        if (result == CURLE_OK)
+            StoreProgress(request.progress, ok ? 1.0f : 0.0f);
+        return ok;
+    }
+}
+
+} // namespace
+
+WebHandle CreateWebHandle()
+{
+    InitializeCurl();
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr)
+        return nullptr;
+    auto* data = new WebHandleData;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, _CONNECT_TIMEOUT_MS);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "libcurl-agent/1.0");
+    // Redirects are followed here, through the map; never hand a server's Location to another scheme.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, _RECEIVE_BUFFER);
+    data->headers = curl_slist_append(data->headers, "Accept: */*");
+    data->headers = curl_slist_append(data->headers, "Connection: Keep-Alive");
+    curl_easy_setopt(curl, CURLOPT_PRIVATE, data);
+    return curl;
+}
+
+void AppendWebHandleHeader(WebHandle handle, const String& header)
+{
+    if (handle == nullptr || header.empty())
+        return;
+    WebHandleData* data = EnsureData(handle);
+    data->headers = curl_slist_append(data->headers, Utf8Limited(header, _MAX_HEADER_BYTES).c_str());
+    if (data->headersInstalled)
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, data->headers);
+}
+
+void SetWebHandleThread(WebHandle handle, WorkerThread* thread)
+{
+    if (handle != nullptr)
+        EnsureData(handle)->thread = thread;
+}
+
+void DestroyWebHandle(WebHandle handle)
+{
+    if (handle == nullptr)
+        return;
+    WebHandleData* data = GetData(handle);
+    curl_easy_cleanup(handle);
+    if (data != nullptr)
+    {
+        curl_slist_free_all(data->headers);
+        delete data;
+    }
+}
+
+bool PerformWebRequest(WebRequest& request)
+{
+    bool temporary = false;
+    if (request.handle == nullptr)
+    {
+        request.handle = CreateWebHandle();
+        if (request.handle == nullptr)
+            return false;
+        temporary = true;
+    }
+    const bool ok = PerformAttempts(request);
+    if (temporary)
+    {
+        CURL* curl = request.handle;
+        String local = AddressText(curl, CURLINFO_LOCAL_IP, CURLINFO_LOCAL_PORT);
+        String remote = AddressText(curl, CURLINFO_PRIMARY_IP, CURLINFO_PRIMARY_PORT);
+        LogTrace(u"[WS] Web download finish : %ls <-> %ls (%d)", local, remote, ResponseCode(curl));
+        DestroyWebHandle(curl);
+        request.handle = nullptr;
+    }
+    return ok;
+}
+
+namespace
+{
+
+std::unique_ptr<WorkerThread> Run(std::unique_ptr<WebRequest> request, bool* result)
+{
+    StoreProgress(request->progress, 0.0f);
+    if (request->buffer != nullptr)
+        request->buffer->clear();
+    if (request->timeout != _WEB_ASYNC)
+    {
+        bool ok = PerformWebRequest(*request);
+        if (result != nullptr)
+            *result = ok;
+        return nullptr;
+    }
+    std::shared_ptr<WebRequest> shared(std::move(request));
+    return WorkerThread::StartSingleJob(
+        [shared](WorkerThread& thread)
+        {
+            shared->thread = &thread;
+            while (!PerformWebRequest(*shared) && !thread.IsStopping())
+            {
+                auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(_RETRY_MS);
+                for (auto now = std::chrono::steady_clock::now(); now < until;
+                     now = std::chrono::steady_clock::now())
+                    if (!thread.Wait(static_cast<int>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1)))
+                        break;
+                if (thread.IsStopping())
+                    break;
+            }
+            return false;
+        });
+}
+
+std::unique_ptr<WebRequest> MakeRequest(const String& url, int timeout, std::int64_t begin, std::int64_t end,
+                                        WebHandle handle, const String& cookie, std::atomic<float>* progress)
+{
+    auto request = std::make_unique<WebRequest>();
+    request->url = url;
+    request->timeout = timeout;
+    request->begin = begin;
+    request->end = end;
+    request->handle = handle;
+    request->cookie = cookie;
+    request->progress = progress;
+    return request;
+}
+
+} // namespace
+
+std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
+                                          std::int64_t begin, std::int64_t end, WebHandle handle,
+                                          const String& cookie, std::atomic<float>* progress, bool* result)
+{
+    auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
+    request->buffer = buffer;
+    return Run(std::move(request), result);
+}
+
+std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,
+                                                std::int64_t begin, std::int64_t end, WebHandle handle,
+                                                const String& cookie, std::atomic<float>* progress,
+                                                bool* result)
+{
+    auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
+    request->callback = std::move(callback);
+    return Run(std::move(request), result);
+}
+
+std::unique_ptr<WorkerThread> WebDownloadFile(const String& url, File* file, int timeout, std::int64_t begin,
+                                              std::int64_t end, WebHandle handle, const String& cookie,
+                                              std::atomic<float>* progress, bool* result)
+{
+    auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
+    request->file = file;
+    return Run(std::move(request), result);
+}
+
+} // namespace Vexel

@@ -1,0 +1,104 @@
+// Web transfers: one URL over HTTP(S) into a memory buffer, a file or a data callback, on the calling
+// thread with a time limit or on a worker thread of its own that retries every second.
+//
+// A web handle is a libcurl easy handle with the program's data attached: extra request headers, the
+// owning worker thread (whose stop aborts the handle's transfers) and a redirect map that remembers where
+// each URL moved, so later requests of the same URL go straight to the last target. One handle serves
+// one thread at a time.
+#pragma once
+
+#include "Common/Compression.h"
+#include "Common/String.h"
+#include "Storage/WorkerThread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace Vexel
+{
+
+class File;
+
+using WebHandle = void*;
+
+// Range ends and the timeout's special values.
+constexpr std::int64_t _WEB_OPEN = -1;
+constexpr int _WEB_ASYNC = 0;
+constexpr int _WEB_NO_TIMEOUT = -1;
+// Redirects followed for one URL on one handle.
+constexpr std::size_t _MAX_REDIRECTS = 8;
+
+// Called for each block of a streamed transfer with the bytes received before it in this attempt.
+using WebDataCallback = std::function<void(const _byte* data, std::size_t size, _qword received)>;
+
+// Null when libcurl gives no handle.
+WebHandle CreateWebHandle();
+// Adds a request header line ("Name: value"); empty lines are ignored.
+void AppendWebHandleHeader(WebHandle handle, const String& header);
+// Transfers on the handle are aborted when this thread is stopping.
+void SetWebHandleThread(WebHandle handle, WorkerThread* thread);
+void DestroyWebHandle(WebHandle handle);
+
+// One transfer with its output and the state kept across its attempts.
+struct WebRequest
+{
+    String url;
+    File* file = nullptr;
+    ByteBuffer* buffer = nullptr;
+    String cookie;
+    WebDataCallback callback;
+    WorkerThread* thread = nullptr;
+    int timeout = _WEB_NO_TIMEOUT;
+    std::atomic<float>* progress = nullptr;
+    // Bytes obtained by earlier attempts (the resume point of buffer and file output).
+    _qword already = 0;
+    // Bytes delivered by the current attempt.
+    _qword received = 0;
+    // Byte range, end exclusive.
+    std::int64_t begin = 0;
+    std::int64_t end = _WEB_OPEN;
+    WebHandle handle = nullptr;
+    // Memory output of the current attempt, joined onto the buffer when the attempt ends.
+    ByteBuffer pending;
+
+    // Checks of the current attempt's reply.
+    struct Reply
+    {
+        std::int64_t askedStart = _WEB_OPEN; // a byte range was asked from here
+        std::int64_t askedLength = _WEB_OPEN;
+        std::int64_t rangeStart = _WEB_OPEN; // from the reply's Content-Range
+        bool checked = false;
+        bool payload = false; // the body is the resource (not an error page or a redirect notice)
+        _qword skip = 0;      // bytes to drop at the front (a range the server ignored)
+        bool rejected = false;
+        bool complete = false; // everything asked for arrived; anything more was cut off
+        bool aborted = false;
+    } reply;
+};
+
+// Runs one request (following redirects) and returns true on success: the transfer completed with an
+// HTTP code below 300 (or 600 and above). Error pages and redirect notices are never delivered as data.
+bool PerformWebRequest(WebRequest& request);
+
+// timeout > 0 (milliseconds) or _WEB_NO_TIMEOUT: runs on the calling thread and returns null; result,
+// when given, receives the outcome. _WEB_ASYNC: runs on a worker thread of its own, retrying every second
+// until it succeeds or the thread is stopped, and returns that thread (the caller polls the progress or
+// IsIdle and stops it; buffer and progress must outlive it). The progress is set to 0.0 first, to a
+// fraction below 1.0 while data arrives, then 1.0 on success or 0.0 on an HTTP error. A given buffer is
+// cleared first.
+std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
+                                          std::int64_t begin, std::int64_t end, WebHandle handle,
+                                          const String& cookie, std::atomic<float>* progress,
+                                          bool* result = nullptr);
+std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,
+                                                std::int64_t begin, std::int64_t end, WebHandle handle,
+                                                const String& cookie, std::atomic<float>* progress,
+                                                bool* result = nullptr);
+// Writes to an open file from its current position; retries resume after what the file already holds.
+std::unique_ptr<WorkerThread> WebDownloadFile(const String& url, File* file, int timeout, std::int64_t begin,
+                                              std::int64_t end, WebHandle handle, const String& cookie,
+                                              std::atomic<float>* progress, bool* result = nullptr);
+
+} // namespace Vexel
