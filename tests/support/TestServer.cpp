@@ -49,6 +49,7 @@ TestServer::TestServer() : mServer(std::make_unique<httplib::Server>())
 {
     mServer->set_keep_alive_max_count(100000);
     mServer->set_keep_alive_timeout(1);
+    mServer->set_tcp_nodelay(true);
     mServer->Get(".*", [this](const httplib::Request& request, httplib::Response& response)
                  { Handle(request, response); });
     mPort = mServer->bind_to_any_port("127.0.0.1");
@@ -352,6 +353,18 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
     };
     response.set_content_provider(static_cast<std::size_t>(content->size), "application/octet-stream",
                                   std::move(provider));
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    auto until = std::chrono::steady_clock::now() + timeout;
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 } // namespace Vexel::Test

@@ -15,9 +15,11 @@
 
 #include "Common/String.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,5 +123,9 @@ private:
     std::map<std::string, Stats> mStats;
     int mTotal = 0;
 };
+
+// Polls condition every few milliseconds until it holds (true) or timeout passes (false).
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
 
 } // namespace Vexel::Test
