@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -17,6 +18,42 @@ namespace
 constexpr int _MAX_CANVAS_SIDE = 16384;
 constexpr _dword _MAX_FRAMES = 1024;
 constexpr std::size_t _MAX_IMAGE_BYTES = std::size_t(512) << 20;
+
+// Number of images in a GIF file, read from its block structure; 0 when it is not a GIF. gdk-pixbuf
+// composes every frame into one shared buffer, so its iterator cannot tell when the animation wraps.
+std::size_t CountGifFrames(const _byte* data, std::size_t size)
+{
+    if (size < 13 || std::memcmp(data, "GIF", 3) != 0)
+        return 0;
+    std::size_t at = 13;
+    if (data[10] & 0x80)
+        at += 3u << ((data[10] & 7) + 1);
+    auto skipBlocks = [&](std::size_t p)
+    {
+        while (p < size && data[p] != 0)
+            p += data[p] + 1u;
+        return p + 1;
+    };
+    std::size_t frames = 0;
+    while (at < size)
+    {
+        _byte kind = data[at];
+        if (kind == 0x21 && at + 2 <= size)
+            at = skipBlocks(at + 2);
+        else if (kind == 0x2C && at + 10 <= size)
+        {
+            _byte flags = data[at + 9];
+            at += 10;
+            if (flags & 0x80)
+                at += 3u << ((flags & 7) + 1);
+            at = skipBlocks(at + 1); // LZW code size, then the data blocks
+            ++frames;
+        }
+        else
+            break;
+    }
+    return frames;
+}
 
 // ARGB32 premultiplied surface from a pixbuf (RGB or RGBA, straight alpha).
 cairo_surface_t* SurfaceFromPixbuf(const GdkPixbuf* pixbuf)
@@ -185,11 +222,13 @@ std::unique_ptr<UiImage> UiImage::Decode(const void* bytes, std::size_t size)
         GTimeVal clock{0, 0};
         GdkPixbufAnimationIter* iter = gdk_pixbuf_animation_get_iter(animation, &clock);
         const GdkPixbuf* first = nullptr;
-        while (iter && impl->frames.size() < _MAX_FRAMES &&
+        std::size_t gifFrames = CountGifFrames(static_cast<const _byte*>(bytes), size);
+        std::size_t limit = gifFrames ? std::min<std::size_t>(gifFrames, _MAX_FRAMES) : _MAX_FRAMES;
+        while (iter && impl->frames.size() < limit &&
                (impl->frames.size() + 1) * frameBytes <= _MAX_IMAGE_BYTES)
         {
             GdkPixbuf* pixbuf = gdk_pixbuf_animation_iter_get_pixbuf(iter);
-            if (!pixbuf || (first && pixbuf == first))
+            if (!pixbuf || (!gifFrames && first && pixbuf == first))
                 break;
             if (!first)
                 first = pixbuf;
@@ -412,7 +451,8 @@ void Canvas::DrawImagePart(const UiImage& image, const Rect& src, const Rect& de
     cairo_pattern_set_filter(pattern, exact ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
     // Padding keeps stretched edges from fading into transparency.
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_rectangle(cr, src.left, src.top, src.Width(), src.Height());
+    // Padding stops at the image's own edges.
+    cairo_rectangle(cr, -src.left, -src.top, image.Width(), image.Height());
     cairo_clip(cr);
     cairo_paint(cr);
     cairo_restore(cr);
