@@ -31,27 +31,36 @@ void PushPrivateMeta(lua_State* L)
     lua_rawget(L, LUA_REGISTRYINDEX);
 }
 
-// Gives the class metatable of a bound table: its own metatable, or for a proxy the one behind it.
-// Leaves it on the stack and returns its index, 0 when there is none (nothing pushed).
-int PushMembers(lua_State* L, int table, bool proxy)
+// Pushes the class metatable of a bound table: behind the table's own per-object metatable. Returns its
+// index, 0 when there is none (nothing pushed).
+int PushMembers(lua_State* L, int table)
 {
     if (!lua_getmetatable(L, table))
         return 0;
-    if (proxy)
+    if (!lua_getmetatable(L, -1))
     {
-        if (!lua_getmetatable(L, -1))
-        {
-            lua_pop(L, 1);
-            return 0;
-        }
-        lua_remove(L, -2);
+        lua_pop(L, 1);
+        return 0;
     }
+    lua_remove(L, -2);
     return lua_gettop(L);
+}
+
+// The marker and class metatable a handler works with: its upvalues (the per-object handlers), or for
+// the class-wide handlers the table's own marker and class metatable (pushed).
+ScriptMarker* HandlerTarget(lua_State* L, int& members)
+{
+    if (void* marker = lua_touserdata(L, lua_upvalueindex(1)))
+    {
+        members = lua_upvalueindex(2);
+        return static_cast<ScriptMarker*>(marker);
+    }
+    return nullptr;
 }
 
 bool IsProxy(const ScriptMarker* marker)
 {
-    return marker->mObject->mBinding != nullptr && marker->mObject->mBinding->mProxy != 0;
+    return marker->mObject && marker->mObject->mBinding && marker->mObject->mBinding->mProxy;
 }
 } // namespace
 
@@ -62,12 +71,63 @@ ScriptMarker* LuaScriptManager::MarkerOf(lua_State* L, int index)
     index = AbsIndex(L, index);
     PushKey(L, &_MARKER_KEY);
     lua_rawget(L, index);
-    void* data = lua_type(L, -1) == LUA_TUSERDATA && lua_objlen(L, -1) == sizeof(ScriptMarker)
-                     ? lua_touserdata(L, -1)
-                     : nullptr;
+    // Only a full user data has both an address and this length (strings have no address here).
+    void* data = lua_touserdata(L, -1);
+    bool sized = data != nullptr && lua_objlen(L, -1) == sizeof(ScriptMarker);
     lua_pop(L, 1);
     auto* marker = static_cast<ScriptMarker*>(data);
-    return marker && marker->mTag == _SCRIPT_BINDING_TAG ? marker : nullptr;
+    return sized && marker->mTag == _SCRIPT_BINDING_TAG ? marker : nullptr;
+}
+
+int LuaScriptManager::RunNative(lua_State* L, const ScriptNative* native, ScriptObject* object, int knownTop)
+{
+    LuaScriptManager* manager = sInstance;
+    if (manager == nullptr)
+        return 0;
+    bool known = native != nullptr;
+    if (known)
+        manager->PushFrame(L, knownTop);
+    else
+        native = static_cast<const ScriptNative*>(manager->BeginNativeCall(L));
+    if (native == nullptr || native->mFunction == nullptr)
+    {
+        manager->SetScriptError(u"Internal Error : function empty");
+        return manager->ReturnNothing();
+    }
+    if (known)
+    {
+        // The caller found the object already (a getter called from the member-read handler).
+        CallFrame& frame = manager->mFrames.back();
+        frame.mObject = object;
+        frame.mBase = 2;
+    }
+    else if (native->mMethod)
+    {
+        // A per-object method copy carries its table and marker: argument 1 being that table is the
+        // common case and needs no lookup.
+        auto* marker = static_cast<ScriptMarker*>(lua_touserdata(L, lua_upvalueindex(3)));
+        if (marker && lua_rawequal(L, 1, lua_upvalueindex(2)))
+        {
+            CallFrame& frame = manager->mFrames.back();
+            frame.mObject = object = marker->mObject;
+            frame.mBase = 2;
+        }
+        else
+            object = manager->GetCallObject();
+        if (object == nullptr)
+            return manager->ReturnNothing();
+    }
+    std::size_t depth = manager->mFrames.size();
+    bool profiling = manager->mProfiling;
+    if (profiling)
+        manager->ProfileNativeEnter(native);
+    int results = native->mFunction(*manager, object);
+    if (profiling)
+        manager->ProfileNativeLeave();
+    // A member that forgot its Return... still ends its call.
+    if (manager->mFrames.size() >= depth)
+        results = manager->ReturnNothing();
+    return results;
 }
 
 // --- Class registration ---------------------------------------------------------------------------------
@@ -148,8 +208,10 @@ void LuaScriptManager::StoreMember(lua_State* L, int target, const void* key, co
                                    ScriptNativeFunction function)
 {
     PushKey(L, key);
+    // A generic getter or setter is kept as its binding alone: the handlers run it without a call.
     PushKey(L, binding);
-    lua_pushcclosure(L, function, 1);
+    if (function != ScriptNativeThunk)
+        lua_pushcclosure(L, function, 1);
     lua_rawset(L, target);
 }
 
@@ -279,26 +341,46 @@ int LuaScriptManager::PushNativeClosure(const void* binding, ScriptNativeFunctio
 // These run inside script calls and may see script errors pass through them (a getter that fails): they
 // hold no object with a destructor.
 
+ScriptMarker* LuaScriptManager::HandlerMarker(lua_State* L, int& members)
+{
+    if (ScriptMarker* marker = HandlerTarget(L, members))
+        return marker;
+    ScriptMarker* marker = MarkerOf(L, 1);
+    if (marker == nullptr)
+        return nullptr;
+    members = PushMembers(L, 1);
+    return members != 0 ? marker : nullptr;
+}
+
+int LuaScriptManager::CallMember(lua_State* L, int arguments, ScriptObject* object, const void* native)
+{
+    // The member is on top: a generic native (light user data, given as native) runs directly, anything
+    // else is called.
+    if (native)
+    {
+        int results = RunNative(L, static_cast<const ScriptNative*>(native), object, arguments);
+        return results >= 0 ? (results > 0 ? 1 : 0) : lua_error(L);
+    }
+    lua_insert(L, 1);
+    lua_settop(L, arguments + 1);
+    lua_call(L, arguments, 1);
+    return 1;
+}
+
 int LuaScriptManager::IndexHandler(lua_State* L)
 {
-    ScriptMarker* marker = MarkerOf(L, 1);
+    int members = 0;
+    ScriptMarker* marker = HandlerMarker(L, members);
     if (marker == nullptr || marker->mObject == nullptr)
-        return 0;
-    bool proxy = IsProxy(marker);
-    int members = PushMembers(L, 1, proxy);
-    if (members == 0)
         return 0;
     if (lua_type(L, 2) == LUA_TSTRING)
     {
         const char* name = lua_tostring(L, 2);
         PushKey(L, name);
         lua_rawget(L, members);
-        if (lua_isfunction(L, -1))
-        {
-            lua_pushvalue(L, 1);
-            lua_call(L, 1, 1);
-            return 1;
-        }
+        const void* native = lua_touserdata(L, -1);
+        if (native || !lua_isnil(L, -1))
+            return CallMember(L, 1, marker->mObject, native);
         lua_pop(L, 1);
         // Methods and constants are stored under their names; the metamethods themselves stay hidden.
         if (!(name[0] == '_' && name[1] == '_'))
@@ -312,15 +394,10 @@ int LuaScriptManager::IndexHandler(lua_State* L)
     }
     PushKey(L, lua_topointer(L, members));
     lua_rawget(L, members);
-    if (lua_isfunction(L, -1))
-    {
-        lua_pushvalue(L, 1);
-        lua_pushvalue(L, 2);
-        lua_call(L, 2, 1);
-        return 1;
-    }
+    if (!lua_isnil(L, -1))
+        return CallMember(L, 2, marker->mObject, lua_touserdata(L, -1));
     lua_pop(L, 1);
-    if (proxy && lua_getmetatable(L, 1))
+    if (IsProxy(marker) && lua_getmetatable(L, 1))
     {
         // A proxy keeps the script's own fields in its private metatable.
         lua_pushvalue(L, 2);
@@ -332,23 +409,19 @@ int LuaScriptManager::IndexHandler(lua_State* L)
 
 int LuaScriptManager::NewIndexHandler(lua_State* L)
 {
-    ScriptMarker* marker = MarkerOf(L, 1);
+    int members = 0;
+    ScriptMarker* marker = HandlerMarker(L, members);
     if (marker == nullptr || marker->mObject == nullptr)
         return 0; // writes to a table whose object is gone are dropped
-    bool proxy = IsProxy(marker);
-    int members = PushMembers(L, 1, proxy);
-    if (members == 0)
-        return 0;
     if (lua_type(L, 2) == LUA_TSTRING)
     {
         const void* key = lua_tostring(L, 2);
         PushKey(L, SetterKey(key));
         lua_rawget(L, members);
-        if (lua_isfunction(L, -1))
+        if (!lua_isnil(L, -1))
         {
-            lua_pushvalue(L, 1);
-            lua_pushvalue(L, 3);
-            lua_call(L, 2, 0);
+            lua_remove(L, 2); // the setter sees (table, value)
+            CallMember(L, 2, marker->mObject, lua_touserdata(L, -1));
             return 0;
         }
         lua_pop(L, 1);
@@ -362,17 +435,14 @@ int LuaScriptManager::NewIndexHandler(lua_State* L)
     }
     PushKey(L, SetterKey(lua_topointer(L, members)));
     lua_rawget(L, members);
-    if (lua_isfunction(L, -1))
+    if (!lua_isnil(L, -1))
     {
-        lua_pushvalue(L, 1);
-        lua_pushvalue(L, 2);
-        lua_pushvalue(L, 3);
-        lua_call(L, 3, 0);
+        CallMember(L, 3, marker->mObject, lua_touserdata(L, -1));
         return 0;
     }
     lua_pop(L, 1);
     // Anything else is a plain field of the script's own.
-    if (proxy)
+    if (IsProxy(marker))
     {
         if (!lua_getmetatable(L, 1))
             return 0;
@@ -388,21 +458,18 @@ int LuaScriptManager::NewIndexHandler(lua_State* L)
 
 int LuaScriptManager::ToStringHandler(lua_State* L)
 {
-    ScriptMarker* marker = MarkerOf(L, 1);
+    int members = 0;
+    ScriptMarker* marker = HandlerMarker(L, members);
     ScriptObject* object = marker ? marker->mObject : nullptr;
     if (object)
     {
-        int members = PushMembers(L, 1, IsProxy(marker));
-        if (members != 0)
+        lua_pushliteral(L, "tostring");
+        lua_rawget(L, members);
+        if (lua_isfunction(L, -1))
         {
-            lua_pushliteral(L, "tostring");
-            lua_rawget(L, members);
-            if (lua_isfunction(L, -1))
-            {
-                lua_pushvalue(L, 1);
-                lua_call(L, 1, 1);
-                return 1;
-            }
+            lua_pushvalue(L, 1);
+            lua_call(L, 1, 1);
+            return 1;
         }
     }
     char16_t text[64];
@@ -557,25 +624,52 @@ ScriptObject* LuaScriptManager::BindObject(const String& className, ScriptObject
     lua_rawset(L, table);
     binding->mMarker = marker;
 
-    if (proxy)
+    // A private metatable per object, in front of the class's one: its handlers know the object from
+    // their upvalues, and for a proxy it holds the script's own fields so the table itself stays empty.
+    lua_createtable(L, 0, 4);
+    int own = lua_gettop(L);
+    const lua_CFunction handlers[3] = {IndexHandler, NewIndexHandler, ToStringHandler};
+    const char* names[3] = {"__index", "__newindex", "__tostring"};
+    for (int i = 0; i < 3; ++i)
     {
-        // A private per-object metatable in front of the class's one holds the script's own fields, so
-        // the table itself stays empty and every access reaches the handlers.
-        lua_newtable(L);
-        lua_pushcfunction(L, IndexHandler);
-        lua_setfield(L, -2, "__index");
-        lua_pushcfunction(L, NewIndexHandler);
-        lua_setfield(L, -2, "__newindex");
-        lua_pushcfunction(L, ToStringHandler);
-        lua_setfield(L, -2, "__tostring");
-        PushPrivateMeta(L);
-        lua_setfield(L, -2, "__metatable");
+        PushKey(L, &_MARKER_KEY);
+        lua_rawget(L, table);
         lua_pushvalue(L, meta);
-        lua_setmetatable(L, -2);
+        lua_pushboolean(L, proxy);
+        lua_pushcclosure(L, handlers[i], 3);
+        lua_setfield(L, own, names[i]);
     }
-    else
-        lua_pushvalue(L, meta);
+    PushPrivateMeta(L);
+    lua_setfield(L, own, "__metatable");
+    lua_pushvalue(L, meta);
+    lua_setmetatable(L, own);
     lua_setmetatable(L, table);
+
+    if (!proxy)
+    {
+        // Methods are copied into the table itself, so a method call finds them without the handler;
+        // generic ones get the table and its marker as upvalues and skip the marker lookup.
+        lua_pushnil(L);
+        while (lua_next(L, meta) != 0)
+        {
+            const char* member = lua_type(L, -2) == LUA_TSTRING ? lua_tostring(L, -2) : nullptr;
+            if (member && !(member[0] == '_' && member[1] == '_') && lua_isfunction(L, -1))
+            {
+                lua_pushvalue(L, -2);
+                if (lua_tocfunction(L, -2) == ScriptNativeThunk && lua_getupvalue(L, -2, 1))
+                {
+                    lua_pushvalue(L, table);
+                    PushKey(L, &_MARKER_KEY);
+                    lua_rawget(L, table);
+                    lua_pushcclosure(L, ScriptNativeThunk, 3);
+                }
+                else
+                    lua_pushvalue(L, -2);
+                lua_rawset(L, table);
+            }
+            lua_pop(L, 1);
+        }
+    }
 
     PushRegistryRef(L, Current().mObjectTable);
     PushKey(L, object);
@@ -646,8 +740,9 @@ void LuaScriptManager::DetachBinding(ScriptObject* object)
     if (record && !mClosing)
     {
         lua_State* L = record->mState;
-        if (lua_checkstack(L, 4))
+        if (lua_checkstack(L, 8))
         {
+            ClearMethodCopies(L, object);
             PushRegistryRef(L, record->mObjectTable);
             PushKey(L, object);
             lua_pushnil(L);
@@ -670,6 +765,36 @@ void LuaScriptManager::DetachBinding(ScriptObject* object)
     }
     object->mBinding = nullptr;
     delete binding;
+}
+
+void LuaScriptManager::ClearMethodCopies(lua_State* L, ScriptObject* object)
+{
+    // A script that keeps the table of a destroyed object finds its methods gone.
+    int top = lua_gettop(L);
+    if (object->mBinding->mProxy == 0 && PushObjectTable(L, object) && PushMembers(L, top + 1) != 0)
+    {
+        int table = top + 1;
+        int meta = top + 2;
+        lua_pushnil(L);
+        while (lua_next(L, meta) != 0)
+        {
+            if (lua_isfunction(L, -1) && lua_type(L, -2) == LUA_TSTRING)
+            {
+                lua_pushvalue(L, -2);
+                lua_rawget(L, table);
+                bool copied = lua_iscfunction(L, -1);
+                lua_pop(L, 1);
+                if (copied)
+                {
+                    lua_pushvalue(L, -2);
+                    lua_pushnil(L);
+                    lua_rawset(L, table);
+                }
+            }
+            lua_pop(L, 1);
+        }
+    }
+    lua_settop(L, top);
 }
 
 void LuaScriptManager::UnbindObject(ScriptObject* object)

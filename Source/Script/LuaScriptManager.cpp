@@ -910,12 +910,15 @@ bool LuaScriptManager::PushMemberFunction(lua_State* L, ScriptObject* object, co
     lua_rawget(L, table);
     if (lua_isnil(L, -1) && lua_getmetatable(L, table))
     {
-        if (object->mBinding && object->mBinding->mProxy && lua_getmetatable(L, -1))
-            lua_remove(L, -2);
-        lua_pushstring(L, name);
-        lua_rawget(L, -2);
-        lua_remove(L, -2);
-        lua_remove(L, -2);
+        // The class metatable sits behind the object's own one.
+        if (lua_getmetatable(L, -1))
+        {
+            lua_pushstring(L, name);
+            lua_rawget(L, -2);
+            lua_replace(L, -4);
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
     }
     lua_insert(L, table); // function, self
     return true;
@@ -940,13 +943,19 @@ bool LuaScriptManager::CallFunction(ScriptObject* object, const char* name)
 
 // --- Native call protocol -------------------------------------------------------------------------------
 
-const void* LuaScriptManager::BeginNativeCall(lua_State* L)
+void LuaScriptManager::PushFrame(lua_State* L, int top)
 {
     CallFrame frame;
     frame.mState = L;
+    frame.mTop = top;
     frame.mHandle = mCurrent;
     frame.mTextMark = mTextsUsed;
     mFrames.push_back(frame);
+}
+
+const void* LuaScriptManager::BeginNativeCall(lua_State* L)
+{
+    PushFrame(L, lua_gettop(L));
     return lua_touserdata(L, lua_upvalueindex(1));
 }
 
@@ -971,7 +980,7 @@ int LuaScriptManager::ArgPosition(_dword index) const
         return 0;
     const CallFrame& frame = mFrames.back();
     int position = frame.mBase + static_cast<int>(index);
-    return position <= lua_gettop(frame.mState) ? position : 0;
+    return position <= frame.mTop ? position : 0;
 }
 
 _dword LuaScriptManager::GetArgCount()
@@ -979,7 +988,7 @@ _dword LuaScriptManager::GetArgCount()
     if (mFrames.empty())
         return 0;
     const CallFrame& frame = mFrames.back();
-    int count = lua_gettop(frame.mState) - (frame.mBase - 1);
+    int count = frame.mTop - (frame.mBase - 1);
     return count > 0 ? static_cast<_dword>(count) : 0;
 }
 

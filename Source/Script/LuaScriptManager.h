@@ -26,6 +26,7 @@ namespace Vexel
 
 struct ScriptBinding;
 struct ScriptMarker;
+struct ScriptNative;
 
 class LuaScriptManager final : public IScriptManager
 {
@@ -146,6 +147,11 @@ public:
     // The manager registered for this process, or null.
     static LuaScriptManager* Instance() { return sInstance; }
 
+    // Runs a ScriptNative for the generic thunk: the binding comes from the closure's upvalue unless
+    // native is given; then object is the call's object (argument 1, already checked) and knownTop the
+    // stack position of its last argument.
+    static int RunNative(lua_State* L, const ScriptNative* native, ScriptObject* object, int knownTop);
+
     // Number of states, and the number of native calls in progress.
     _dword GetStateCount() const { return static_cast<_dword>(mStates.size()); }
     _dword GetCallDepth() const { return static_cast<_dword>(mFrames.size()); }
@@ -199,6 +205,7 @@ private:
         lua_State* mState = nullptr;
         ScriptObject* mObject = nullptr;
         int mBase = 1; // stack position of argument 0
+        int mTop = 0;  // stack position of the last argument
         _dword mHandle = 0;
         _dword mTextMark = 0;
     };
@@ -234,6 +241,7 @@ private:
     void ToVariableAt(lua_State* L, int index, Variable& value, int depth);
     void ConvertTyped(lua_State* L, int index, Variable& value);
     void PushVariableAt(lua_State* L, const Variable& value, int depth);
+    void PushFrame(lua_State* L, int top);
     int EndCall(int results);
     void ProcessDeferred(int depth);
     void DrainRecycled();
@@ -248,6 +256,7 @@ private:
     bool StoreField(ScriptObject* object, const void* key);
     void UpdateAnchor(ScriptObject* object);
     void DetachBinding(ScriptObject* object);
+    void ClearMethodCopies(lua_State* L, ScriptObject* object);
     const StateRecord* BindingState(const ScriptBinding* binding) const;
 
     // Profiler.
@@ -273,6 +282,8 @@ private:
     static void ProfileHook(lua_State* L, lua_Debug* ar);
     static void* RecordingAllocator(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
     static ScriptMarker* MarkerOf(lua_State* L, int index);
+    static ScriptMarker* HandlerMarker(lua_State* L, int& members);
+    static int CallMember(lua_State* L, int arguments, ScriptObject* object, const void* native);
 
     static inline LuaScriptManager* sInstance = nullptr;
 

@@ -19,38 +19,6 @@ ScriptObject::~ScriptObject()
 
 namespace
 {
-// Everything with a destructor lives here, so the thunk can raise after it returned.
-int RunNative(lua_State* L)
-{
-    LuaScriptManager* manager = LuaScriptManager::Instance();
-    if (manager == nullptr)
-        return 0;
-    const auto* native = static_cast<const ScriptNative*>(manager->BeginNativeCall(L));
-    if (native == nullptr || native->mFunction == nullptr)
-    {
-        manager->SetScriptError(u"Internal Error : function empty");
-        return manager->ReturnNothing();
-    }
-    ScriptObject* object = nullptr;
-    if (native->mMethod)
-    {
-        object = manager->GetCallObject();
-        if (object == nullptr)
-            return manager->ReturnNothing();
-    }
-    _dword depth = manager->GetCallDepth();
-    bool profiling = manager->IsProfiling();
-    if (profiling)
-        manager->ProfileNativeEnter(native);
-    int results = native->mFunction(*manager, object);
-    if (profiling)
-        manager->ProfileNativeLeave();
-    // A member that forgot its Return... still ends its call.
-    if (manager->GetCallDepth() >= depth)
-        results = manager->ReturnNothing();
-    return results;
-}
-
 int TypeId(IScriptManager& manager, ScriptObject* object)
 {
     return manager.ReturnUInt(object->mBinding ? object->mBinding->mClassId : 0);
@@ -65,7 +33,8 @@ int TypeString(IScriptManager& manager, ScriptObject* object)
 
 int ScriptNativeThunk(lua_State* L)
 {
-    int results = RunNative(L);
+    // Everything with a destructor lives inside RunNative, so raising here skips nothing.
+    int results = LuaScriptManager::RunNative(L, nullptr, nullptr, 0);
     return results >= 0 ? results : lua_error(L);
 }
 

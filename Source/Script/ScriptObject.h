@@ -12,6 +12,7 @@
 #include "Script/IScriptManager.h"
 
 #include <deque>
+#include <typeinfo>
 #include <vector>
 
 namespace Vexel
@@ -74,7 +75,9 @@ int ScriptNativeThunk(lua_State* L);
 template <class T, int (T::*F)(IScriptManager&)>
 int ScriptMember(IScriptManager& manager, ScriptObject* object)
 {
-    T* self = dynamic_cast<T*>(object);
+    if (object == nullptr)
+        return manager.ReturnNothing();
+    T* self = typeid(*object) == typeid(T) ? static_cast<T*>(object) : dynamic_cast<T*>(object);
     if (self == nullptr)
         return manager.ReturnNothing();
     return (self->*F)(manager);

@@ -151,6 +151,8 @@ TEST_F(ScriptBindingTest, MethodArgumentsSkipTheObjectAndMissingOnesReadEmpty)
     EXPECT_EQ(Eval(u"return _Probe().probe(1)").GetType(), _VAR_EMPTY);
     EXPECT_EQ(gArgCount, -1);
     EXPECT_EQ(Eval(u"local p = _Probe() return _Counter().add(p, 1)").GetType(), _VAR_EMPTY);
+    // A method taken from one object works on the object it is given.
+    EXPECT_EQ(Eval(u"local a, b = _Counter(), _Counter() b:add(10) return a.add(b, 1)").GetInt32(), 11);
 }
 
 TEST_F(ScriptBindingTest, ScriptErrorFromANativeCallReachesTheScript)
