@@ -49,7 +49,8 @@ bool DecompressFile(const String& path)
         LogTrace(u"[FG] DecompressFile: %ls is too large to unpack", path.c_str());
         return false;
     }
-    String temporary = FormatString(u"%ls.tmp", path.c_str());
+    // "<path>.tmp", joined directly so that no formatting limit can cut the name.
+    String temporary = path + u".tmp";
     File unpacked;
     if (!unpacked.Create(temporary))
     {
