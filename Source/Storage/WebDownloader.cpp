@@ -34,6 +34,9 @@ bool WebDownloader::Fetch(DownloadItem& item)
         return false;
     if (mBaseOffset == _DOWNLOAD_UNKNOWN)
     {
+        // A byte range has no file to name here.
+        if (item.name.empty())
+            return false;
         String url = mAddress.empty() ? item.name : FormatString(u"%ls/%ls", mAddress, item.name);
         if (url.size() > _MAX_URL_LENGTH)
             url.resize(_MAX_URL_LENGTH);

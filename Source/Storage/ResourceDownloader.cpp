@@ -1,0 +1,836 @@
+#include "Storage/ResourceDownloader.h"
+
+#include "Common/Assert.h"
+#include "Common/Log.h"
+#include "Common/StringEncoding.h"
+#include "Platform/System.h"
+#include "Storage/CopyDownloader.h"
+#include "Storage/ResourceManager.h"
+#include "Storage/ResourceManifest.h"
+#include "Storage/WebDownloader.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace Vexel
+{
+
+namespace
+{
+using Slot = std::pair<_dword, _dword>;
+constexpr _dword _NONE = _DOWNLOAD_UNKNOWN;
+constexpr Slot _EMPTY_SLOT{_NONE, _NONE};
+// Longest the scheduling step spends completing loading tasks.
+constexpr long long _LOADING_BUDGET_US = 30000;
+constexpr _dword _SPEED_STEP_MS = 1000;
+
+const char16_t* PriorityWord(int priority)
+{
+    return priority == _PRIORITY_HIGH ? u"High" : priority == _PRIORITY_NORMAL ? u"Normal" : u"Low";
+}
+
+void LeakLine(const String& text)
+{
+    LogBoth(text.c_str());
+}
+} // namespace
+
+ResourceDownloader::ResourceDownloader(IResourceManager* manager, IResourceManifest* index)
+    : mManager(manager != nullptr ? manager : GetResourceManager()),
+      mIndex(index != nullptr ? index : GetResourceManifest())
+{
+    mSpeedClock = GetTime();
+}
+
+ResourceDownloader::~ResourceDownloader()
+{
+    int live = mLiveTasks.load() - (mBackground != nullptr ? 1 : 0);
+    if (live == 0)
+        LogTrace(u"[RD] Congratulations! No resource loader leaks!");
+    else
+    {
+        const String separator(76, u'-');
+        LeakLine(separator);
+        LeakLine(FormatString(u"[RD] Caution! DownloadTask leaks : %d", live));
+        LeakLine(separator);
+    }
+    RemoveAllDownloaders();
+    DestroyAllTasks();
+    StopBackground();
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    // Records left by requests that never came back.
+    for (auto& [name, record] : mResources)
+        delete record;
+    mResources.clear();
+}
+
+void ResourceDownloader::SetStartHandler(DownloadStartHandler handler)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    mStartHandler = std::move(handler);
+}
+
+void ResourceDownloader::CallStartHandler(const String& name, IDownloadTask* task)
+{
+    if (mStartHandler)
+        mStartHandler(name, task);
+}
+
+Downloader* ResourceDownloader::AddDownloader(std::unique_ptr<Downloader> downloader)
+{
+    downloader->SetIdleHandler([this](IDownloader& self) { Schedule(self); });
+    downloader->SetDataHandler([this](IDownloader& self, void* task, const _byte* data, _dword size,
+                                      _dword offset) { OnData(self, task, data, size, offset); });
+    downloader->SetFailHandler([this](IDownloader& self, void* task, const String& name)
+                               { OnFailed(self, task, name); });
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    mDownloaders.push_back(std::move(downloader));
+    Downloader* added = mDownloaders.back().get();
+    added->Wake();
+    return added;
+}
+
+IDownloader* ResourceDownloader::AddCopyDownloader(const String& path)
+{
+    _dword id;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        id = mNextId++;
+    }
+    return AddDownloader(std::make_unique<CopyDownloader>(&mLock, path, id));
+}
+
+IDownloader* ResourceDownloader::AddWebDownloader(const String& url, WebHandle handle)
+{
+    _dword id;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        id = mNextId++;
+    }
+    return AddDownloader(std::make_unique<WebDownloader>(&mLock, url, id, handle));
+}
+
+void ResourceDownloader::RemoveDownloader(IDownloader*& downloader)
+{
+    if (downloader == nullptr)
+        return;
+    std::unique_ptr<Downloader> removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        auto at = std::find_if(mDownloaders.begin(), mDownloaders.end(),
+                               [&](const std::unique_ptr<Downloader>& d) { return d.get() == downloader; });
+        if (at == mDownloaders.end())
+            return;
+        removed = std::move(*at);
+        mDownloaders.erase(at);
+        removed->SetIdleHandler(nullptr);
+        removed->SetDataHandler(nullptr);
+        removed->SetFailHandler(nullptr);
+    }
+    // Destroyed outside the lock: its worker may be waiting for the lock in a handler.
+    removed.reset();
+    downloader = nullptr;
+}
+
+void ResourceDownloader::RemoveAllDownloaders()
+{
+    std::vector<std::unique_ptr<Downloader>> removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        for (auto& downloader : mDownloaders)
+        {
+            downloader->SetIdleHandler(nullptr);
+            downloader->SetDataHandler(nullptr);
+            downloader->SetFailHandler(nullptr);
+        }
+        removed.swap(mDownloaders);
+    }
+    removed.clear();
+}
+
+_dword ResourceDownloader::GetDownloaderCount()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return static_cast<_dword>(mDownloaders.size());
+}
+
+IDownloader* ResourceDownloader::GetDownloader(_dword index)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return index < mDownloaders.size() ? mDownloaders[index].get() : nullptr;
+}
+
+void ResourceDownloader::WakeDownloaders()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (auto& downloader : mDownloaders)
+        downloader->Wake();
+}
+
+std::vector<DownloadTask*>& ResourceDownloader::ListOf(int priority)
+{
+    return mTasks[priority >= _PRIORITY_LOW && priority <= _PRIORITY_HIGH ? priority : 0];
+}
+
+IDownloadTask* ResourceDownloader::CreateTask(int priority, _dword kind)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    auto* task = new DownloadTask(*this, priority, kind);
+    MoveTask(task, priority, priority, true);
+    return task;
+}
+
+IDownloadTask* ResourceDownloader::CreateLoadTask(int priority, _dword kind, DownloadLoadHandler handler,
+                                                  void* argument)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    auto* task = new DownloadTask(*this, priority, kind, std::move(handler), argument);
+    MoveTask(task, priority, priority, true);
+    mLoading.push_back(task);
+    return task;
+}
+
+void ResourceDownloader::MoveTask(DownloadTask* task, int oldPriority, int newPriority, bool isNew)
+{
+    if (!isNew)
+    {
+        auto& old = ListOf(oldPriority);
+        old.erase(std::remove(old.begin(), old.end(), task), old.end());
+    }
+    if (newPriority == -1)
+        mLoading.erase(std::remove(mLoading.begin(), mLoading.end(), task), mLoading.end());
+    else
+        ListOf(newPriority).push_back(task);
+}
+
+void ResourceDownloader::DestroyTask(IDownloadTask*& task)
+{
+    if (task == nullptr)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    auto* owned = static_cast<DownloadTask*>(task);
+    for (auto& list : mTasks)
+        list.erase(std::remove(list.begin(), list.end(), owned), list.end());
+    mLoading.erase(std::remove(mLoading.begin(), mLoading.end(), owned), mLoading.end());
+    if (owned == mBackground)
+        mBackground = nullptr;
+    delete owned;
+    task = nullptr;
+}
+
+void ResourceDownloader::DestroyAllTasks()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (auto& list : mTasks)
+    {
+        for (DownloadTask* task : list)
+            if (task != mBackground)
+                delete task;
+        list.clear();
+    }
+    mLoading.clear();
+    // The background task lives on until StopBackground.
+    if (mBackground != nullptr)
+        ListOf(mBackground->GetPriority()).push_back(mBackground);
+}
+
+bool ResourceDownloader::IsPaused()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (auto& downloader : mDownloaders)
+        if (!downloader->GetAddress().empty() && !downloader->IsPaused())
+            return false;
+    return true;
+}
+
+void ResourceDownloader::Pause()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (auto& downloader : mDownloaders)
+        if (!downloader->GetAddress().empty())
+            downloader->SetPaused(true);
+}
+
+void ResourceDownloader::Resume()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (auto& downloader : mDownloaders)
+        if (!downloader->GetAddress().empty())
+            downloader->SetPaused(false);
+}
+
+_dword ResourceDownloader::GetResourceSpaceSize()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return mResSize;
+}
+
+_dword ResourceDownloader::GetChunkCount()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return mResChunkCount;
+}
+
+bool ResourceDownloader::GetChunk(_dword index, int& flag, std::vector<Fragment>& frags,
+                                  std::size_t* resources)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    if (index >= mResChunks.size() || !mResChunks[index])
+        return false;
+    flag = mResChunks[index]->mFlag;
+    frags = mResChunks[index]->mFrags;
+    if (resources != nullptr)
+        *resources = mResChunks[index]->mReses.size();
+    return true;
+}
+
+DownloadRes* ResourceDownloader::FindRecord(const String& name)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    auto at = mResources.find(name);
+    return at == mResources.end() ? nullptr : at->second;
+}
+
+void ResourceDownloader::StartBackground()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    if (mBackground != nullptr)
+        return;
+    if (mResChunks.empty())
+    {
+        {
+            std::lock_guard<StorageLock> storage(*mManager->GetLock());
+            mResSize = mIndex->GetPackageExtent();
+        }
+        mResChunkCount = mResSize / _CHUNK_SIZE + 1;
+        mResChunks.clear();
+        mResChunks.resize(mResChunkCount);
+        // Records made before the table existed take their chunks now.
+        for (auto& [name, record] : mResources)
+            AttachChunks(record);
+    }
+    mBackground = static_cast<DownloadTask*>(CreateTask(0, 0));
+    mBackground->Pause();
+    mBackground->AddAllResources();
+}
+
+void ResourceDownloader::StopBackground()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    if (mBackground != nullptr)
+    {
+        IDownloadTask* task = mBackground;
+        DestroyTask(task);
+        mBackground = nullptr;
+    }
+    mResChunks.clear();
+    mResSize = 0;
+    mResChunkCount = 0;
+}
+
+void ResourceDownloader::AttachChunks(DownloadRes* record)
+{
+    if (mResChunks.empty() || record->mURL || record->IsFinished() || record->mLength == _NONE ||
+        record->mOffset == _NONE || record->mLength == 0)
+        return;
+    const _dword c1 = record->mOffset / _CHUNK_SIZE;
+    const _dword c2 =
+        static_cast<_dword>((static_cast<_qword>(record->mOffset) + record->mLength - 1) / _CHUNK_SIZE);
+    if (!VEXEL_ASSERT_TEXT(c2 < mResChunkCount, u"c2 < mResChunkCount"))
+    {
+        LogBoth(FormatString(u"[DL] Resource lies beyond the package : %ls", record->mKey).c_str());
+        return;
+    }
+    for (_dword c = c1; c <= c2; ++c)
+    {
+        if (!mResChunks[c])
+            mResChunks[c] = std::make_unique<Chunk>();
+        auto& reses = mResChunks[c]->mReses;
+        if (std::none_of(reses.begin(), reses.end(), [&](const ResShare& s) { return s.mRes == record; }))
+            reses.push_back({record, 0});
+    }
+}
+
+DownloadRes* ResourceDownloader::GetResourceRecord(const String& key, const String& givenName,
+                                                   DownloadTask* task)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    String name = givenName;
+    const bool url = name.rfind(u"http://", 0) == 0;
+    if (!url)
+    {
+        ToLower(name);
+        NormalizePath(name);
+    }
+    CallStartHandler(name, task);
+    if (task != mBackground && IsVerbose())
+        LogTrace(u"[DL] Start to download : %ls (%ls) (%ls)", key, name,
+                 PriorityWord(task != nullptr ? task->GetPriority() : 0));
+
+    if (auto at = mResources.find(name); at != mResources.end())
+    {
+        ++at->second->mRefCount;
+        return at->second;
+    }
+
+    bool present = false;
+    _dword length = _NONE;
+    _dword offset = _NONE;
+    MD5 digest;
+    if (!url)
+    {
+        present = mManager->HasResource(key);
+        if (!present)
+        {
+            std::lock_guard<StorageLock> storage(*mManager->GetLock());
+            _dword size = 0;
+            int at = -1;
+            if (mIndex != nullptr && mIndex->GetEntry(key, &size, &at, &digest, nullptr))
+            {
+                if (at != -1)
+                {
+                    length = size;
+                    offset = static_cast<_dword>(at);
+                }
+            }
+        }
+    }
+
+    auto* record = new DownloadRes(*this, key, name, url, url ? _NONE : length, offset, digest);
+    mResources[name] = record;
+    if (present)
+    {
+        record->mLength = 0;
+        record->mOffset = 0;
+        record->mFinished = 0;
+        record->mDigest = MD5();
+    }
+    else
+    {
+        record->Reset();
+        AttachChunks(record);
+    }
+    return record;
+}
+
+void ResourceDownloader::ReleaseRecord(DownloadRes* record)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    if (record == nullptr || --record->mRefCount > 0)
+        return;
+    auto at = mResources.find(record->mName);
+    if (at != mResources.end() && at->second == record)
+        mResources.erase(at);
+    // A record leaving while unfinished leaves its chunks too.
+    if (!mResChunks.empty() && record->mOffset != _NONE && record->mLength != _NONE && record->mLength > 0)
+    {
+        const _dword c1 = record->mOffset / _CHUNK_SIZE;
+        const _dword c2 =
+            static_cast<_dword>((static_cast<_qword>(record->mOffset) + record->mLength - 1) / _CHUNK_SIZE);
+        for (_dword c = c1; c <= c2 && c < mResChunks.size(); ++c)
+        {
+            if (!mResChunks[c])
+                continue;
+            auto& reses = mResChunks[c]->mReses;
+            reses.erase(std::remove_if(reses.begin(), reses.end(),
+                                       [&](const ResShare& s) { return s.mRes == record; }),
+                        reses.end());
+            if (reses.empty())
+                mResChunks[c].reset();
+        }
+    }
+    delete record;
+}
+
+// --- Scheduling ------------------------------------------------------------------------------------
+
+bool ResourceDownloader::ScanList(const std::vector<DownloadTask*>& list, bool urlMode,
+                                  IDownloader& downloader, Slot& fresh, Slot& requested)
+{
+    for (DownloadTask* task : list)
+    {
+        if (task->IsPaused())
+            continue;
+        for (DownloadRes* record : task->Resources())
+        {
+            if (record->IsFinished() || record->mURL != urlMode || record->mRefused || record->IsWaiting())
+                continue;
+            if (record->mLength == _NONE || record->mOffset == _NONE)
+            {
+                // Not placed in the package: fetched whole by name, by one downloader at a time.
+                if (record->mPending > 0)
+                    continue;
+                ++record->mRefCount;
+                ++record->mPending;
+                downloader.DownloadFile(record, record->mName, task->CookieLocked());
+                return true;
+            }
+            if (mResChunks.empty())
+                continue;
+            const _dword c1 = record->mOffset / _CHUNK_SIZE;
+            const _dword c2 = static_cast<_dword>(
+                (static_cast<_qword>(record->mOffset) + record->mLength - 1) / _CHUNK_SIZE);
+            for (_dword c = c1; c <= c2 && c < mResChunkCount; ++c)
+            {
+                if (!mResChunks[c])
+                    AttachChunks(record);
+                if (!VEXEL_ASSERT_TEXT(mResChunks[c] != nullptr, u"chunk != _null"))
+                    break;
+                const int flag = mResChunks[c]->mFlag;
+                if (flag == -1)
+                    continue;
+                if (flag == 0)
+                {
+                    if (fresh == _EMPTY_SLOT)
+                        fresh = {c, c};
+                    return true;
+                }
+                if (requested == _EMPTY_SLOT)
+                    requested = {c, c};
+            }
+        }
+    }
+    return false;
+}
+
+void ResourceDownloader::Schedule(IDownloader& downloader)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    const bool urlMode = downloader.GetAddress().empty();
+    Slot a = _EMPTY_SLOT;
+    Slot b = _EMPTY_SLOT;
+    Slot c = _EMPTY_SLOT;
+    // The first list with a hit ends the scan; the slots say what to request.
+    if (!ScanList(mTasks[_PRIORITY_HIGH], urlMode, downloader, a, b) &&
+        !ScanList(mTasks[_PRIORITY_NORMAL], urlMode, downloader, a, b) &&
+        !ScanList(mTasks[_PRIORITY_LOW], urlMode, downloader, b, c))
+        ScanList(mTasks[0], urlMode, downloader, b, c);
+    for (const Slot& slot : {a, b, c})
+        if (slot != _EMPTY_SLOT)
+        {
+            RequestChunks(slot.first, slot.second, downloader);
+            break;
+        }
+    CompleteLoadingTasks();
+}
+
+void ResourceDownloader::CompleteLoadingTasks()
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < mLoading.size();)
+    {
+        DownloadTask* task = mLoading[i];
+        if (task->IsPaused())
+        {
+            ++i;
+            continue;
+        }
+        if (task->AllFinished())
+        {
+            mLoading.erase(mLoading.begin() + static_cast<std::ptrdiff_t>(i));
+            task->CompleteLoading();
+        }
+        else
+            ++i;
+        if (std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+                .count() >= _LOADING_BUDGET_US)
+            break;
+    }
+}
+
+void ResourceDownloader::RequestChunks(_dword c1, _dword c2, IDownloader& downloader)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (_dword c = c1; c <= c2; ++c)
+    {
+        if (c >= mResChunks.size() || !mResChunks[c])
+            return;
+        Chunk& chunk = *mResChunks[c];
+        if (!VEXEL_ASSERT_TEXT(chunk.mFlag != -1, u"chunk->mFlag != -1"))
+            return;
+        const _dword begin = c * _CHUNK_SIZE;
+        const _dword end =
+            static_cast<_dword>(std::min<_qword>(static_cast<_qword>(begin) + _CHUNK_SIZE, mResSize));
+        if (!VEXEL_ASSERT_TEXT(end > begin, u"end > begin"))
+            return;
+        ++chunk.mFlag;
+        if (chunk.mFrags.empty())
+            chunk.mFrags = {{begin, 0}, {end, -1}};
+    }
+    const _dword cbegin = c1 * _CHUNK_SIZE;
+    const _dword cend =
+        static_cast<_dword>(std::min<_qword>((static_cast<_qword>(c2) + 1) * _CHUNK_SIZE, mResSize));
+    if (VEXEL_ASSERT_TEXT(cend > cbegin, u"cend > cbegin"))
+        downloader.DownloadRange(nullptr, cbegin, cend);
+}
+
+// --- Data --------------------------------------------------------------------------------------
+
+void ResourceDownloader::SpeedStep()
+{
+    const _dword now = GetTime();
+    if (now - mSpeedClock < _SPEED_STEP_MS)
+        return;
+    mSpeedClock += _SPEED_STEP_MS;
+    for (std::size_t i = _SPEED_BUCKETS - 1; i > 0; --i)
+        mBuckets[i] = mBuckets[i - 1];
+    mBuckets[0] = 0;
+}
+
+void ResourceDownloader::OnData(IDownloader& downloader, void* task, const _byte* data, _dword size,
+                                _dword offset)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    mTotalBytes += size;
+    mBuckets[0] += size;
+    SpeedStep();
+    if (task == nullptr)
+    {
+        while (size > 0)
+        {
+            const _dword boundary = (offset / _CHUNK_SIZE + 1) * _CHUNK_SIZE;
+            const _dword piece = boundary - offset < size && boundary > offset ? boundary - offset : size;
+            OnChunkData(data, piece, offset);
+            data += piece;
+            offset += piece;
+            size -= piece;
+        }
+        return;
+    }
+    auto* record = static_cast<DownloadRes*>(task);
+    if (record->mPending > 0)
+        --record->mPending;
+    if (!record->IsFinished() || record->mLength == _NONE)
+        record->Write(data, size, offset);
+    ReleaseRecord(record);
+}
+
+void ResourceDownloader::OnFailed(IDownloader& downloader, void* task, const String& name)
+{
+    if (task == nullptr)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    auto* record = static_cast<DownloadRes*>(task);
+    if (record->mPending > 0)
+        --record->mPending;
+    record->NoteFailure();
+    ReleaseRecord(record);
+}
+
+void ResourceDownloader::DeleteChunk(_dword index)
+{
+    if (index < mResChunks.size())
+        mResChunks[index].reset();
+}
+
+void ResourceDownloader::ResetChunksOf(DownloadRes* record)
+{
+    const _dword c1 = record->mOffset / _CHUNK_SIZE;
+    const _dword c2 =
+        static_cast<_dword>((static_cast<_qword>(record->mOffset) + record->mLength - 1) / _CHUNK_SIZE);
+    for (_dword c = c1; c <= c2 && c < mResChunks.size(); ++c)
+    {
+        if (!VEXEL_ASSERT_TEXT(mResChunks[c] != nullptr, u"mResChunks[c] != _null"))
+            continue;
+        Chunk& chunk = *mResChunks[c];
+        chunk.mFlag = 0;
+        chunk.mFrags.clear();
+        for (ResShare& share : chunk.mReses)
+        {
+            if (share.mRes != record)
+            {
+                VEXEL_ASSERT_TEXT(share.mRes->mFinished >= share.mFinished,
+                                  u"res->mFinished >= reses[i].mFinished");
+                share.mRes->mFinished -= std::min(share.mRes->mFinished, share.mFinished);
+            }
+            share.mFinished = 0;
+        }
+    }
+}
+
+void ResourceDownloader::OnChunkData(const _byte* data, _dword length, _dword offset)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    const _dword chunkId = offset / _CHUNK_SIZE;
+    if (mResChunks.empty() || chunkId >= mResChunkCount || chunkId >= mResChunks.size() ||
+        !mResChunks[chunkId])
+        return;
+    Chunk& chunk = *mResChunks[chunkId];
+    auto& frags = chunk.mFrags;
+    if (frags.empty())
+        return;
+    if (!VEXEL_ASSERT_TEXT(frags.size() >= 2, u"frags.Length( ) >= 2") ||
+        !VEXEL_ASSERT_TEXT(frags.front().mFlag == 0, u"hfrag.mFlag == 0") ||
+        !VEXEL_ASSERT_TEXT(frags.back().mFlag == -1, u"tfrag.mFlag == -1"))
+        return;
+
+    // Clip to the span the list still covers.
+    const _dword head = frags.front().mOffset;
+    const _dword tail = frags.back().mOffset;
+    const _qword dataEnd = static_cast<_qword>(offset) + length;
+    if (dataEnd <= head || offset >= tail || length == 0)
+        return;
+    if (offset < head)
+    {
+        const _dword cut = head - offset;
+        VEXEL_ASSERT_TEXT(length > cut, u"length > l");
+        data += cut;
+        length -= cut;
+        offset = head;
+    }
+    if (static_cast<_qword>(offset) + length > tail)
+    {
+        const _dword keep = tail - offset;
+        VEXEL_ASSERT_TEXT(length > keep, u"length > l");
+        length = keep;
+    }
+
+    // Skip what already arrived: the arrived spans lie between a closing pair and the next opening one.
+    for (std::size_t i = 0; i < frags.size() && length > 0; ++i)
+    {
+        if (frags[i].mOffset >= static_cast<_qword>(offset) + length)
+            break;
+        if (frags[i].mFlag != -1)
+            continue;
+        if (!VEXEL_ASSERT_TEXT(i + 1 < frags.size(), u"i + 1 < frags.Length( )"))
+            break;
+        const _dword arrivedBegin = frags[i].mOffset;
+        const _dword arrivedEnd = frags[i + 1].mOffset;
+        if (offset < arrivedEnd)
+        {
+            if (offset < arrivedBegin)
+            {
+                length = std::min(length, arrivedBegin - offset);
+                break;
+            }
+            const _dword drop = std::min(length, arrivedEnd - offset);
+            data += drop;
+            offset += drop;
+            length -= drop;
+        }
+    }
+    if (length == 0)
+        return;
+    VEXEL_ASSERT_TEXT(offset / _CHUNK_SIZE == chunkId, u"offset / _CHUNK_SIZE == chunkid");
+
+    // Record the arrival in the one missing span that holds the data.
+    bool fragprocessed = false;
+    const _dword end = offset + length;
+    for (std::size_t i = 0; i + 1 < frags.size(); ++i)
+    {
+        if (frags[i].mFlag != 0 || offset < frags[i].mOffset || end > frags[i + 1].mOffset)
+            continue;
+        const _dword spanBegin = frags[i].mOffset;
+        const _dword spanEnd = frags[i + 1].mOffset;
+        VEXEL_ASSERT_TEXT(frags[i + 1].mFlag == -1, u"frags[i + 1].mFlag == -1");
+        if (offset == spanBegin && end == spanEnd)
+        {
+            frags.erase(frags.begin() + static_cast<std::ptrdiff_t>(i),
+                        frags.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            if (frags.empty())
+                chunk.mFlag = -1;
+        }
+        else if (offset == spanBegin)
+            frags[i].mOffset += length;
+        else if (end == spanEnd)
+            frags[i + 1].mOffset = offset;
+        else
+            frags.insert(frags.begin() + static_cast<std::ptrdiff_t>(i) + 1, {{offset, -1}, {end, 0}});
+        fragprocessed = true;
+        break;
+    }
+    if (!VEXEL_ASSERT(fragprocessed))
+        return;
+
+    // Hand the bytes to every resource that overlaps them.
+    auto& reses = chunk.mReses;
+    for (std::size_t i = 0; i < reses.size(); ++i)
+    {
+        DownloadRes* record = reses[i].mRes;
+        if (record->IsFinished() || record->mOffset == _NONE || record->mLength == _NONE)
+            continue;
+        const _qword resBegin = record->mOffset;
+        const _qword resEnd = resBegin + record->mLength;
+        if (resEnd <= offset || resBegin >= end)
+            continue;
+        const _dword o = static_cast<_dword>(std::max<_qword>(resBegin, offset));
+        const _dword l = static_cast<_dword>(std::min<_qword>(length - (o - offset), resEnd - o));
+        if (!VEXEL_ASSERT_TEXT(l > 0, u"l > 0"))
+            continue;
+        reses[i].mFinished += l;
+        record->Write(data + (o - offset), l, o - record->mOffset);
+
+        if (record->IsFinished())
+        {
+            const _dword c1 = record->mOffset / _CHUNK_SIZE;
+            const _dword c2 = static_cast<_dword>((resEnd - 1) / _CHUNK_SIZE);
+            for (_dword c = c1; c <= c2 && c < mResChunks.size(); ++c)
+            {
+                if (c == chunkId || !mResChunks[c])
+                    continue;
+                auto& other = mResChunks[c]->mReses;
+                other.erase(std::remove_if(other.begin(), other.end(),
+                                           [&](const ResShare& s) { return s.mRes == record; }),
+                            other.end());
+                if (other.empty())
+                    DeleteChunk(c);
+            }
+            reses.erase(reses.begin() + static_cast<std::ptrdiff_t>(i));
+            --i;
+            if (reses.empty())
+            {
+                DeleteChunk(chunkId);
+                return;
+            }
+        }
+        else if (record->mFinished == 0)
+        {
+            // The digest check failed and the resource starts over: so do the chunks it spans.
+            ResetChunksOf(record);
+            return;
+        }
+    }
+}
+
+// --- Statistics and enumeration ------------------------------------------------------------------
+
+float ResourceDownloader::GetSpeed(_dword seconds)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    SpeedStep();
+    const _dword k = std::min<_dword>(std::max<_dword>(seconds, 1), _SPEED_BUCKETS);
+    _qword sum = 0;
+    for (_dword i = 0; i < k; ++i)
+        sum += mBuckets[i];
+    return static_cast<float>(static_cast<double>(sum) / 1024.0 / k);
+}
+
+_qword ResourceDownloader::GetTotalBytes()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return mTotalBytes;
+}
+
+void ResourceDownloader::ResetTotalBytes()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    mTotalBytes = 0;
+}
+
+void ResourceDownloader::EnumerateDownloads(DownloadEnumCallback callback, void* value)
+{
+    if (!callback)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    for (int priority : {_PRIORITY_HIGH, _PRIORITY_NORMAL, _PRIORITY_LOW})
+        for (DownloadTask* task : mTasks[priority])
+        {
+            if (task->GetKind() == 0)
+                continue;
+            for (const DownloadRes* record : task->Resources())
+                callback(record->mName, record->mLength, record->mFinished, task->GetKind(),
+                         task->GetPriority(), value);
+        }
+}
+
+} // namespace Vexel
