@@ -6,15 +6,13 @@
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
+#include "Platform/File.h"
 #include "Script/LuaRuntime.h"
 #include "Script/ScriptConfig.h"
 #include "Script/ScriptObject.h"
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace Vexel
 {
@@ -26,7 +24,6 @@ namespace LuaRuntime
 const char _MARKER_KEY = 0;
 const char _MARKER_META_KEY = 0;
 const char _PRIVATE_META_KEY = 0;
-const char _PROXY_KEY = 0;
 const char _CLASS_OF_KEY = 0;
 
 String ToWide(lua_State* L, int index)
@@ -109,14 +106,6 @@ void ScriptRefRelease(Variable* variable, _dword release)
     variable->SetScriptRef(luaL_ref(L, LUA_REGISTRYINDEX));
 }
 
-std::filesystem::path NativeFilePath(const String& path)
-{
-    String copy = path;
-    for (auto& c : copy)
-        if (c == u'\\')
-            c = u'/';
-    return std::filesystem::path(ToUtf8(copy));
-}
 } // namespace
 
 // --- Construction ---------------------------------------------------------------------------------------
@@ -321,13 +310,11 @@ bool LuaScriptManager::ReadSource(const String& path, std::vector<_byte>& buffer
             return true;
         }
     }
-    std::ifstream in(NativeFilePath(path), std::ios::binary);
-    if (!in)
+    if (!ReadFile(path, buffer))
     {
         LogBoth(FormatString(u"[LS] Can't read script %ls", path).c_str());
         return false;
     }
-    buffer.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
 

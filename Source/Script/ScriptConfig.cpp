@@ -3,13 +3,12 @@
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
+#include "Platform/File.h"
 #include "Script/LuaRuntime.h"
 #include "Script/LuaScriptManager.h"
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace Vexel
 {
@@ -737,26 +736,18 @@ bool LuaScriptManager::SaveConfig(const ScriptConfig* config, const String& name
     if (!config->Write(blockName, block))
         return false;
 
-    String slashed = path;
-    for (auto& c : slashed)
-        if (c == u'\\')
-            c = u'/';
-    std::filesystem::path file(ToUtf8(slashed));
-    std::error_code ec;
-    bool append = std::filesystem::exists(file, ec) && !std::filesystem::is_directory(file, ec);
-    std::ofstream out(file,
-                      append ? (std::ios::binary | std::ios::app) : (std::ios::binary | std::ios::trunc));
-    if (!out)
+    // Blocks are appended to an existing file; a missing path (or a folder, which then fails) is created.
+    File file;
+    bool append = FileExists(path) && !FolderExists(path);
+    if (append ? !(file.OpenReadWrite(path) && file.SeekToEnd()) : !file.Create(path))
     {
         LogBoth(append ? u"[LS] Can't open file for saving config"
                        : u"[LS] Can't create file for saving config");
         return false;
     }
-    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    out.close();
-    if (!out)
+    if (!file.Write(block.data(), static_cast<_dword>(block.size())))
     {
-        LogBoth(u"[LS] Can't open file for saving config");
+        LogBoth(u"[LS] Can't write config block");
         return false;
     }
     return true;
