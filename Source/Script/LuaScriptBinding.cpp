@@ -571,7 +571,7 @@ ScriptObject* LuaScriptManager::BindObject(const String& className, ScriptObject
     if (object == nullptr)
         return nullptr;
     lua_State* L = ActiveState();
-    if (!lua_checkstack(L, 8))
+    if (!lua_checkstack(L, 16))
         return nullptr;
     int top = lua_gettop(L);
     ScriptBinding* binding = object->mBinding;
