@@ -1,0 +1,689 @@
+// The web view of the GTK backend (WebKitGTK). Load signals of the page become the browser messages;
+// two user scripts give page script its `external` object: one in the page's world defines the object
+// (only in documents of an allowed origin) and raises a DOM event, one in an isolated world, out of the
+// page's reach, forwards that event with the document's real origin to the native side, which checks
+// the origin again. The isolated script also reports the start of the page's script and keeps
+// Backspace, Left and Right from acting outside editable fields.
+#include "Platform/Ui/Gtk/UiGtkPrivate.h"
+#include "Platform/Ui/WebView.h"
+
+#include "Common/Log.h"
+
+#include <libsoup/soup.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace Vexel::Ui::Gtk
+{
+
+namespace
+{
+constexpr const char* _WORLD = "vexel";
+constexpr const char* _CHANNEL = "vexel";
+constexpr int _SYNC_TIMEOUT_MS = 5000;
+constexpr std::size_t _MAX_URL = 1024;
+
+const char* _PAGE_SCRIPT = R"JS((function () {
+  var allowed = __ALLOWED__;
+  var origin = location.protocol === 'file:' ? 'file://' : location.origin;
+  if (allowed.indexOf(origin) < 0) return;
+  var fire = function (kind, text) {
+    document.dispatchEvent(new CustomEvent('vexel-external-call', { detail: kind + '\n' + text }));
+  };
+  var need = function (args) {
+    if (args.length < 1) throw new TypeError('missing argument');
+    return String(args[0]);
+  };
+  var external = Object.freeze({
+    ismc: function () { return true; },
+    getNewMsg: function () { fire('n', ''); },
+    getGsName: function () { fire('g', need(arguments)); },
+    consoleMsg: function () { fire('c', need(arguments)); }
+  });
+  try { Object.defineProperty(window, 'external', { value: external, configurable: false, writable: false }); }
+  catch (e) {}
+})();)JS";
+
+const char* _ISOLATED_SCRIPT = R"JS((function () {
+  var origin = location.protocol === 'file:' ? 'file://' : location.origin;
+  var post = function (m) { try { window.webkit.messageHandlers.vexel.postMessage(m); } catch (e) {} };
+  if (window === window.top) post('s\n' + origin + '\n');
+  document.addEventListener('vexel-external-call', function (e) {
+    if (typeof e.detail === 'string' && e.detail.length >= 2)
+      post(e.detail.charAt(0) + '\n' + origin + '\n' + e.detail.substring(2));
+  }, true);
+  var plain = /^(button|checkbox|radio|submit|reset|image|file|color|range|hidden)$/i;
+  document.addEventListener('keydown', function (e) {
+    if (e.key !== 'Backspace' && e.key !== 'ArrowLeft' && e.key !== 'ArrowRight') return;
+    var t = e.target;
+    var editable = t && (t.isContentEditable || t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' ||
+                         (t.tagName === 'INPUT' && !plain.test(t.type || '')));
+    if (!editable) e.preventDefault();
+  }, true);
+})();)JS";
+
+const char* _NAMED_VALUES_SCRIPT = R"JS((function (tag) {
+  var out = [];
+  var scan = function (doc) {
+    if (!doc) return;
+    var list = doc.getElementsByTagName(tag);
+    for (var i = 0; i < list.length; i++) {
+      var n = list[i].getAttribute('name'), v = list[i].getAttribute('value');
+      if (typeof n === 'string' && typeof v === 'string') out.push(n.substring(0, 8192), v.substring(0, 8192));
+    }
+  };
+  scan(document);
+  for (var f = 0; f < window.frames.length && f < 5; f++) {
+    try { scan(window.frames[f].document); } catch (e) {}
+  }
+  return out;
+})(__TAG__))JS";
+
+const char* _NO_SCROLLBARS = "html, body { overflow: hidden !important; }";
+
+WebKitWebContext* gContext = nullptr;
+String gDataFolder;
+} // namespace
+
+struct WebViewState
+{
+    WindowId host = 0;
+    WebKitWebView* view = nullptr;
+    WebKitUserContentManager* content = nullptr;
+    std::vector<std::string> origins;
+    bool scrollBars = true;
+    bool activeContent = true;
+    bool pageMessages = true;
+    bool contextMenu = true;
+    int readyState = 0;
+    bool failed = false;
+};
+
+namespace
+{
+WebViewState* StateOf(WindowId window)
+{
+    WindowRecord* record = FindRecord(window);
+    return record ? record->mWeb : nullptr;
+}
+
+// scheme://host[:port] as page script's location.origin spells it; "file://" for files.
+std::string OriginOf(const std::string& url)
+{
+    GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (!uri)
+        return {};
+    std::string scheme = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    std::string origin;
+    if (scheme == "file")
+        origin = "file://";
+    else if (const char* host = g_uri_get_host(uri); host && *host)
+    {
+        std::string name = host;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        if (name.find(':') != std::string::npos && name.front() != '[')
+            name = "[" + name + "]";
+        origin = scheme + "://" + name;
+        int port = g_uri_get_port(uri);
+        bool standard = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
+        if (port > 0 && !standard)
+            origin += ":" + std::to_string(port);
+    }
+    g_uri_unref(uri);
+    return origin;
+}
+
+// A JavaScript string literal of the text, every character outside plain ASCII letters and digits escaped.
+std::string JsString(const std::string& utf8)
+{
+    String wide = Wide(utf8.c_str());
+    std::string out = "'";
+    char buffer[8];
+    for (char16_t c : wide)
+    {
+        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))
+            out += static_cast<char>(c);
+        else
+        {
+            g_snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned>(c));
+            out += buffer;
+        }
+    }
+    return out + "'";
+}
+
+std::string Replace(std::string text, const std::string& key, const std::string& value)
+{
+    auto at = text.find(key);
+    if (at != std::string::npos)
+        text.replace(at, key.size(), value);
+    return text;
+}
+
+void InstallScripts(WebViewState& web)
+{
+    std::string list = "[";
+    for (std::size_t i = 0; i < web.origins.size(); ++i)
+        list += (i ? "," : "") + JsString(web.origins[i]);
+    list += "]";
+    std::string page = Replace(_PAGE_SCRIPT, "__ALLOWED__", list);
+    webkit_user_content_manager_remove_all_scripts(web.content);
+    WebKitUserScript* pageScript =
+        webkit_user_script_new(page.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    WebKitUserScript* isolated = webkit_user_script_new_for_world(
+        _ISOLATED_SCRIPT, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        _WORLD, nullptr, nullptr);
+    webkit_user_content_manager_add_script(web.content, pageScript);
+    webkit_user_content_manager_add_script(web.content, isolated);
+    webkit_user_script_unref(pageScript);
+    webkit_user_script_unref(isolated);
+}
+
+void InstallStyle(WebViewState& web)
+{
+    webkit_user_content_manager_remove_all_style_sheets(web.content);
+    if (web.scrollBars)
+        return;
+    WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
+        _NO_SCROLLBARS, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+    webkit_user_content_manager_add_style_sheet(web.content, sheet);
+    webkit_user_style_sheet_unref(sheet);
+}
+
+bool AllowOrigin(WebViewState& web, const std::string& origin)
+{
+    if (origin.empty())
+        return false;
+    if (std::find(web.origins.begin(), web.origins.end(), origin) == web.origins.end())
+    {
+        web.origins.push_back(origin);
+        InstallScripts(web);
+    }
+    return true;
+}
+
+String CurrentUri(WebKitWebView* view)
+{
+    const char* uri = webkit_web_view_get_uri(view);
+    String text = Wide(uri ? uri : "");
+    if (text.size() > _MAX_URL)
+        text.resize(_MAX_URL);
+    return text;
+}
+
+WebKitWebContext* Context()
+{
+    if (!gContext)
+        gContext = webkit_web_context_new_ephemeral();
+    return gContext;
+}
+
+// Runs the main context until done is set or the time runs out.
+bool WaitFor(const bool& done)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(_SYNC_TIMEOUT_MS);
+    while (!done && std::chrono::steady_clock::now() < end)
+        g_main_context_iteration(nullptr, TRUE);
+    return done;
+}
+
+gboolean WakeEveryTick(gpointer)
+{
+    return G_SOURCE_CONTINUE;
+}
+
+void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data)
+{
+    WindowId host = static_cast<WindowId>(GPOINTER_TO_UINT(data));
+    WebViewState* web = StateOf(host);
+    if (!web || web->view != view)
+        return;
+    String uri = CurrentUri(view);
+    auto address = reinterpret_cast<WParam>(uri.c_str());
+    switch (event)
+    {
+    case WEBKIT_LOAD_STARTED:
+        web->readyState = 1;
+        web->failed = false;
+        SendUiMessage(host, _WM_WEB_BEFORENAVIGATE, address, 0);
+        break;
+    case WEBKIT_LOAD_COMMITTED:
+    {
+        web->readyState = 3;
+        guint status = 0;
+        if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view))
+            if (WebKitURIResponse* response = webkit_web_resource_get_response(resource))
+                status = webkit_uri_response_get_status_code(response);
+        if (status >= 400)
+            SendUiMessage(host, _WM_WEB_NAVIGATEERROR, address, static_cast<LParam>(status));
+        if ((web = StateOf(host)) != nullptr)
+            SendUiMessage(host, _WM_WEB_NAVIGATECOMPLETE, address, 0);
+        break;
+    }
+    case WEBKIT_LOAD_FINISHED:
+        if (web->failed)
+        {
+            web->readyState = 0;
+            break;
+        }
+        web->readyState = 4;
+        SendUiMessage(host, _WM_WEB_DOCUMENTCOMPLETE, address, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* failingUri, GError* error, gpointer data)
+{
+    WindowId host = static_cast<WindowId>(GPOINTER_TO_UINT(data));
+    WebViewState* web = StateOf(host);
+    if (!web || web->view != view)
+        return TRUE;
+    web->failed = true;
+    // A load stopped by the program or replaced by another navigation is not a visit error.
+    bool cancelled = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                     g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                     WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+    if (!cancelled)
+    {
+        String uri = Wide(failingUri);
+        if (uri.size() > _MAX_URL)
+            uri.resize(_MAX_URL);
+        SendUiMessage(host, _WM_WEB_NAVIGATEERROR, reinterpret_cast<WParam>(uri.c_str()), 0);
+    }
+    return TRUE; // no error page of the browser's own
+}
+
+gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer data)
+{
+    WebViewState* web = StateOf(static_cast<WindowId>(GPOINTER_TO_UINT(data)));
+    return web && !web->contextMenu;
+}
+
+gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer data)
+{
+    WebViewState* web = StateOf(static_cast<WindowId>(GPOINTER_TO_UINT(data)));
+    return web && !web->pageMessages; // handled: nothing shown, confirm answers false
+}
+
+void OnProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer)
+{
+    LogError(u"[WS] Web content process ended (%d)", static_cast<int>(reason));
+}
+
+void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data)
+{
+    WindowId host = static_cast<WindowId>(GPOINTER_TO_UINT(data));
+    WebViewState* web = StateOf(host);
+    if (!web)
+        return;
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    if (!value || !jsc_value_is_string(value))
+        return;
+    gchar* raw = jsc_value_to_string(value);
+    std::string message = raw ? raw : "";
+    g_free(raw);
+    auto first = message.find('\n');
+    auto second = first == std::string::npos ? std::string::npos : message.find('\n', first + 1);
+    if (first != 1 || second == std::string::npos)
+        return;
+    char kind = message[0];
+    std::string origin = message.substr(2, second - 2);
+    String text = Wide(message.substr(second + 1).c_str());
+    if (kind == 's')
+    {
+        String uri = CurrentUri(web->view);
+        SendUiMessage(host, _WM_WEB_SCRIPTSTART, reinterpret_cast<WParam>(uri.c_str()), 0);
+        return;
+    }
+    if (std::find(web->origins.begin(), web->origins.end(), origin) == web->origins.end())
+        return; // a document the program did not navigate to
+    switch (kind)
+    {
+    case 'n':
+        SendUiMessage(host, _WM_WEB_NEWMSG, 0, 0);
+        break;
+    case 'g':
+        SendUiMessage(host, _WM_WEB_GSNAME, reinterpret_cast<WParam>(text.c_str()), 1);
+        break;
+    case 'c':
+        SendUiMessage(host, _WM_WEB_CONSOLEMSG, reinterpret_cast<WParam>(text.c_str()), 0);
+        break;
+    default:
+        break;
+    }
+}
+} // namespace
+
+void ReleaseWebView(WindowRecord& record)
+{
+    WebViewState* web = record.mWeb;
+    if (!web)
+        return;
+    record.mWeb = nullptr;
+    g_signal_handlers_disconnect_by_data(web->content, GUINT_TO_POINTER(web->host));
+    g_signal_handlers_disconnect_by_data(web->view, GUINT_TO_POINTER(web->host));
+    webkit_user_content_manager_unregister_script_message_handler_in_world(web->content, _CHANNEL, _WORLD);
+    webkit_web_view_stop_loading(web->view);
+    gtk_widget_destroy(GTK_WIDGET(web->view));
+    g_object_unref(web->view);
+    g_object_unref(web->content);
+    delete web;
+}
+
+void LayoutWebView(WindowRecord& record)
+{
+    if (!record.mWeb || !record.mBody)
+        return;
+    GtkWidget* view = GTK_WIDGET(record.mWeb->view);
+    Size size = ClientSize(record);
+    gtk_widget_set_size_request(view, std::max(size.width, 1), std::max(size.height, 1));
+    gtk_layout_move(GTK_LAYOUT(record.mBody), view, record.mInsets.left, record.mInsets.top);
+}
+
+} // namespace Vexel::Ui::Gtk
+
+namespace Vexel::Ui
+{
+using namespace Gtk;
+
+bool InitWebViews(const String& dataFolder)
+{
+    if (!InitUi())
+        return false;
+    if (gContext)
+        return dataFolder == gDataFolder;
+    std::string folder = Utf8(dataFolder);
+    if (folder.empty())
+    {
+        gContext = webkit_web_context_new_ephemeral();
+        return true;
+    }
+    std::string cache = folder + "/cache";
+    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+        "base-data-directory", folder.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+    gContext = webkit_web_context_new_with_website_data_manager(manager);
+    std::string cookies = folder + "/cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager),
+                                                 cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    webkit_cookie_manager_set_accept_policy(webkit_website_data_manager_get_cookie_manager(manager),
+                                            WEBKIT_COOKIE_POLICY_ACCEPT_NO_THIRD_PARTY);
+    g_object_unref(manager);
+    gDataFolder = dataFolder;
+    return true;
+}
+
+bool NewWebView(WindowId window)
+{
+    WindowRecord* record = FindRecord(window);
+    if (!record || record->mWeb || record->mIsControl || !record->mBody || !GTK_IS_LAYOUT(record->mBody))
+        return false;
+    auto* web = new WebViewState;
+    web->host = window;
+    web->content = webkit_user_content_manager_new();
+    gpointer data = GUINT_TO_POINTER(window);
+    std::string signal = std::string("script-message-received::") + _CHANNEL;
+    g_signal_connect(web->content, signal.c_str(), G_CALLBACK(OnScriptMessage), data);
+    if (!webkit_user_content_manager_register_script_message_handler_in_world(web->content, _CHANNEL, _WORLD))
+    {
+        g_object_unref(web->content);
+        delete web;
+        return false;
+    }
+    InstallScripts(*web);
+    web->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(),
+                                             "user-content-manager", web->content, nullptr));
+    g_object_ref_sink(web->view);
+    WebKitSettings* settings = webkit_web_view_get_settings(web->view);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    g_signal_connect(web->view, "load-changed", G_CALLBACK(OnLoadChanged), data);
+    g_signal_connect(web->view, "load-failed", G_CALLBACK(OnLoadFailed), data);
+    g_signal_connect(web->view, "context-menu", G_CALLBACK(OnContextMenu), data);
+    g_signal_connect(web->view, "script-dialog", G_CALLBACK(OnScriptDialog), data);
+    g_signal_connect(web->view, "web-process-terminated", G_CALLBACK(OnProcessGone), data);
+    ConnectFocusTracking(GTK_WIDGET(web->view), window);
+    record->mWeb = web;
+    gtk_layout_put(GTK_LAYOUT(record->mBody), GTK_WIDGET(web->view), record->mInsets.left,
+                   record->mInsets.top);
+    LayoutWebView(*record);
+    gtk_widget_show(GTK_WIDGET(web->view));
+    return true;
+}
+
+bool HasWebView(WindowId window)
+{
+    return StateOf(window) != nullptr;
+}
+
+bool DestroyWebView(WindowId window)
+{
+    WindowRecord* record = FindRecord(window);
+    if (!record || !record->mWeb)
+        return false;
+    ReleaseWebView(*record);
+    return true;
+}
+
+int WebNavigate(WindowId window, const String& url)
+{
+    WebViewState* web = StateOf(window);
+    if (!web)
+        return -1;
+    std::string address = Utf8(url);
+    std::string origin = OriginOf(address);
+    if (origin.empty() && address.rfind("about:", 0) != 0)
+        return -5;
+    AllowOrigin(*web, origin);
+    webkit_web_view_load_uri(web->view, address.c_str());
+    return 0;
+}
+
+bool WebRefresh(WindowId window)
+{
+    WebViewState* web = StateOf(window);
+    if (!web)
+        return false;
+    webkit_web_view_reload(web->view);
+    return true;
+}
+
+bool WebStop(WindowId window)
+{
+    WebViewState* web = StateOf(window);
+    if (!web)
+        return false;
+    webkit_web_view_stop_loading(web->view);
+    return true;
+}
+
+String WebCurrentUrl(WindowId window)
+{
+    WebViewState* web = StateOf(window);
+    return web ? CurrentUri(web->view) : String();
+}
+
+int WebReadyState(WindowId window)
+{
+    WebViewState* web = StateOf(window);
+    return web ? web->readyState : 0;
+}
+
+bool WebIsDocumentReady(WindowId window)
+{
+    return WebReadyState(window) == 4;
+}
+
+bool WebSetOption(WindowId window, char16_t letter, bool on)
+{
+    WebViewState* web = StateOf(window);
+    if (!web)
+        return false;
+    switch (letter)
+    {
+    case u's':
+        web->scrollBars = on;
+        InstallStyle(*web);
+        return true;
+    case u'a':
+        web->activeContent = on;
+        return true;
+    case u'm':
+        web->pageMessages = on;
+        return true;
+    case u'c':
+        web->contextMenu = on;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool WebGetOption(WindowId window, char16_t letter)
+{
+    WebViewState* web = StateOf(window);
+    if (!web)
+        return false;
+    switch (letter)
+    {
+    case u's':
+        return web->scrollBars;
+    case u'a':
+        return web->activeContent;
+    case u'm':
+        return web->pageMessages;
+    case u'c':
+        return web->contextMenu;
+    default:
+        return false;
+    }
+}
+
+bool WebAllowOrigin(WindowId window, const String& url)
+{
+    WebViewState* web = StateOf(window);
+    return web && AllowOrigin(*web, OriginOf(Utf8(url)));
+}
+
+namespace
+{
+struct ScriptCall
+{
+    bool done = false;
+    std::vector<NamedValue> values;
+};
+
+void OnNamedValues(GObject* source, GAsyncResult* result, gpointer data)
+{
+    auto* call = static_cast<ScriptCall*>(data);
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    if (error)
+        g_error_free(error);
+    if (value && jsc_value_is_array(value))
+    {
+        JSCValue* lengthValue = jsc_value_object_get_property(value, "length");
+        int length = jsc_value_to_int32(lengthValue);
+        g_object_unref(lengthValue);
+        for (int i = 0; i + 1 < length; i += 2)
+        {
+            JSCValue* name = jsc_value_object_get_property_at_index(value, static_cast<guint>(i));
+            JSCValue* text = jsc_value_object_get_property_at_index(value, static_cast<guint>(i + 1));
+            gchar* n = jsc_value_to_string(name);
+            gchar* v = jsc_value_to_string(text);
+            call->values.push_back({Wide(n), Wide(v)});
+            g_free(n);
+            g_free(v);
+            g_object_unref(name);
+            g_object_unref(text);
+        }
+    }
+    if (value)
+        g_object_unref(value);
+    call->done = true;
+}
+
+struct CookieCall
+{
+    bool done = false;
+    String text;
+};
+
+void OnCookies(GObject* source, GAsyncResult* result, gpointer data)
+{
+    auto* call = static_cast<CookieCall*>(data);
+    GError* error = nullptr;
+    GList* cookies = webkit_cookie_manager_get_cookies_finish(WEBKIT_COOKIE_MANAGER(source), result, &error);
+    if (error)
+        g_error_free(error);
+    std::string text;
+    for (GList* it = cookies; it; it = it->next)
+    {
+        auto* cookie = static_cast<SoupCookie*>(it->data);
+        if (!text.empty())
+            text += "; ";
+        text += soup_cookie_get_name(cookie);
+        text += "=";
+        text += soup_cookie_get_value(cookie);
+    }
+    g_list_free_full(cookies, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+    call->text = Wide(text.c_str());
+    call->done = true;
+}
+} // namespace
+
+std::vector<NamedValue> WebReadNamedValues(WindowId window, const String& tag)
+{
+    WebViewState* web = StateOf(window);
+    if (!web || tag.empty() || web->readyState < 3)
+        return {};
+    std::string script = Replace(_NAMED_VALUES_SCRIPT, "__TAG__", JsString(Utf8(tag)));
+    // The call object outlives a timed-out wait: the answer may still come later.
+    auto* call = new ScriptCall;
+    webkit_web_view_evaluate_javascript(web->view, script.c_str(), static_cast<gssize>(script.size()), _WORLD,
+                                        nullptr, nullptr, OnNamedValues, call);
+    guint tick = g_timeout_add(50, WakeEveryTick, nullptr);
+    bool done = WaitFor(call->done);
+    g_source_remove(tick);
+    if (!done)
+        return {};
+    std::vector<NamedValue> values = std::move(call->values);
+    delete call;
+    return values;
+}
+
+String WebGetCookies(const String& url)
+{
+    if (!InitUi())
+        return {};
+    std::string address = Utf8(url);
+    if (OriginOf(address).empty())
+        return {};
+    WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(
+        webkit_web_context_get_website_data_manager(Context()));
+    auto* call = new CookieCall;
+    webkit_cookie_manager_get_cookies(cookies, address.c_str(), nullptr, OnCookies, call);
+    guint tick = g_timeout_add(50, WakeEveryTick, nullptr);
+    bool done = WaitFor(call->done);
+    g_source_remove(tick);
+    if (!done)
+        return {};
+    String text = std::move(call->text);
+    delete call;
+    return text;
+}
+
+bool WebTranslateKey(const Message&)
+{
+    return false;
+}
+
+} // namespace Vexel::Ui

@@ -1,0 +1,337 @@
+// The web view against HTTP servers on the loopback address: the order of the browser messages, a second
+// navigation, `external` calls arriving as messages (and refused from a foreign frame), named values
+// from a page and its frame, visit errors, and cookies set by the server read back from the store.
+#include "Platform/Ui/WebView.h"
+#include "Platform/Ui/Ui.h"
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+namespace Vexel::Ui
+{
+namespace
+{
+using Test::PumpFor;
+using Test::PumpUntil;
+using Test::Recorder;
+
+// One loopback server on an ephemeral port, run on its own thread.
+class LoopbackServer
+{
+public:
+    LoopbackServer()
+    {
+        // One request per connection, so that stopping never waits for an idle browser connection.
+        mServer.set_keep_alive_max_count(1);
+        mPort = mServer.bind_to_any_port("127.0.0.1");
+        mThread = std::thread([this] { mServer.listen_after_bind(); });
+        // Stopping before the loop runs would be lost; wait for it (bounded).
+        for (int i = 0; i < 500 && !mServer.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~LoopbackServer()
+    {
+        mServer.stop();
+        mThread.join();
+    }
+    httplib::Server& Server() { return mServer; }
+    String Url(const std::string& path) const
+    {
+        std::string url = "http://127.0.0.1:" + std::to_string(mPort) + path;
+        return String(url.begin(), url.end());
+    }
+    std::string Origin() const { return "http://127.0.0.1:" + std::to_string(mPort); }
+    int Port() const { return mPort; }
+
+private:
+    httplib::Server mServer;
+    std::thread mThread;
+    int mPort = 0;
+};
+
+void Html(httplib::Server& server, const std::string& path, const std::string& body)
+{
+    server.Get(path, [body](const httplib::Request&, httplib::Response& res)
+               { res.set_content(body, "text/html; charset=utf-8"); });
+}
+
+// The program's store lives for the whole test process.
+const String& StoreFolder()
+{
+    static ::Vexel::Test::TempDir folder;
+    static String wide = folder.Wide();
+    return wide;
+}
+
+class WebViewTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        VEXEL_REQUIRE_DISPLAY();
+        ASSERT_TRUE(InitWebViews(StoreFolder()));
+        WindowParams p;
+        p.style = _WS_POPUP | _WS_VISIBLE;
+        p.x = 50;
+        p.y = 50;
+        p.width = 500;
+        p.height = 400;
+        p.handler = mRecorder.Handler();
+        mRecorder.mHook = [this](WindowId, _dword m, WParam wp, LParam lp, LResult&)
+        {
+            if (m == _WM_WEB_GSNAME || m == _WM_WEB_CONSOLEMSG)
+                mTexts.push_back(reinterpret_cast<const char16_t*>(wp));
+            if (m == _WM_WEB_BEFORENAVIGATE || m == _WM_WEB_NAVIGATECOMPLETE ||
+                m == _WM_WEB_DOCUMENTCOMPLETE || m == _WM_WEB_NAVIGATEERROR || m == _WM_WEB_SCRIPTSTART)
+                mAddresses.push_back(reinterpret_cast<const char16_t*>(wp));
+            return false;
+        };
+        mWindow = NewWindow(p);
+        ASSERT_NE(mWindow, 0u);
+        ASSERT_TRUE(NewWebView(mWindow));
+    }
+    void TearDown() override
+    {
+        if (mWindow)
+            DestroyUiWindow(mWindow);
+    }
+
+    bool LoadAndWait(const String& url)
+    {
+        int done = mRecorder.Count(_WM_WEB_DOCUMENTCOMPLETE) + mRecorder.Count(_WM_WEB_NAVIGATEERROR);
+        if (WebNavigate(mWindow, url) != 0)
+            return false;
+        return PumpUntil(
+            [&] {
+                return mRecorder.Count(_WM_WEB_DOCUMENTCOMPLETE) + mRecorder.Count(_WM_WEB_NAVIGATEERROR) >
+                       done;
+            });
+    }
+
+    std::vector<_dword> BrowserEvents() const
+    {
+        return mRecorder.Filtered({_WM_WEB_BEFORENAVIGATE, _WM_WEB_NAVIGATECOMPLETE, _WM_WEB_DOCUMENTCOMPLETE,
+                                   _WM_WEB_NAVIGATEERROR, _WM_WEB_SCRIPTSTART});
+    }
+
+    Recorder mRecorder;
+    std::vector<String> mTexts;
+    std::vector<String> mAddresses;
+    WindowId mWindow = 0;
+    LoopbackServer mServer;
+};
+
+int IndexOf(const std::vector<_dword>& list, _dword value, int from = 0)
+{
+    for (int i = from; i < static_cast<int>(list.size()); ++i)
+        if (list[i] == value)
+            return i;
+    return -1;
+}
+
+TEST_F(WebViewTest, EventsOfAPageComeInOrderAndASecondNavigationRepeatsThem)
+{
+    Html(mServer.Server(), "/one", "<html><body><p>one</p><script>var x = 1;</script></body></html>");
+    Html(mServer.Server(), "/two", "<html><body><p>two</p></body></html>");
+    EXPECT_EQ(WebReadyState(mWindow), 0);
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/one")));
+    PumpFor(100);
+    std::vector<_dword> events = BrowserEvents();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0], _WM_WEB_BEFORENAVIGATE);
+    EXPECT_EQ(events[1], _WM_WEB_NAVIGATECOMPLETE);
+    EXPECT_LT(IndexOf(events, _WM_WEB_SCRIPTSTART), IndexOf(events, _WM_WEB_DOCUMENTCOMPLETE));
+    EXPECT_EQ(events[3], _WM_WEB_DOCUMENTCOMPLETE);
+    EXPECT_EQ(mAddresses.back(), mServer.Url("/one"));
+    EXPECT_EQ(WebReadyState(mWindow), 4);
+    EXPECT_TRUE(WebIsDocumentReady(mWindow));
+    EXPECT_EQ(WebCurrentUrl(mWindow), mServer.Url("/one"));
+
+    mRecorder.mLog.clear();
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/two")));
+    PumpFor(100);
+    events = BrowserEvents();
+    EXPECT_EQ(events.front(), _WM_WEB_BEFORENAVIGATE);
+    EXPECT_EQ(events.back(), _WM_WEB_DOCUMENTCOMPLETE);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_BEFORENAVIGATE), 1);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_SCRIPTSTART), 1);
+    EXPECT_EQ(WebCurrentUrl(mWindow), mServer.Url("/two"));
+
+    mRecorder.mLog.clear();
+    ASSERT_TRUE(WebRefresh(mWindow));
+    ASSERT_TRUE(PumpUntil([&] { return mRecorder.Count(_WM_WEB_DOCUMENTCOMPLETE) == 1; }));
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_BEFORENAVIGATE), 1);
+}
+
+TEST_F(WebViewTest, VisitErrorsAreReportedWithTheirStatus)
+{
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/nothing-here")));
+    ASSERT_NE(mRecorder.Last(_WM_WEB_NAVIGATEERROR), nullptr);
+    EXPECT_EQ(mRecorder.Last(_WM_WEB_NAVIGATEERROR)->lParam, 404);
+    // The server's own error page still loads.
+    ASSERT_TRUE(PumpUntil([&] { return mRecorder.Count(_WM_WEB_DOCUMENTCOMPLETE) == 1; }));
+
+    // A port nobody listens on: the connection fails, no document completes.
+    int closedPort = 0;
+    {
+        LoopbackServer gone;
+        closedPort = gone.Port();
+    }
+    mRecorder.mLog.clear();
+    std::string url = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+    ASSERT_TRUE(LoadAndWait(String(url.begin(), url.end())));
+    PumpFor(100);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_NAVIGATEERROR), 1);
+    EXPECT_EQ(mRecorder.Last(_WM_WEB_NAVIGATEERROR)->lParam, 0);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_DOCUMENTCOMPLETE), 0);
+    EXPECT_FALSE(WebIsDocumentReady(mWindow));
+
+    EXPECT_EQ(WebNavigate(mWindow, u"not a url"), -5);
+    EXPECT_EQ(WebNavigate(0x7FFFFFF0u, mServer.Url("/")), -1);
+}
+
+TEST_F(WebViewTest, ExternalCallsArriveAsMessages)
+{
+    Html(mServer.Server(), "/ext",
+         "<html><body><script>"
+         "var ok = external.ismc() === true;"
+         "external.getNewMsg();"
+         "external.getGsName('Server \\u4e00');"
+         "try { external.getGsName(); } catch (e) { external.consoleMsg('threw'); }"
+         "external.consoleMsg(ok ? 'ismc' : 'no ismc');"
+         "</script></body></html>");
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/ext")));
+    ASSERT_TRUE(PumpUntil([&] { return mRecorder.Count(_WM_WEB_CONSOLEMSG) >= 2; }));
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_NEWMSG), 1);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_GSNAME), 1);
+    EXPECT_EQ(mRecorder.Last(_WM_WEB_GSNAME)->lParam, 1);
+    ASSERT_EQ(mTexts.size(), 3u);
+    EXPECT_EQ(mTexts[0], String(u"Server \u4e00"));
+    EXPECT_EQ(mTexts[1], String(u"threw")); // a missing argument fails and sends nothing
+    EXPECT_EQ(mTexts[2], String(u"ismc"));
+    // Order of the calls is kept.
+    EXPECT_EQ(mRecorder.Filtered({_WM_WEB_NEWMSG, _WM_WEB_GSNAME, _WM_WEB_CONSOLEMSG}),
+              (std::vector<_dword>{_WM_WEB_NEWMSG, _WM_WEB_GSNAME, _WM_WEB_CONSOLEMSG, _WM_WEB_CONSOLEMSG}));
+}
+
+TEST_F(WebViewTest, AForeignFrameCannotDriveTheProgram)
+{
+    LoopbackServer foreign;
+    Html(
+        foreign.Server(), "/ad",
+        "<html><body><script>"
+        "try { external.getGsName('evil'); } catch (e) {}"
+        "try { window.webkit.messageHandlers.vexel.postMessage('g\\n" +
+            mServer.Origin() +
+            "\\nforged'); } catch (e) {}"
+            "try { document.dispatchEvent(new CustomEvent('vexel-external-call', {detail: 'g\\nspoofed'})); }"
+            "catch (e) {}"
+            "</script></body></html>");
+    std::string adUrl = foreign.Origin() + "/ad";
+    Html(mServer.Server(), "/host",
+         "<html><body><iframe src='" + adUrl +
+             "' onload=\"external.consoleMsg('frame loaded')\"></iframe></body></html>");
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/host")));
+    ASSERT_TRUE(PumpUntil([&] { return mRecorder.Count(_WM_WEB_CONSOLEMSG) >= 1; }));
+    PumpFor(200);
+    EXPECT_EQ(mRecorder.Count(_WM_WEB_GSNAME), 0);
+    ASSERT_EQ(mTexts.size(), 1u);
+    EXPECT_EQ(mTexts[0], String(u"frame loaded"));
+
+    // Once the program allows that origin, its documents may call.
+    ASSERT_TRUE(WebAllowOrigin(mWindow, foreign.Url("/")));
+    mRecorder.mLog.clear();
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/host")));
+    ASSERT_TRUE(PumpUntil([&] { return mRecorder.Count(_WM_WEB_GSNAME) >= 2; }));
+    EXPECT_EQ(mTexts[1], String(u"evil"));
+}
+
+TEST_F(WebViewTest, NamedValuesComeFromThePageAndItsFrames)
+{
+    Html(mServer.Server(), "/game",
+         "<html><body>"
+         "<object><param name='loader' value='http://cdn/loader.lod'><param name='size' value='1234'>"
+         "<param name='novalue'><param value='noname'></object>"
+         "<iframe src='/inner'></iframe>"
+         "<param name='long' value='" +
+             std::string(9000, 'x') +
+             "'>"
+             "</body></html>");
+    Html(mServer.Server(), "/inner", "<html><body><param name='framed' value='\xe5\x80\xbc'></body></html>");
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/game")));
+    std::vector<NamedValue> values = WebReadNamedValues(mWindow, u"param");
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[0].name, String(u"loader"));
+    EXPECT_EQ(values[0].value, String(u"http://cdn/loader.lod"));
+    EXPECT_EQ(values[1].name, String(u"size"));
+    EXPECT_EQ(values[1].value, String(u"1234"));
+    EXPECT_EQ(values[2].name, String(u"long"));
+    EXPECT_EQ(values[2].value.size(), 8192u);
+    EXPECT_EQ(values[3].name, String(u"framed"));
+    EXPECT_EQ(values[3].value, String(u"\u503c"));
+
+    EXPECT_TRUE(WebReadNamedValues(mWindow, u"nosuchtag").empty());
+    EXPECT_TRUE(WebReadNamedValues(0x7FFFFFF0u, u"param").empty());
+}
+
+TEST_F(WebViewTest, CookiesSetByTheServerAreReadBackAndKept)
+{
+    mServer.Server().Get("/login",
+                         [](const httplib::Request&, httplib::Response& res)
+                         {
+                             res.set_header("Set-Cookie", "session=abc123; Path=/");
+                             res.set_content("<html><body>in</body></html>", "text/html");
+                         });
+    mServer.Server().Get("/more",
+                         [](const httplib::Request&, httplib::Response& res)
+                         {
+                             res.set_header("Set-Cookie", "token=t0k; Path=/; HttpOnly");
+                             res.set_content("<html><body>more</body></html>", "text/html");
+                         });
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/login")));
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/more")));
+    String cookies = WebGetCookies(mServer.Url("/"));
+    EXPECT_NE(cookies.find(u"session=abc123"), String::npos) << ::Vexel::Test::Narrow(cookies);
+    EXPECT_NE(cookies.find(u"token=t0k"), String::npos) << ::Vexel::Test::Narrow(cookies);
+    EXPECT_NE(cookies.find(u"; "), String::npos);
+    EXPECT_TRUE(WebGetCookies(u"http://127.0.0.2:1/").empty());
+
+    // The store is a file in the program's folder.
+    std::filesystem::path store =
+        std::filesystem::path(::Vexel::Test::Narrow(StoreFolder())) / "cookies.sqlite";
+    EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(store); }));
+}
+
+TEST_F(WebViewTest, OptionsAndDestruction)
+{
+    for (char16_t letter : {u's', u'a', u'm', u'c'})
+    {
+        EXPECT_TRUE(WebGetOption(mWindow, letter));
+        EXPECT_TRUE(WebSetOption(mWindow, letter, false));
+        EXPECT_FALSE(WebGetOption(mWindow, letter));
+    }
+    EXPECT_FALSE(WebSetOption(mWindow, u'x', true));
+    // With page messages off an alert does not block the page.
+    Html(mServer.Server(), "/alert",
+         "<html><body><script>alert('hi'); "
+         "external.consoleMsg(String(confirm('sure?')));</script></body></html>");
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/alert")));
+    ASSERT_TRUE(PumpUntil([&] { return !mTexts.empty(); }));
+    EXPECT_EQ(mTexts[0], String(u"false"));
+
+    EXPECT_FALSE(NewWebView(mWindow)); // one per window
+    EXPECT_TRUE(DestroyWebView(mWindow));
+    EXPECT_FALSE(HasWebView(mWindow));
+    EXPECT_EQ(WebNavigate(mWindow, mServer.Url("/alert")), -1);
+    EXPECT_TRUE(NewWebView(mWindow));
+}
+
+} // namespace
+} // namespace Vexel::Ui
