@@ -6,6 +6,17 @@
 // member-table template (metatable of every class table) and the class table (class name -> class
 // metatable). Bound tables carry a ScriptMarker user data under a private key; its __gc is the release
 // routine that destroys unheld objects.
+//
+// Shape of a bound table: its metatable is private to the object (handlers that know the object through
+// their upvalues, "__metatable" hidden) and has the class metatable behind it, where getters (under the
+// member name's interned address), setters (that address + 1), methods and constants live. Methods are
+// also copied into the table itself so method calls need no handler; a proxy binding keeps the table
+// empty instead and holds the script's own fields in the private metatable. Writing a name without a
+// setter stores a plain field, except that read-only properties ignore writes.
+//
+// Bound objects must be made with new unless native code holds them (AddBindingRef) for as long as they
+// are bound: the collector deletes unheld ones. A table bound outside any script call is anchored until
+// the next top-level run or call ends, one bound inside a native call until that call ends.
 #pragma once
 
 #include "Common/String.h"

@@ -308,3 +308,21 @@ TEST_F(ScriptBindingTest, RegistrationOutsideAClassIsReported)
     mManager->EndClass();
     EXPECT_EQ(lua_gettop(mManager->GetLuaState()), 0);
 }
+
+TEST_F(ScriptBindingTest, NativeCallsFromCoroutinesUseTheirStack)
+{
+    Variable v = Eval(u"local c = _Counter()\n"
+                      u"local co = coroutine.wrap(function(a)\n"
+                      u"  local made = _Counter()\n"
+                      u"  local b = coroutine.yield(c:add(a) + made:add(1))\n"
+                      u"  return c:add(b) + #c:echo('abc')\n"
+                      u"end)\n"
+                      u"local first = co(2)\n"
+                      u"collectgarbage()\n"
+                      u"return { first, co(5), c:call(function(x) return x * 2 end, 4) }");
+    ASSERT_EQ(v.GetChildCount(), 3u);
+    EXPECT_EQ(v.GetChild(0).GetInt32(), 3);
+    EXPECT_EQ(v.GetChild(1).GetInt32(), 10);
+    EXPECT_EQ(v.GetChild(2).GetInt32(), 8);
+    EXPECT_EQ(mManager->GetCallDepth(), 0u);
+}
