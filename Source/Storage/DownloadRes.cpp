@@ -76,7 +76,7 @@ void DownloadRes::Finish()
 
     if (!mDigest.IsZero() && !(mDigest == digest))
     {
-        NoteFailure();
+        NoteFailure(DownloadFailure::Digest);
         String text =
             mURL ? FormatString(u"[DL] Bad checksum : %ls (%ls) - %ls", mKey, mName, Md5ToText(digest))
                  : FormatString(u"[DL] Bad checksum : %ls - %ls", mKey, Md5ToText(digest));
@@ -125,14 +125,15 @@ void DownloadRes::Finish()
     }
     if (!stored)
     {
-        NoteFailure();
+        NoteFailure(DownloadFailure::Store);
         LogBoth(FormatString(u"[DL] Can not store resource : %ls", mKey).c_str());
     }
 }
 
-void DownloadRes::NoteFailure()
+void DownloadRes::NoteFailure(DownloadFailure kind)
 {
     ++mFailures;
+    mLastFailure = kind;
     mRetryAt = GetTime() + std::min<_dword>(mFailures, _MAX_RETRY_STEPS) * _RETRY_STEP_MS;
 }
 

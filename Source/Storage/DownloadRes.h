@@ -13,6 +13,14 @@ namespace Vexel
 class DataStream;
 class ResourceDownloader;
 
+enum class DownloadFailure
+{
+    None,
+    Fetch,  // the source gave no data
+    Digest, // the bytes did not match the expected digest
+    Store,  // the resource manager could not store it
+};
+
 class DownloadRes
 {
 public:
@@ -34,7 +42,7 @@ public:
     bool IsFinished() const noexcept { return mFinished == mLength; }
     // Counts a failure and holds the resource back for a while (longer after each), so a source that
     // keeps failing is not asked again at once.
-    void NoteFailure();
+    void NoteFailure(DownloadFailure kind);
     // Held back after a failure.
     bool IsWaiting() const;
 
@@ -49,8 +57,9 @@ public:
     DataStream* mStream = nullptr;
     // By-name requests in flight (so a resource is asked of one downloader at a time).
     _dword mPending = 0;
-    // Digest mismatches, failed fetches and failed stores so far.
+    // Digest mismatches, failed fetches and failed stores so far, and the last kind.
     _dword mFailures = 0;
+    DownloadFailure mLastFailure = DownloadFailure::None;
     // Not asked for again before this time (milliseconds of GetTime).
     _dword mRetryAt = 0;
     // Set when the resource can never be right (an empty resource whose digest is not that of nothing).

@@ -613,7 +613,7 @@ void ResourceDownloader::OnFailed(IDownloader& downloader, void* task, const Str
     auto* record = static_cast<DownloadRes*>(task);
     if (record->mPending > 0)
         --record->mPending;
-    record->NoteFailure();
+    record->NoteFailure(DownloadFailure::Fetch);
     ReleaseRecord(record);
 }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace Vexel::Test
 {
@@ -96,9 +95,14 @@ void TestServer::AddFile(const std::string& path, std::string bytes)
 bool TestServer::AddDiskFile(const std::string& path, const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (!in || error)
         return false;
-    AddFile(path, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+        return false;
+    AddFile(path, std::move(bytes));
     return true;
 }
 
@@ -339,12 +343,19 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
             }
             piece = std::min(piece, _STALL_AFTER);
         }
-        std::string buffer(piece, '\0');
-        content->Copy(offset, buffer.data(), piece);
-        if (mode == Mode::Corrupt)
-            for (char& c : buffer)
-                c = static_cast<char>(~c);
-        if (!sink.write(buffer.data(), buffer.size()))
+        bool written;
+        if (!content->generated && mode != Mode::Corrupt)
+            written = sink.write(content->bytes.data() + offset, piece); // no copy for plain files
+        else
+        {
+            std::string buffer(piece, '\0');
+            content->Copy(offset, buffer.data(), piece);
+            if (mode == Mode::Corrupt)
+                for (char& c : buffer)
+                    c = static_cast<char>(~c);
+            written = sink.write(buffer.data(), buffer.size());
+        }
+        if (!written)
             return false;
         progress->sent += piece;
         if (mode == Mode::Trickle)
