@@ -1,0 +1,54 @@
+#include "LauncherState.h"
+
+#include "FrameWindow.h"
+#include "GameFrame.h"
+
+#include "Common/Kernel.h"
+#include "Platform/Resources.h"
+#include "Storage/ResourceManager.h"
+
+namespace Vexel
+{
+
+namespace
+{
+LauncherState* sState = nullptr;
+LauncherState sFallback; // members called with no state installed act on this one
+} // namespace
+
+LauncherState::LauncherState() = default;
+LauncherState::~LauncherState()
+{
+    // Frames before the game frame: their controls are children of nothing else.
+    for (auto& frame : mFrames)
+        frame.reset();
+    mGameFrame.reset();
+}
+
+LauncherState& Launcher()
+{
+    return sState ? *sState : sFallback;
+}
+
+void SetLauncherState(LauncherState* state)
+{
+    sState = state;
+}
+
+bool HasLauncherState()
+{
+    return sState != nullptr;
+}
+
+bool ReadNamedData(const String& name, std::vector<_byte>& buffer)
+{
+    buffer.clear();
+    if (name.empty())
+        return false;
+    if (LoadEmbeddedResource(name, buffer))
+        return true;
+    IResourceManager* manager = GetResourceManager();
+    return manager && manager->ReadResource(name, buffer, false);
+}
+
+} // namespace Vexel

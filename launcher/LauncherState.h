@@ -1,0 +1,194 @@
+// The one process-wide launcher record: settings written by the scripts through _Launcher, the start
+// mode, the loop state, the seven frame slots and the game frame, the page and menu lists. Only the main
+// thread touches it.
+#pragma once
+
+#include "Common/String.h"
+#include "Platform/Ui/Ui.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace Vexel
+{
+
+class FrameWindow;
+class GameFrame;
+class ScriptObject;
+
+constexpr int _FRAME_SLOTS = 7;
+constexpr int _FRAME_MAIN = 0;
+constexpr int _FRAME_PROMPT = 3;
+constexpr int _FRAME_PROGRESS = 6;
+
+// Menu and title-bar command ids.
+constexpr _dword _CMD_GAME = 1000;
+constexpr _dword _CMD_REFRESH = 1001;
+constexpr _dword _CMD_SHORTCUT = 1002;
+constexpr _dword _CMD_CLEAR = 1003;
+constexpr _dword _CMD_CLOSE = 1007;
+constexpr _dword _CMD_MAXIMIZE = 1008;
+constexpr _dword _CMD_RESTORE = 1009;
+constexpr _dword _CMD_MINIMIZE = 1010;
+constexpr _dword _CMD_TRAY = 1011;
+constexpr _dword _CMD_IM = 1012;
+constexpr _dword _CMD_DROPDOWN = 1014;
+constexpr _dword _CMD_USER = 1015;
+constexpr _dword _CMD_BOSS = 1017;
+
+// Frame style flags.
+constexpr _dword _FRAME_CAPTION = 0x1;
+constexpr _dword _FRAME_CHILD = 0x2;
+constexpr _dword _FRAME_APPWINDOW = 0x4;
+constexpr _dword _FRAME_TOPMOST = 0x8;
+constexpr _dword _FRAME_SYSBUTTON = 0x10;
+constexpr _dword _FRAME_MAXBUTTON = 0x20;
+constexpr _dword _FRAME_MINBUTTON = 0x40;
+constexpr _dword _FRAME_FIXEDSIZE = 0x80;
+constexpr _dword _FRAME_MAXIMIZED = 0x100;
+
+// Pending file operations.
+constexpr int _FILEOP_NONE = 0;
+constexpr int _FILEOP_COPY = 1;
+constexpr int _FILEOP_DELETE = 2;
+
+struct MenuEntry
+{
+    _dword mId = 0;
+    String mText;
+    String mUrl;
+    _dword mBitmap = 0; // 0: a text entry
+    bool mRight = false;
+    bool mCustom = false;
+};
+
+// A web window made by addWebWindow; the page itself comes with the web window host.
+struct PageEntry
+{
+    int mId = -1;
+    int mSlot = 0;
+    Ui::Rect mRect;
+    String mUrl;
+    _dword mKind = 0;
+    bool mShowOnLoad = true;
+};
+
+struct LauncherState
+{
+    LauncherState();
+    ~LauncherState();
+    LauncherState(const LauncherState&) = delete;
+    LauncherState& operator=(const LauncherState&) = delete;
+
+    int mPromptAction = 0; // what the prompt window does when confirmed
+
+    // Text settings.
+    String mAppName;
+    String mFileName;
+    String mResName;
+    String mTitle;
+    String mExeName;
+    String mCmd;
+    String mLoaderPath;
+    String mStartUrl;
+    String mCleanCacheCaption;
+    String mCleanCacheText;
+    std::array<String, 4> mPrompts;
+    String mPluginUrl;
+    String mReportUrl;
+    String mKickFunc;
+    String mExitUrl;
+    String mLogoffUrl;
+    String mPassArgs;
+    String mDownloadUrl;
+    String mDownloadFolder;
+    std::array<String, 2> mCheckClient;
+    std::array<String, 6> mInfoServer;
+    String mShortcutName;
+    String mPageUrl; // the launcher's page address (the page registered under id -1)
+
+    // Instant-message and video pop-up settings.
+    _dword mImX = 0, mImY = 0, mImW = 0, mImH = 0, mImBorder = 0, mImTitleColor = 0;
+    String mImTitleFont, mImTitleSuffix, mImTitleBg, mImCloseNormal, mImCloseHover;
+    _dword mImCloseX = 0, mImCloseY = 0;
+    _dword mVideoBorder = 0, mVideoTitleColor = 0;
+    String mVideoTitleFont, mVideoTitleBg, mVideoCloseNormal, mVideoCloseHover;
+    _dword mVideoCloseX = 0, mVideoCloseY = 0;
+    std::array<String, 4> mDropDownTexts;
+    std::array<String, 2> mImMenuTexts;
+    std::array<String, 2> mUserMenuTexts;
+
+    // Numbers.
+    int mWidth = 0;
+    int mHeight = 0;
+    int mLoadingWidth = 0;
+    int mLoadingHeight = 0;
+    int mAppSize = 0;
+    int mAppTimeout = 0;
+    std::array<int, 4> mGameMargins{};
+    int mFileOperation = _FILEOP_NONE;
+    String mFileOperationPath;
+
+    // Flags.
+    bool mUseCurrentPath = false;
+    bool mCreateShortcut = false;
+    bool mAbort = false;
+    bool mAutoStart = false;
+    bool mScrollBars = false;
+    bool mInstall = false;
+    bool mUninstall = false;
+    int mStartMode = 0; // 0 web page, 1 frame with web windows, 2 loader started directly
+    _dword mFrameStyle = _FRAME_SYSBUTTON | _FRAME_MAXBUTTON | _FRAME_MINBUTTON;
+
+    std::vector<String> mLoaderArgs;
+    std::vector<String> mFrameUrls;
+    std::vector<String> mQuietUrls;
+
+    std::unique_ptr<GameFrame> mGameFrame;
+    std::array<std::unique_ptr<FrameWindow>, _FRAME_SLOTS> mFrames;
+    std::vector<MenuEntry> mMenus;
+    std::vector<PageEntry> mPages;
+
+    // Loop state.
+    int mLoopEnd = 0;
+    int mGameState = 0;
+    bool mLoginDone = false;
+    int mRefreshing = 0;
+    bool mGameShown = false;
+    bool mMainShown = false;
+    String mCurrentPageUrl;
+    int mModalState = 0; // 2 while the clean-cache question is open
+
+    // Saved boss-key choices (mcconfig.ini).
+    _dword mHotKey = 0;
+    bool mBossChecked = false;
+
+    // Start-up facts.
+    bool mNoAutoUpgrade = false;
+    bool mLogFiles = false;
+    String mProgramPath;
+    String mProgramFolder;
+    String mUserRoot;
+    String mInstallFolder;
+    String mDataFolder;
+
+    // The launcher's hooks into the frame windows: the message hook sees every frame message first
+    // (true: handled); the button handler runs when a skinned button is clicked.
+    std::function<bool(FrameWindow& frame, _dword message, Ui::WParam wParam, Ui::LParam lParam,
+                       Ui::Point cursor)>
+        mFrameHook;
+    std::function<void(int kind, ScriptObject* object, FrameWindow& frame)> mButtonHandler;
+};
+
+// The state the _Launcher members and the window handlers act on.
+LauncherState& Launcher();
+// Makes state the current one (start-up and tests); null leaves no state.
+void SetLauncherState(LauncherState* state);
+bool HasLauncherState();
+
+// Bytes of a named resource of the program, or else of the resource manager's file or archive entry.
+bool ReadNamedData(const String& name, std::vector<_byte>& buffer);
+
+} // namespace Vexel

@@ -1,0 +1,100 @@
+#include "Pending.h"
+
+#include "Common/Log.h"
+
+namespace Vexel
+{
+
+namespace
+{
+void NotBuilt(const char16_t* what)
+{
+    LogTrace(u"[MC] %ls: not built yet", what);
+}
+} // namespace
+
+void RunInstallation(LauncherState&)
+{
+    NotBuilt(u"RunInstallation");
+}
+
+bool CheckProgramIntegrity(LauncherState&)
+{
+    NotBuilt(u"CheckProgramIntegrity");
+    return true;
+}
+
+void RunSelfUpgradeCheck(LauncherState&, bool)
+{
+    NotBuilt(u"RunSelfUpgradeCheck");
+}
+
+void RunSelfCopy(LauncherState&, const String&)
+{
+    NotBuilt(u"RunSelfCopy");
+}
+
+void RunFileDeletion(LauncherState&, const String&)
+{
+    NotBuilt(u"RunFileDeletion");
+}
+
+void SendStartReport(LauncherState&, const String&)
+{
+    NotBuilt(u"SendStartReport");
+}
+
+void StartCopyThread(LauncherState&)
+{
+    NotBuilt(u"StartCopyThread");
+}
+
+void StartHallDownload(LauncherState&, const String&)
+{
+    NotBuilt(u"StartHallDownload");
+}
+
+void CreateShortcutRequest(LauncherState&, const String&)
+{
+    NotBuilt(u"CreateShortcut");
+}
+
+void CleanCache(LauncherState&)
+{
+    NotBuilt(u"CleanCache");
+}
+
+void ShowPrompt(LauncherState&, int)
+{
+    NotBuilt(u"ShowPrompt");
+}
+
+bool CreateTencentClient(LauncherState&, const String&)
+{
+    NotBuilt(u"CreateTencentClient");
+    return false;
+}
+
+bool InstallPreloadPack(LauncherState&, const String&, const String&)
+{
+    NotBuilt(u"InstallPreloadPack");
+    return false;
+}
+
+void CreateWebWindow(LauncherState&, const PageEntry&)
+{
+    NotBuilt(u"CreateWebWindow");
+}
+
+void NavigatePage(LauncherState&, const PageEntry&, const String&)
+{
+    NotBuilt(u"NavigatePage");
+}
+
+bool AskExit(LauncherState&)
+{
+    NotBuilt(u"AskExit");
+    return true;
+}
+
+} // namespace Vexel

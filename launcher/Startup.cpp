@@ -1,0 +1,442 @@
+#include "Startup.h"
+
+#include "FrameWindow.h"
+#include "GameFrame.h"
+#include "LauncherScript.h"
+#include "Pending.h"
+#include "TextReader.h"
+
+#include "Common/Compression.h"
+#include "Common/Kernel.h"
+#include "Common/Log.h"
+#include "Common/StringEncoding.h"
+#include "Common/StringFormatter.h"
+#include "Common/Variable.h"
+#include "Platform/File.h"
+#include "Platform/Folders.h"
+#include "Platform/Resources.h"
+#include "Platform/System.h"
+#include "Script/LuaScriptManager.h"
+#include "Storage/ResourceManager.h"
+
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+namespace Vexel
+{
+
+namespace
+{
+
+constexpr std::size_t _MAX_COMMAND_LINE = 1023;
+
+bool DebuggerAttached()
+{
+    std::vector<_byte> status;
+    if (!ReadFile(u"/proc/self/status", status))
+        return false;
+    std::string text(status.begin(), status.end());
+    std::size_t at = text.find("TracerPid:");
+    if (at == std::string::npos)
+        return false;
+    at += 10;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+        ++at;
+    return at < text.size() && text[at] != '0';
+}
+
+// "_info" and "print": every argument as text (other kinds read as empty), joined with ", ".
+int PrintArguments(IScriptManager& m, ScriptObject*)
+{
+    String line;
+    _dword count = m.GetArgCount();
+    for (_dword i = 0; i < count; ++i)
+    {
+        if (i > 0)
+            line += u", ";
+        Variable value;
+        if (m.GetArgVariable(i, value) && value.GetType() == _VAR_TEXT)
+            line += value.GetText();
+    }
+    LogTrace(u"%ls", line);
+    return m.ReturnNothing();
+}
+const ScriptNative _PRINT{PrintArguments, false};
+
+void LauncherButtonHandler(int kind, ScriptObject* object, FrameWindow& frame)
+{
+    LauncherState& state = Launcher();
+    switch (kind)
+    {
+    case _BUTTON_CLOSE:
+        if (frame.mIndex >= 1 && frame.mIndex <= 3)
+            Ui::ShowUiWindow(frame.mWindow, Ui::_SW_HIDE);
+        else if (frame.mIndex >= 4)
+        {
+            state.mLoopEnd = 2;
+            Ui::PostQuit(0);
+        }
+        else if (AskExit(state))
+        {
+            state.mLoopEnd = 1;
+            Ui::PostQuit(0);
+        }
+        break;
+    case _BUTTON_MINIMIZE:
+        Ui::ShowUiWindow(frame.mWindow, Ui::_SW_MINIMIZE);
+        break;
+    default:
+        CallButtonClick(object);
+        break;
+    }
+}
+
+void GameFrameCommand(_dword id, const String&, const String&)
+{
+    GameFrame* frame = Launcher().mGameFrame.get();
+    if (!frame || !frame->mWindow)
+        return;
+    switch (id)
+    {
+    case _CMD_CLOSE:
+        Launcher().mLoopEnd = 1;
+        Ui::PostQuit(0);
+        break;
+    case _CMD_MAXIMIZE:
+        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_MAXIMIZE);
+        break;
+    case _CMD_RESTORE:
+        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_RESTORE);
+        break;
+    case _CMD_MINIMIZE:
+        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_MINIMIZE);
+        break;
+    default:
+        LogTrace(u"[MC] HandleMenuCommand %d: not built yet", id);
+        break;
+    }
+}
+
+bool StartsWithNoCase(const String& text, const String& prefix)
+{
+    return text.size() >= prefix.size() && CompareText(text.substr(0, prefix.size()), prefix, false) == 0;
+}
+
+} // namespace
+
+void ReadCommandLine(LauncherState& state, const char* commandLine)
+{
+    String text = commandLine ? AnsiToWide(commandLine) : String();
+    if (text.size() > _MAX_COMMAND_LINE)
+        text.resize(_MAX_COMMAND_LINE);
+    state.mCmd = text;
+}
+
+void SetProgramPath(LauncherState& state, const String& path)
+{
+    state.mProgramPath = path;
+    state.mExeName = FileNameOf(path, false);
+    String folder = FolderOf(path);
+    while (!folder.empty() && (folder.back() == u'/' || folder.back() == u'\\'))
+        folder.pop_back();
+    state.mProgramFolder = folder;
+}
+
+SwitchFlags ReadSwitchFile(const String& path)
+{
+    SwitchFlags flags;
+    TextReader reader;
+    if (!reader.Open(path))
+        return flags;
+    String line = reader.ReadLine();
+    flags.mLog = line.find(u"mclog") != String::npos;
+    flags.mNoAutoUpgrade = line.find(u"noautoupgrade") != String::npos;
+    return flags;
+}
+
+IScriptManager* PrepareScripting(LauncherState& state)
+{
+    if (!state.mGameFrame)
+        state.mGameFrame = std::make_unique<GameFrame>();
+    IScriptManager* manager = Kernel().scriptManager;
+    if (!manager)
+    {
+        manager = new LuaScriptManager();
+        LogTrace(u"[KL] Lua ScriptManager Created");
+    }
+    RegisterLauncherClasses(*manager);
+    manager->CallClassNew(u"_launcher", u"_Launcher");
+    manager->AddFunction(u"_info", &_PRINT, ScriptNativeThunk, true);
+    manager->AddFunction(u"print", &_PRINT, ScriptNativeThunk, true);
+    return manager;
+}
+
+void SetEnvironmentMarkers()
+{
+    SetEnvironment(u"[MICRO-CLIENT]", 1);
+    SetEnvironment(u"[VEXEL-3D]", 0);
+}
+
+bool CreateMainWindow(LauncherState& state)
+{
+    state.mFrameHook = nullptr;
+    state.mButtonHandler = LauncherButtonHandler;
+    if (state.mGameFrame)
+        state.mGameFrame->mCommand = GameFrameCommand;
+    // An ordinary painted pop-up until a script gives it a look of its own.
+    return CreateFrameWindow(state, _FRAME_MAIN, state.mTitle, 0, 0, 800, 600, 1);
+}
+
+bool RunStartupScript(IScriptManager& manager, const String& name, bool unpack)
+{
+    std::vector<_byte> data;
+    if (!LoadEmbeddedResource(name, data) && !ReadFile(JoinPath(GetCurrentFolder(), name), data))
+        return false;
+    if (unpack && IsCompressed(data.data(), data.size()))
+    {
+        bool changed = false;
+        if (!DecompressBuffer(data, changed))
+        {
+            LogError(u"[MC] Cannot unpack %ls", name);
+            return false;
+        }
+    }
+    manager.RunBuffer(data.data(), static_cast<_dword>(data.size()), name, _SCRIPT_RESULT_DISCARD);
+    return true;
+}
+
+void ShowProgressWindow(LauncherState& state)
+{
+    FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get();
+    if (!progress)
+        return;
+    Ui::ShowUiWindow(progress->mWindow, Ui::_SW_SHOW);
+    Ui::UpdateUiWindow(progress->mWindow);
+    if (state.mFileOperation == _FILEOP_COPY)
+        progress->SetProgress(0.95);
+    else if (state.mFileOperation == _FILEOP_DELETE)
+        progress->SetProgress(0.99);
+}
+
+void SettleDataFolder(LauncherState& state)
+{
+    String programData = JoinPath(state.mProgramFolder, u"data");
+    if (state.mUseCurrentPath)
+    {
+        if (!FolderExists(programData))
+            CreateFolder(programData);
+        // Hidden on this platform means nothing more than the folder's own name; nothing to set.
+        if (SetCurrentFolder(programData))
+            state.mDataFolder = programData;
+        return;
+    }
+    String base = JoinPath(state.mUserRoot, state.mAppName);
+    String infoPath = JoinPath(base, u"install.inf");
+    String chosen = base;
+    TextReader reader;
+    if (FileExists(infoPath) && reader.Open(infoPath))
+    {
+        String named = reader.ReadRest();
+        if (!named.empty() && FolderExists(named))
+            chosen = named;
+    }
+    state.mInstallFolder = chosen;
+    if (!FileExists(infoPath) && FolderExists(programData))
+    {
+        CreateFolder(base);
+        std::vector<_byte> bytes;
+        for (char16_t c : programData)
+        {
+            bytes.push_back(static_cast<_byte>(c & 0xFF));
+            bytes.push_back(static_cast<_byte>(c >> 8));
+        }
+        WriteFile(infoPath, bytes);
+        chosen = programData;
+    }
+    CreateFolder(chosen);
+    if (SetCurrentFolder(chosen))
+        state.mDataFolder = chosen;
+}
+
+void CleanStaleArchives(LauncherState& state)
+{
+    if (state.mResName.empty())
+        return; // every name would match an empty prefix
+    String folder = GetCurrentFolder();
+    std::vector<String> doomed;
+    EnumerateFiles(folder, false,
+                   [&](const String& path)
+                   {
+                       String name = FileNameOf(path);
+                       if (!StartsWithNoCase(name, state.mResName))
+                           return;
+                       std::size_t dot = name.rfind(u'.');
+                       if (dot == String::npos)
+                           return;
+                       String extension = name.substr(dot + 1);
+                       if (extension.find(u"fod") == String::npos)
+                           return;
+                       if (extension.size() > 3 || dot > state.mResName.size())
+                           doomed.push_back(path);
+                   });
+    for (const auto& path : doomed)
+        DeleteFile(path);
+}
+
+void ReadBossSettings(LauncherState& state)
+{
+    File file;
+    _byte bytes[8];
+    _dword read = 0;
+    if (!file.OpenRead(u"mcconfig.ini") || !file.Read(bytes, 8, &read) || read != 8)
+        return;
+    state.mHotKey = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<_dword>(bytes[3]) << 24);
+    state.mBossChecked = bytes[4] != 0;
+}
+
+bool WriteBossSettings(const LauncherState& state)
+{
+    _byte bytes[8] = {static_cast<_byte>(state.mHotKey),
+                      static_cast<_byte>(state.mHotKey >> 8),
+                      static_cast<_byte>(state.mHotKey >> 16),
+                      static_cast<_byte>(state.mHotKey >> 24),
+                      static_cast<_byte>(state.mBossChecked ? 1 : 0),
+                      0,
+                      0,
+                      0};
+    DeleteFile(u"mcconfig.ini");
+    return WriteFile(u"mcconfig.ini", bytes, sizeof bytes);
+}
+
+void RunMainLoop(LauncherState& state)
+{
+    LogTrace(u"[MC] RunMainLoop: not built yet");
+    FrameWindow* main = state.mFrames[_FRAME_MAIN].get();
+    if (!main)
+        return;
+    if (GameFrame* game = state.mGameFrame.get())
+    {
+        int w = state.mWidth > 0 ? state.mWidth : 1024;
+        int h = state.mHeight > 0 ? state.mHeight : 700;
+        if (CreateGameFrameWindow(state, 40, 40, w, h))
+        {
+            game->BuildWindowMenu(state);
+            Ui::ShowUiWindow(game->mWindow, Ui::_SW_SHOW);
+        }
+    }
+    Ui::ShowUiWindow(main->mWindow, Ui::_SW_SHOW);
+    Ui::UpdateUiWindow(main->mWindow);
+    state.mMainShown = true;
+    LogTrace(u"[MC] Main window shown");
+    Ui::Message message;
+    while (Ui::IsUiWindow(main->mWindow) && Ui::GetUiMessage(message))
+    {
+        Ui::TranslateUiMessage(message);
+        Ui::DispatchUiMessage(message);
+        if (state.mGameFrame)
+            state.mGameFrame->BlinkStep();
+    }
+    if (state.mLoopEnd == 0)
+        state.mLoopEnd = 1;
+}
+
+void FullShutdown(LauncherState& state)
+{
+    if (GameFrame* game = state.mGameFrame.get(); game && game->mWindow)
+    {
+        Ui::RemoveTrayIcon(game->mWindow, 0);
+        Ui::UnregisterGlobalHotKey(game->mWindow, 0);
+        Ui::DestroyUiWindow(game->mWindow);
+        game->mWindow = 0;
+    }
+    state.mPages.clear();
+    for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
+        state.mFrames[i].reset();
+    if (IScriptManager* manager = Kernel().scriptManager)
+        delete manager;
+    DestroyResourceManager();
+}
+
+void ShortShutdown(LauncherState& state)
+{
+    state.mFrames[_FRAME_MAIN].reset();
+    if (IScriptManager* manager = Kernel().scriptManager)
+        delete manager;
+    DestroyResourceManager();
+}
+
+int RunLauncher(LauncherState& state, const char* commandLine)
+{
+    SetLauncherState(&state);
+    ReadCommandLine(state, commandLine);
+    SetProgramPath(state, GetModulePath());
+    state.mUserRoot = GetUserRoot();
+    SwitchFlags flags = ReadSwitchFile(JoinPath(state.mUserRoot, u"mc.cfg"));
+    state.mNoAutoUpgrade = flags.mNoAutoUpgrade;
+    if (flags.mLog && !DebuggerAttached())
+    {
+        String tag = FormatString(u"mc%d", static_cast<int>(getpid()));
+        OpenLogFiles(tag.c_str(), state.mUserRoot.c_str(), state.mExeName.c_str());
+        state.mLogFiles = true;
+    }
+    IScriptManager* manager = PrepareScripting(state);
+    SetEnvironmentMarkers();
+    CreateMainWindow(state);
+    RunStartupScript(*manager, u"config.lua", false);
+    RunStartupScript(*manager, u"launcher.lua", true);
+    ShowProgressWindow(state);
+    LogTrace(u"[MC] File path: %ls", state.mProgramPath);
+    SettleDataFolder(state);
+    LogTrace(u"[MC] Current working folder: %ls", GetCurrentFolder());
+    RunInstallation(state);
+    if (!CheckProgramIntegrity(state) || state.mAbort)
+    {
+        ShortShutdown(state);
+        SetLauncherState(nullptr);
+        return 0;
+    }
+    CleanStaleArchives(state);
+    switch (state.mFileOperation)
+    {
+    case _FILEOP_COPY:
+        RunSelfCopy(state, state.mFileOperationPath);
+        break;
+    case _FILEOP_DELETE:
+        RunFileDeletion(state, state.mFileOperationPath);
+        break;
+    default:
+        RunSelfUpgradeCheck(state, !state.mNoAutoUpgrade);
+        break;
+    }
+    if (state.mLoopEnd == 0)
+    {
+        SendStartReport(state, state.mReportUrl);
+        if (state.mFrames[_FRAME_PROGRESS])
+            StartCopyThread(state);
+        ReadBossSettings(state);
+        if (state.mStartMode == 1)
+        {
+            if (FrameWindow* main = state.mFrames[_FRAME_MAIN].get())
+            {
+                if (ImageRef icon = LoadSkinImage(u"skin/icon.png"))
+                    Ui::SetWindowIconImage(main->mWindow, *icon);
+                Ui::SetWindowTitle(main->mWindow, state.mTitle);
+            }
+            if (!state.mDownloadUrl.empty())
+                StartHallDownload(state, u"hall.exe");
+        }
+        if (FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get())
+        {
+            progress->SetProgress(1.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            DestroyFrameWindow(state, _FRAME_PROGRESS);
+        }
+        RunMainLoop(state);
+    }
+    FullShutdown(state);
+    SetLauncherState(nullptr);
+    return 0;
+}
+
+} // namespace Vexel
