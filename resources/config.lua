@@ -1,0 +1,49 @@
+-- Settings of the demo operator (a site on this machine). Plain globals only; launcher.lua reads them.
+local site = "http://127.0.0.1:8088"
+
+entry = site .. "/login"
+gamepage = site .. "/game"
+gamepage2 = site .. "/game2"
+weburl = site .. "/"
+bbsurl = site .. "/forum"
+mcurl = site .. "/client/vexel-launcher"
+mcmd5url = site .. "/client/vexel-launcher.md5"
+pluginurl = site .. "/client/vexelsetup.exe"
+dlurl = site .. "/hall/hall.exe"
+kickoffFunc = "kickoff"
+title = "Vexel Demo"
+appName = "vexeldemo"
+borderWidth = 2
+borderColor = 0x806142
+minW = 640
+minH = 480
+servers = site .. "/servers"
+servers2 = site .. "/servers2"
+logout = site .. "/logout"
+chargeurl = site .. "/charge"
+moreurl = site .. "/more"
+
+-- The main window and the places on it.
+frameW = 600
+frameH = 400
+frameCloseX = 566
+frameCloseY = 16
+frameCloseW = 24
+frameCloseH = 24
+frameMinX = 536
+frameMinY = 16
+frameMinW = 24
+frameMinH = 24
+frameWebX = 20
+frameWebY = 76
+frameWebW = 560
+frameWebH = 250
+frameClearX = 440
+frameClearY = 344
+frameClearW = 140
+frameClearH = 34
+
+-- The game frame's menu bar.
+menuTop = 4
+menuLeft = 250
+menuRight = 8

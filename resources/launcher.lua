@@ -1,0 +1,143 @@
+-- The launcher script: builds the windows from the settings globals and reads the command line.
+local L = _launcher
+
+-- Private messages and frame slots.
+MSG_CS = 0x43E
+MSG_LOGOFF = 0x464
+MSG_SETBOSS = 0x465
+MSG_CONFIRM = 0x466
+MSG_CLOSEFRM = 0x467
+MSG_SETUPPLUGIN = 0x501
+BOSS_WIN = 1
+PLUGIN_WIN = 2
+PLUGIN2_WIN = 4
+COPYING_WIN = 6
+
+local WHITE = 0xE8EEF5
+local FONT = "Sans"
+
+L.appName = appName
+L.title = title
+L.titleFont = FONT
+L.titleColor = WHITE
+L.borderWidth = borderWidth
+L.borderColor = borderColor
+L.resizable = true
+L.width = 1024
+L.height = 640
+L:setMinSize(minW, minH)
+L:setLoadingSize(640, 480)
+
+-- Command-line switches: "/delete <path>", "/copy <path>", "/regserver", "/noshortcut".
+local cmd = L.cmd or ""
+local function switchArgument(name)
+    local s, e = string.find(cmd, name, 1, true)
+    if not s then
+        return nil
+    end
+    local rest = string.sub(cmd, e + 1)
+    return rest:match('^%s*"([^"]*)"') or rest:match("^%s*(%S*)") or ""
+end
+
+local deletePath = switchArgument("/delete")
+local copyPath = switchArgument("/copy")
+if deletePath then
+    L:deleteFile(deletePath)
+elseif copyPath then
+    L:copyTo(copyPath)
+end
+if string.find(cmd, "/regserver", 1, true) then
+    L:abort()
+    return
+end
+if not string.find(cmd, "/noshortcut", 1, true) then
+    L:createShortcut(title)
+end
+
+-- Main window (slot 0): background, close and minimise buttons, user buttons and the web window.
+local x = math.floor((L.screenWidth - frameW) / 2)
+local y = math.floor((L.screenHeight - frameH) / 2)
+L:resize(x, y, frameW, frameH, 0)
+L:setBackground("skin/main_bg.png", 0)
+L:addCloseButton(frameCloseX, frameCloseY, frameCloseW, frameCloseH, "skin/close_n.png", "skin/close_h.png",
+    "skin/close_p.png", 0)
+L:addMinimizeButton(frameMinX, frameMinY, frameMinW, frameMinH, "skin/min_n.png", "skin/min_h.png",
+    "skin/min_p.png", 0)
+L:addLabel(1, 24, 16, 400, 28, title, FONT, WHITE, 20, 0, 0)
+L:addLabel(2, frameWebX, frameWebY + 100, frameWebW, 40, "Sign in to choose a server", FONT, 0x9FB3C8, 16, 1, 0)
+
+local forum = L:addUserButton(20, frameClearY, 140, 34, "skin/user_n.png", "skin/user_h.png", "skin/user_p.png",
+    1, 0)
+forum.onClick = function()
+    L:browse(bbsurl)
+end
+L:addLabel(3, 20, frameClearY + 8, 140, 20, "Forum", FONT, WHITE, 15, 1, 0)
+local clean = L:addUserButton(frameClearX, frameClearY, frameClearW, frameClearH, "skin/user_n.png",
+    "skin/user_h.png", "skin/user_p.png", 1, 0)
+clean.onClick = function()
+    L:cleanCache()
+end
+L:addLabel(4, frameClearX, frameClearY + 8, frameClearW, 20, "Clear cache", FONT, WHITE, 15, 1, 0)
+L:addWebWindow(frameWebX, frameWebY, frameWebW, frameWebH, entry, 0, true, 0)
+L:setCleanCachePrompt(title, "Delete the downloaded game files? They are fetched again when needed.")
+L:setPrompts("Leave the game?", "The connection was lost.", "Refresh the game page?", "")
+
+-- Game frame: custom title bar, image menu entries and title-bar buttons, plus a text window menu.
+L:setCustomTitleBarBackground("skin/title_left.png", "skin/title_right.png", "skin/title_mid.png")
+L:setCustomTitleBarIcon("skin/icon.png")
+L:setBackgroundLogo("skin/logo.png")
+L:setCustomMenuBarMargins(menuLeft, menuTop, menuRight, 0)
+L:setCustomMenuTextColor(0xC8D4E0, 0xFFFFFF)
+local m1, m2, m3 = "skin/menu_n.png", "skin/menu_h.png", "skin/menu_p.png"
+L:addCustomGameMenu(false, 1, m1, m2, m3, "Game", 0)
+L:addCustomURLMenu(false, 2, 10, chargeurl, m1, m2, m3, "Recharge", 0, "")
+L:addCustomRefreshMenu(false, 3, m1, m2, m3, "Refresh", 0, "")
+L:addCustomCleanMenu(false, 4, m1, m2, m3, "Clear cache")
+L:addCustomBossMenu(true, 1, m1, m2, m3, "Boss key", 0, "")
+L:addCustomIMMenu(true, 2, m1, m2, m3, "Messages", "Open", "Close", 0, "", "")
+L:addCustomUserMenu(true, 3, m1, m2, m3, "Account", "Profile", "Log off", 0, "")
+L:addCustomDropDownMenu(true, 4, m1, m2, m3, "Servers", "More", "Forum", "Help")
+L:addCustomCloseButton(1, "skin/tb_close_n.png", "skin/tb_close_h.png", "skin/tb_close_p.png", "")
+L:addCustomMaxButton(2, "skin/tb_max_n.png", "skin/tb_max_h.png", "skin/tb_max_p.png", "")
+L:addCustomRestoreButton(3, "skin/tb_restore_n.png", "skin/tb_restore_h.png", "skin/tb_restore_p.png", "")
+L:addCustomMinButton(4, "skin/tb_min_n.png", "skin/tb_min_h.png", "skin/tb_min_p.png", "")
+L:addCustomTrayButton(5, "skin/tb_tray_n.png", "skin/tb_tray_h.png", "skin/tb_tray_p.png", "")
+
+-- Boss-key settings window: check box and hot-key box.
+L:newFrameWin(BOSS_WIN, "Boss key", x + 120, y + 100, 360, 200, 2)
+L:setBackground("skin/panel_bg.png", BOSS_WIN)
+L:addLabel(1, 16, 8, 300, 24, "Boss key", FONT, WHITE, 16, 0, BOSS_WIN)
+L:addCheckBox(0, 16, 56, 20, 20, BOSS_WIN)
+L:addLabel(2, 44, 56, 280, 22, "Hide the game with a key", FONT, WHITE, 14, 0, BOSS_WIN)
+L:addHotkeyBox(0, 16, 96, 200, 26, FONT, 0, 14, 0, BOSS_WIN)
+L:addCloseButton(326, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", BOSS_WIN)
+
+-- Plug-in windows.
+for _, slot in ipairs({PLUGIN_WIN, PLUGIN2_WIN}) do
+    L:newFrameWin(slot, "Plug-in", x + 120, y + 100, 360, 200, 2)
+    L:setBackground("skin/panel_bg.png", slot)
+    L:addLabel(1, 16, 8, 300, 24, "Game plug-in", FONT, WHITE, 16, 0, slot)
+    L:addLabel(2, 16, 60, 328, 60, "The game needs its plug-in. It is installed for you.", FONT, WHITE, 14, 0,
+        slot)
+    L:addCloseButton(326, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", slot)
+end
+L:setupPlugin(pluginurl)
+
+-- Copying window with its progress bar, only while copying or deleting.
+if copyPath or deletePath then
+    L:newFrameWin(COPYING_WIN, "Copying", x + 120, y + 100, 360, 200, 2)
+    L:setBackground("skin/panel_bg.png", COPYING_WIN)
+    L:addLabel(1, 16, 8, 300, 24, "Copying files", FONT, WHITE, 16, 0, COPYING_WIN)
+    L:addProgressBar(0, 30, 100, 300, 20, FONT, WHITE, 14, 1, "skin/bar_fill.png", "skin/bar_back.png", COPYING_WIN)
+end
+
+-- Pages, kick function, loader and client check.
+L:setFrameURLs(gamepage, gamepage2, "", "")
+L:setExitURL(logout)
+L:setLogoffURL(logout)
+L:setQuietURLs(servers, servers2, "", "")
+L:setKickFunc(kickoffFunc)
+L:reportChannel(weburl .. "report")
+L:setLoader("vexel3d.lod")
+L:checkMC(mcurl, mcmd5url)
+print("launcher script done", L.appName)
