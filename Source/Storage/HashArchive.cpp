@@ -734,11 +734,13 @@ void HashArchive::SetVersion(_dword version)
 DataStream* HashArchive::OpenStream(const String& name)
 {
     std::lock_guard guard(*mLock);
+    // One normalisation serves both the key and the stream's name.
+    String lookup = NormalizeResourceName(name);
     ItemRef ref;
-    const HashItem* item = Find(KeyOf(name), &ref);
+    const HashItem* item =
+        Find(mFolder.empty() && !IsLiteralKey(lookup) ? HashName(lookup) : KeyOf(name), &ref);
     if (!item)
         return nullptr;
-    String lookup = NormalizeResourceName(name);
     NoteLoad(lookup);
     return new PackStream(mLock, lookup, ref.base ? mReadOnlyFile : mWritableFile, item->mDataOffset,
                           item->mDataSize, item->mMD5, item->mScrambled != 0);
