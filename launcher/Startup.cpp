@@ -271,7 +271,8 @@ void CleanStaleArchives(LauncherState& state)
                        String name = FileNameOf(path);
                        if (!StartsWithNoCase(name, state.mResName))
                            return;
-                       std::size_t dot = name.rfind(u'.');
+                       // From the first dot, so that a kept-aside "name.fod.old" counts as stale too.
+                       std::size_t dot = name.find(u'.');
                        if (dot == String::npos)
                            return;
                        String extension = name.substr(dot + 1);
