@@ -43,17 +43,19 @@ NameKey HashName(std::u16string_view name)
 
 NameKey MakeNameKey(const String& folder, const String& name)
 {
-    std::size_t open = name.find(u'<');
+    // Literal digits are read from the normalised text too, so an entry's stored name always finds it.
+    String joined = JoinPath(folder, name);
+    std::size_t open = joined.find(u'<');
     if (open != String::npos)
     {
         // The same digit rules as the digest text: groups of eight from the end.
-        MD5 words = Md5FromText(std::u16string_view(name).substr(open + 1));
+        MD5 words = Md5FromText(std::u16string_view(joined).substr(open + 1));
         NameKey key;
         for (int i = 0; i < 4; ++i)
             key.w[i] = words.w[i];
         return key;
     }
-    return HashName(JoinPath(folder, name));
+    return HashName(joined);
 }
 
 String NameKeyToText(const NameKey& key)
