@@ -2,11 +2,13 @@
 // leak reports, the load-failure report, copy/move/compare, and the resource cache.
 #include "Storage/ResourceManager.h"
 
+#include "Platform/System.h"
 #include "Storage/HashArchive.h"
 #include "Storage/ResourceCache.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -271,6 +273,24 @@ TEST_F(ResourceManagerTest, ArchivesCopyIntoEachOtherAndOpenHooksSeeStreams)
     mManager.ReleaseStream(stream);
     EXPECT_EQ(mManager.OpenStream(u"none"), nullptr);
     EXPECT_EQ(sHooked, 1);
+}
+
+TEST_F(ResourceManagerTest, MainThreadLoadsAreMarkedWhenAsked)
+{
+    InitializePlatform(); // this thread is the main thread
+    IDataArchive* memory = mManager.CreateMemoryArchive(u"mem", String());
+    ASSERT_TRUE(Put(memory, u"ui/a.png", "a"));
+    LogCapture log;
+    EXPECT_EQ(Read(mManager, u"ui/a.png"), "a");
+    EXPECT_FALSE(log.Contains(u"in main thread"));
+    mManager.SetMainThreadWarning(true);
+    EXPECT_EQ(Read(mManager, u"UI/A.PNG"), "a");
+    EXPECT_TRUE(log.Contains(u"[RM] Load resource in main thread : ui\\a.png"));
+    log.Clear();
+    std::thread worker([&] { EXPECT_EQ(Read(mManager, u"ui/a.png"), "a"); });
+    worker.join();
+    EXPECT_FALSE(log.Contains(u"in main thread"));
+    mManager.SetMainThreadWarning(false);
 }
 
 TEST(ResourceCacheTest, FindsObjectsByTypeAndNameAndCountsHits)
