@@ -158,7 +158,10 @@ DataStream* DiskArchive::OpenStream(const String& name)
         return nullptr;
     String path = PathIn(mWritableFolder, lookup);
     File file;
-    bool found = !path.empty() && FileExists(path) && (file.OpenReadWrite(path) || file.OpenRead(path));
+    // Files of the writable folder open for writing too; plain paths (no folder) are only read, so a read
+    // never changes a file's permissions.
+    bool found = !path.empty() && FileExists(path) &&
+                 ((!mWritableFolder.empty() && file.OpenReadWrite(path)) || file.OpenRead(path));
     MD5 md5 = KnownDigest(lookup);
     if (!found && mHasReadOnlyLayer && !IsDeleted(lookup))
     {
