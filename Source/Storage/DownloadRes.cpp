@@ -56,10 +56,19 @@ void DownloadRes::Write(const _byte* data, _dword size, _dword position)
             LogBoth(FormatString(u"[DL] Can not keep resource data : %ls", mKey).c_str());
     }
     if (mFinished == mLength)
-        Finish();
+    {
+        mChecking = true;
+        mOwner.QueueCheck(this);
+    }
 }
 
 void DownloadRes::Finish()
+{
+    mChecking = true;
+    Conclude(Check());
+}
+
+DownloadCheck DownloadRes::Check()
 {
     IResourceManager* manager = mOwner.GetManager();
     MD5 digest;
@@ -76,19 +85,13 @@ void DownloadRes::Finish()
 
     if (!mDigest.IsZero() && !(mDigest == digest))
     {
-        NoteFailure(DownloadFailure::Digest);
         String text =
             mURL ? FormatString(u"[DL] Bad checksum : %ls (%ls) - %ls", mKey, mName, Md5ToText(digest))
                  : FormatString(u"[DL] Bad checksum : %ls - %ls", mKey, Md5ToText(digest));
         LogBoth(text.c_str());
-        if (mLength == 0)
-        {
-            // Nothing can ever match: refuse the entry instead of starting over without end.
-            mRefused = true;
-            return;
-        }
-        Reset();
-        return;
+        // Nothing can ever match an empty resource with another digest: refuse it instead of starting
+        // over without end.
+        return mLength == 0 ? DownloadCheck::Refused : DownloadCheck::BadDigest;
     }
 
     if (mOwner.IsVerbose())
@@ -125,8 +128,30 @@ void DownloadRes::Finish()
     }
     if (!stored)
     {
-        NoteFailure(DownloadFailure::Store);
         LogBoth(FormatString(u"[DL] Can not store resource : %ls", mKey).c_str());
+        return DownloadCheck::StoreFailed;
+    }
+    return DownloadCheck::Stored;
+}
+
+void DownloadRes::Conclude(DownloadCheck outcome)
+{
+    mChecking = false;
+    switch (outcome)
+    {
+    case DownloadCheck::Stored:
+        break;
+    case DownloadCheck::BadDigest:
+        NoteFailure(DownloadFailure::Digest);
+        Reset();
+        break;
+    case DownloadCheck::Refused:
+        NoteFailure(DownloadFailure::Digest);
+        mRefused = true;
+        break;
+    case DownloadCheck::StoreFailed:
+        NoteFailure(DownloadFailure::Store);
+        break;
     }
 }
 

@@ -13,6 +13,14 @@ namespace Vexel
 class DataStream;
 class ResourceDownloader;
 
+enum class DownloadCheck
+{
+    Stored,
+    BadDigest,
+    Refused, // an empty resource whose digest is not that of nothing
+    StoreFailed,
+};
+
 enum class DownloadFailure
 {
     None,
@@ -32,14 +40,24 @@ public:
     DownloadRes& operator=(const DownloadRes&) = delete;
 
     // Takes size bytes (data may be null to count only) at position within the resource. A resource of
-    // unknown length takes its length from its first (whole-file) write. Finishes when complete.
+    // unknown length takes its length from its first (whole-file) write. When complete, the resource is
+    // handed to the owner's check queue (see Check).
     void Write(const _byte* data, _dword size, _dword position);
-    // Checks the digest and stores the resource, or reports a mismatch and starts over.
+    // Checks and concludes at once.
     void Finish();
+    // The digest check, unpacking and store of a complete resource. It reads only the record's stream
+    // and fixed fields, so the owner runs it without its lock (several at a time on several workers)
+    // while the record is marked as checking.
+    DownloadCheck Check();
+    // Applies a check's outcome (lock held): failures are counted, a bad digest starts over.
+    void Conclude(DownloadCheck outcome);
     // Drops what arrived; a resource of length 0 is finished at once.
     void Reset();
 
-    bool IsFinished() const noexcept { return mFinished == mLength; }
+    // Every byte arrived (it may still be being checked).
+    bool IsComplete() const noexcept { return mFinished == mLength; }
+    // Complete, checked and stored (or refused).
+    bool IsFinished() const noexcept { return mFinished == mLength && !mChecking; }
     // Counts a failure and holds the resource back for a while (longer after each), so a source that
     // keeps failing is not asked again at once.
     void NoteFailure(DownloadFailure kind);
@@ -62,6 +80,8 @@ public:
     DownloadFailure mLastFailure = DownloadFailure::None;
     // Not asked for again before this time (milliseconds of GetTime).
     _dword mRetryAt = 0;
+    // Complete and waiting for (or in) its check.
+    bool mChecking = false;
     // Set when the resource can never be right (an empty resource whose digest is not that of nothing).
     bool mRefused = false;
 

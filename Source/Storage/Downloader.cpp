@@ -75,7 +75,7 @@ void Downloader::SetFailHandler(DownloadFailHandler handler)
 
 void Downloader::SetPaused(bool paused)
 {
-    mPaused.store(paused, std::memory_order_relaxed);
+    mPaused.store(paused);
     if (!paused)
         mThread.Wake();
 }
@@ -153,8 +153,9 @@ bool Downloader::RunJob(WorkerThread& thread)
 
     std::unique_ptr<DownloadItem> item;
     {
+        // Paused again under the lock: nothing queued after a pause is started.
         std::lock_guard<std::recursive_mutex> lock(*mLock);
-        if (!mItems.empty())
+        if (!mItems.empty() && !IsPaused())
         {
             item = std::move(mItems.front());
             mItems.pop_front();

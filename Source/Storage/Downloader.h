@@ -73,7 +73,7 @@ public:
 
     void SetFailHandler(DownloadFailHandler handler);
     _dword GetId() const noexcept { return mId; }
-    bool IsPaused() const noexcept { return mPaused.load(std::memory_order_relaxed); }
+    bool IsPaused() const noexcept { return mPaused.load(); }
     void SetPaused(bool paused);
     // Ends the worker's wait for work (more may be available through the idle handler).
     void Wake() { mThread.Wake(); }

@@ -23,6 +23,7 @@ constexpr Slot _EMPTY_SLOT{_NONE, _NONE};
 // Longest the scheduling step spends completing loading tasks.
 constexpr long long _LOADING_BUDGET_US = 30000;
 constexpr _dword _SPEED_STEP_MS = 1000;
+constexpr _dword _MAX_RUN_CHUNKS = 8;
 
 const char16_t* PriorityWord(int priority)
 {
@@ -55,6 +56,7 @@ ResourceDownloader::~ResourceDownloader()
         LeakLine(separator);
     }
     RemoveAllDownloaders();
+    RunChecks();
     DestroyAllTasks();
     StopBackground();
     std::lock_guard<std::recursive_mutex> lock(mLock);
@@ -330,7 +332,7 @@ void ResourceDownloader::StopBackground()
 
 void ResourceDownloader::AttachChunks(DownloadRes* record)
 {
-    if (mResChunks.empty() || record->mURL || record->IsFinished() || record->mLength == _NONE ||
+    if (mResChunks.empty() || record->mURL || record->IsComplete() || record->mLength == _NONE ||
         record->mOffset == _NONE || record->mLength == 0)
         return;
     const _dword c1 = record->mOffset / _CHUNK_SIZE;
@@ -453,7 +455,7 @@ bool ResourceDownloader::ScanList(const std::vector<DownloadTask*>& list, bool u
             continue;
         for (DownloadRes* record : task->Resources())
         {
-            if (record->IsFinished() || record->mURL != urlMode || record->mRefused || record->IsWaiting())
+            if (record->IsComplete() || record->mURL != urlMode || record->mRefused || record->IsWaiting())
                 continue;
             if (record->mLength == _NONE || record->mOffset == _NONE)
             {
@@ -482,7 +484,14 @@ bool ResourceDownloader::ScanList(const std::vector<DownloadTask*>& list, bool u
                 if (flag == 0)
                 {
                     if (fresh == _EMPTY_SLOT)
+                    {
                         fresh = {c, c};
+                        // Later fresh chunks of the same resource go along in one request.
+                        while (fresh.second + 1 <= c2 && fresh.second + 1 - c < _MAX_RUN_CHUNKS &&
+                               fresh.second + 1 < mResChunkCount && mResChunks[fresh.second + 1] &&
+                               mResChunks[fresh.second + 1]->mFlag == 0)
+                            ++fresh.second;
+                    }
                     return true;
                 }
                 if (requested == _EMPTY_SLOT)
@@ -580,29 +589,67 @@ void ResourceDownloader::SpeedStep()
 void ResourceDownloader::OnData(IDownloader& downloader, void* task, const _byte* data, _dword size,
                                 _dword offset)
 {
-    std::lock_guard<std::recursive_mutex> lock(mLock);
-    mTotalBytes += size;
-    mBuckets[0] += size;
-    SpeedStep();
-    if (task == nullptr)
     {
-        while (size > 0)
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        mTotalBytes += size;
+        mBuckets[0] += size;
+        SpeedStep();
+        if (task == nullptr)
         {
-            const _dword boundary = (offset / _CHUNK_SIZE + 1) * _CHUNK_SIZE;
-            const _dword piece = boundary - offset < size && boundary > offset ? boundary - offset : size;
-            OnChunkData(data, piece, offset);
-            data += piece;
-            offset += piece;
-            size -= piece;
+            while (size > 0)
+            {
+                const _dword boundary = (offset / _CHUNK_SIZE + 1) * _CHUNK_SIZE;
+                const _dword piece = boundary - offset < size && boundary > offset ? boundary - offset : size;
+                ChunkData(data, piece, offset);
+                data += piece;
+                offset += piece;
+                size -= piece;
+            }
         }
-        return;
+        else
+        {
+            auto* record = static_cast<DownloadRes*>(task);
+            if (record->mPending > 0)
+                --record->mPending;
+            if (!record->IsComplete() || record->mLength == _NONE)
+                record->Write(data, size, offset);
+            ReleaseRecord(record);
+        }
     }
-    auto* record = static_cast<DownloadRes*>(task);
-    if (record->mPending > 0)
-        --record->mPending;
-    if (!record->IsFinished() || record->mLength == _NONE)
-        record->Write(data, size, offset);
-    ReleaseRecord(record);
+    RunChecks();
+}
+
+void ResourceDownloader::QueueCheck(DownloadRes* record)
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    ++record->mRefCount;
+    mChecks.push_back(record);
+}
+
+void ResourceDownloader::RunChecks()
+{
+    for (;;)
+    {
+        std::vector<DownloadRes*> checks;
+        {
+            std::lock_guard<std::recursive_mutex> lock(mLock);
+            checks.swap(mChecks);
+        }
+        if (checks.empty())
+            return;
+        std::vector<DownloadCheck> outcomes;
+        for (DownloadRes* record : checks)
+            outcomes.push_back(record->Check());
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        for (std::size_t i = 0; i < checks.size(); ++i)
+        {
+            DownloadRes* record = checks[i];
+            record->Conclude(outcomes[i]);
+            if (outcomes[i] == DownloadCheck::BadDigest)
+                ResetChunksOf(record);
+            ReleaseRecord(record);
+        }
+    }
 }
 
 void ResourceDownloader::OnFailed(IDownloader& downloader, void* task, const String& name)
@@ -625,13 +672,17 @@ void ResourceDownloader::DeleteChunk(_dword index)
 
 void ResourceDownloader::ResetChunksOf(DownloadRes* record)
 {
+    if (mResChunks.empty() || record->mURL || record->mOffset == _NONE || record->mLength == _NONE ||
+        record->mLength == 0)
+        return;
     const _dword c1 = record->mOffset / _CHUNK_SIZE;
     const _dword c2 =
         static_cast<_dword>((static_cast<_qword>(record->mOffset) + record->mLength - 1) / _CHUNK_SIZE);
     for (_dword c = c1; c <= c2 && c < mResChunks.size(); ++c)
     {
-        if (!VEXEL_ASSERT_TEXT(mResChunks[c] != nullptr, u"mResChunks[c] != _null"))
-            continue;
+        // A chunk nobody else needed went when the record completed; it is needed again.
+        if (!mResChunks[c])
+            mResChunks[c] = std::make_unique<Chunk>();
         Chunk& chunk = *mResChunks[c];
         chunk.mFlag = 0;
         chunk.mFrags.clear();
@@ -646,11 +697,20 @@ void ResourceDownloader::ResetChunksOf(DownloadRes* record)
             share.mFinished = 0;
         }
     }
+    AttachChunks(record);
 }
 
 void ResourceDownloader::OnChunkData(const _byte* data, _dword length, _dword offset)
 {
-    std::lock_guard<std::recursive_mutex> lock(mLock);
+    {
+        std::lock_guard<std::recursive_mutex> lock(mLock);
+        ChunkData(data, length, offset);
+    }
+    RunChecks();
+}
+
+void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offset)
+{
     const _dword chunkId = offset / _CHUNK_SIZE;
     if (mResChunks.empty() || chunkId >= mResChunkCount || chunkId >= mResChunks.size() ||
         !mResChunks[chunkId])
@@ -747,7 +807,7 @@ void ResourceDownloader::OnChunkData(const _byte* data, _dword length, _dword of
     for (std::size_t i = 0; i < reses.size(); ++i)
     {
         DownloadRes* record = reses[i].mRes;
-        if (record->IsFinished() || record->mOffset == _NONE || record->mLength == _NONE)
+        if (record->IsComplete() || record->mOffset == _NONE || record->mLength == _NONE)
             continue;
         const _qword resBegin = record->mOffset;
         const _qword resEnd = resBegin + record->mLength;
@@ -760,8 +820,9 @@ void ResourceDownloader::OnChunkData(const _byte* data, _dword length, _dword of
         reses[i].mFinished += l;
         record->Write(data + (o - offset), l, o - record->mOffset);
 
-        if (record->IsFinished())
+        if (record->IsComplete())
         {
+            // Its check follows once the lock is let go; a failure brings it back into its chunks.
             const _dword c1 = record->mOffset / _CHUNK_SIZE;
             const _dword c2 = static_cast<_dword>((resEnd - 1) / _CHUNK_SIZE);
             for (_dword c = c1; c <= c2 && c < mResChunks.size(); ++c)
@@ -782,12 +843,6 @@ void ResourceDownloader::OnChunkData(const _byte* data, _dword length, _dword of
                 DeleteChunk(chunkId);
                 return;
             }
-        }
-        else if (record->mFinished == 0)
-        {
-            // The digest check failed and the resource starts over: so do the chunks it spans.
-            ResetChunksOf(record);
-            return;
         }
     }
 }

@@ -147,8 +147,12 @@ public:
     void OnData(IDownloader& downloader, void* task, const _byte* data, _dword size, _dword offset);
     // The failure handler of requests by name.
     void OnFailed(IDownloader& downloader, void* task, const String& name);
-    // Bytes of the resource space arriving for one chunk (lock held).
+    // Bytes of the resource space arriving for one chunk; resources they complete are checked after.
     void OnChunkData(const _byte* data, _dword length, _dword offset);
+    // A record whose bytes are all in waits for its check (lock held; one more reference until done).
+    void QueueCheck(DownloadRes* record);
+    // Checks the waiting records, outside the lock so other downloaders' data keeps flowing meanwhile.
+    void RunChecks();
     void RequestChunks(_dword c1, _dword c2, IDownloader& downloader);
 
     // --- Inspection ---------------------------------------------------------------------------
@@ -165,7 +169,10 @@ private:
     // Enters an unfinished record of known place into the chunks it spans.
     void AttachChunks(DownloadRes* record);
     void DeleteChunk(_dword index);
+    // After a digest failure: every chunk the record spans starts over, its sharers give back what those
+    // chunks had given them, and the record waits in them again.
     void ResetChunksOf(DownloadRes* record);
+    void ChunkData(const _byte* data, _dword length, _dword offset);
     void SpeedStep();
     // One list of the scheduling scan; true on a hit.
     bool ScanList(const std::vector<DownloadTask*>& list, bool urlMode, IDownloader& downloader,
@@ -180,6 +187,7 @@ private:
     std::vector<DownloadTask*> mLoading;
     DownloadTask* mBackground = nullptr;
     std::unordered_map<String, DownloadRes*> mResources;
+    std::vector<DownloadRes*> mChecks;
     std::vector<std::unique_ptr<Chunk>> mResChunks;
     _dword mResChunkCount = 0;
     _dword mResSize = 0;

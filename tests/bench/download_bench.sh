@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Downloading against the usual tools, one loopback server for both sides, in the same run:
 #   one WebDownload of a 256 MiB file into memory     vs  curl -o /dev/null of the same URL
+#   (and the same through WebDownloadStream, keeping nothing, as curl does)
 #   vexelpack sync of a 256 MiB package of 2,000      vs  aria2c -x4 -s4 fetching the package file
 #   resources over 4 connections, every digest checked
 # Goals: the single transfer within 10% of curl; the sync within 1.3x of aria2's time.
@@ -98,12 +99,12 @@ best() {
 row() { # name vexel peer peer-name goal
     local verdict
     verdict=$(awk -v a="$2" -v b="$3" -v g="$5" 'BEGIN { print (a / b <= g) ? "goal met" : "GOAL MISSED" }')
-    printf '%-16s %10s %10s %8s  %-16s goal %-5s %s\n' "$1" "$2" "$3" \
+    printf '%-18s %10s %10s %8s  %-16s goal %-5s %s\n' "$1" "$2" "$3" \
         "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.2f", a / b }')" "$4" "$5" "$verdict"
 }
 
 echo "package: $size bytes, $count resources; server: $url; best of $runs runs"
-printf '%-16s %10s %10s %8s  %s\n' "operation" "vexel s" "peer s" "ratio" "peer"
+printf '%-18s %10s %10s %8s  %s\n' "operation" "vexel s" "peer s" "ratio" "peer"
 
 # One transfer into memory against curl writing nowhere.
 got=$("$helper" --fetch "$url")
@@ -111,6 +112,10 @@ got=$("$helper" --fetch "$url")
 vexel_one=$(best "$runs" "$helper" --fetch "$url")
 peer_one=$(best "$runs" curl -s -o /dev/null "$url")
 row "WebDownload" "$vexel_one" "$peer_one" "curl" 1.10
+# The same transfer handed to a callback that keeps nothing: the transport without the first touch of
+# 256 MiB of fresh memory that a buffer costs.
+vexel_stream=$(best "$runs" "$helper" --stream "$url")
+row "WebDownloadStream" "$vexel_stream" "$peer_one" "curl" 1.10
 
 # The package into a hash archive (every resource digest-checked) against aria2 into a file.
 before='rm -f "$work/out.fod"'

@@ -2,6 +2,7 @@
 //   bench_download_server --serve FILE PATH   serves FILE at PATH on 127.0.0.1, prints the port, and
 //                                            stops when standard input closes
 //   bench_download_server --fetch URL         one WebDownload of URL into memory; prints its size
+//   bench_download_server --stream URL        the same through WebDownloadStream, keeping nothing
 //   bench_download_server                     WebDownload of a generated file from an in-process server
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
@@ -59,6 +60,7 @@ int Fetch(const char* url, bool stream)
 {
     gLogEnabled = false;
     ByteBuffer buffer;
+    std::size_t received = 0;
     bool ok = false;
     if (stream)
         WebDownloadStream(
@@ -72,7 +74,7 @@ int Fetch(const char* url, bool stream)
         std::fprintf(stderr, "bench_download_server: %s failed\n", url);
         return 1;
     }
-    std::printf("%zu\n", buffer.size());
+    std::printf("%zu\n", stream ? received : buffer.size());
     return 0;
 }
 
