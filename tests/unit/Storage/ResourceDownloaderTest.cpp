@@ -209,6 +209,29 @@ TEST_F(ResourceDownloaderTest, SchedulePrefersFreshWorkOfTheHighestPriority)
     rd.StopBackground();
 }
 
+TEST_F(ResourceDownloaderTest, FreshChunksOfOneResourceGoInRunsOfEight)
+{
+    MakePackage({{u"big.bin", 20 * 65536 - 100}, {u"small.bin", 100}});
+    ResourceDownloader rd(&mManager, &mManifest);
+    rd.StartBackground();
+    IDownloader* downloader = AddIdleDownloader(rd);
+    IDownloadTask* task = rd.CreateTask(_PRIORITY_NORMAL, 1);
+    task->AddAllResources();
+    for (int i = 0; i < 4; ++i)
+        rd.Schedule(*downloader);
+    // Nothing fresh is left for the fourth: the first chunk already asked for is asked again, alone.
+    EXPECT_EQ(Queued(downloader),
+              (std::vector<std::pair<_dword, _dword>>{
+                  {0, 8 * 65536}, {8 * 65536, 16 * 65536}, {16 * 65536, 20 * 65536}, {0, 65536}}));
+    int flag = 0;
+    FragsOf(rd, 19, &flag);
+    EXPECT_EQ(flag, 1);
+    FragsOf(rd, 0, &flag);
+    EXPECT_EQ(flag, 2);
+    rd.DestroyTask(task);
+    rd.StopBackground();
+}
+
 TEST_F(ResourceDownloaderTest, ARequestedHighChunkGoesBeforeAFreshLowOne)
 {
     MakePackage({{u"high.bin", 65536}, {u"low.bin", 65536}});
