@@ -1,9 +1,9 @@
 // The resource downloader: fills the resource manager with the resources it is missing. The package's
 // bytes form one resource space, cut into chunks of 64 KiB; each downloader is asked for one chunk, or a
 // run of up to eight fresh chunks of one resource, at a time, chosen by the priority of the tasks that
-// want it. A fragment list per chunk records which bytes
-// have arrived, and arrived bytes go to every resource that overlaps them. Resources named by URL, and
-// resources the package index does not place, are fetched whole by name instead.
+// want it. A fragment list per chunk records which bytes have arrived, and arrived bytes go to every
+// resource that overlaps them. Resources named by URL, and resources the package index does not place,
+// are fetched whole by name instead.
 //
 // One lock guards all of it: task lists, the resource table, chunks, records and every downloader's
 // queue. Transfers run outside it on the downloaders' worker threads.
