@@ -135,6 +135,10 @@ GtkWindow* ToplevelOf(const WindowRecord& record);
 // Registers a record made by another file (controls, message boxes) and returns its id.
 WindowId AddRecord(std::unique_ptr<WindowRecord> record);
 void ConnectFocusTracking(GtkWidget* widget, WindowId window);
+// Activation messages and the foreground window for a GtkWindow made outside UiWindows.cpp.
+void ConnectActivation(GtkWidget* top, WindowId window);
+// Shows and activates a top-level GtkWindow now.
+void PresentNow(GtkWindow* top);
 
 // Keys.
 _dword VirtualKeyFromKeyval(guint keyval);

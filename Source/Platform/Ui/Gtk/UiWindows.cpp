@@ -526,10 +526,18 @@ static gboolean OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer data)
     return FALSE;
 }
 
+static void ConnectFocusTree(GtkWidget* widget, gpointer data)
+{
+    g_signal_connect(widget, "focus-in-event", G_CALLBACK(OnFocusIn), data);
+    g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), data);
+    // Composite controls (a combo box's button) take the focus in their parts.
+    if (GTK_IS_CONTAINER(widget) && !GTK_IS_LAYOUT(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), ConnectFocusTree, data);
+}
+
 void ConnectFocusTracking(GtkWidget* widget, WindowId window)
 {
-    g_signal_connect(widget, "focus-in-event", G_CALLBACK(OnFocusIn), GUINT_TO_POINTER(window));
-    g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), GUINT_TO_POINTER(window));
+    ConnectFocusTree(widget, GUINT_TO_POINTER(window));
 }
 
 static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data)
@@ -649,6 +657,12 @@ static gboolean OnTopFocusOut(GtkWidget*, GdkEventFocus*, gpointer data)
 {
     SetActive(IdOf(data), false);
     return FALSE;
+}
+
+void ConnectActivation(GtkWidget* top, WindowId window)
+{
+    g_signal_connect(top, "focus-in-event", G_CALLBACK(OnTopFocusIn), GUINT_TO_POINTER(window));
+    g_signal_connect(top, "focus-out-event", G_CALLBACK(OnTopFocusOut), GUINT_TO_POINTER(window));
 }
 
 static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data)
@@ -1156,6 +1170,16 @@ bool ReparentWindow(WindowId window, WindowId parent, _dword style, _dword exSty
     if (FindRecord(window) && (visible || (style & _WS_VISIBLE)))
         ShowUiWindow(window, (style & _WS_VISIBLE) ? _SW_SHOWNA : _SW_HIDE);
     return true;
+}
+
+void Gtk::PresentNow(GtkWindow* top)
+{
+    gtk_widget_show(GTK_WIDGET(top));
+    GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(top));
+    // The server's current time: an older stamp (the last input's) would let the server ignore the focus.
+    guint32 stamp =
+        gdkWindow && GDK_IS_X11_WINDOW(gdkWindow) ? gdk_x11_get_server_time(gdkWindow) : GDK_CURRENT_TIME;
+    gtk_window_present_with_time(top, stamp);
 }
 
 static void PresentTop(WindowRecord& record, bool activate)
