@@ -480,7 +480,9 @@ int WebNavigate(WindowId window, const String& url)
         return -1;
     std::string address = Utf8(url);
     std::string origin = OriginOf(address);
-    if (origin.empty() && address.rfind("about:", 0) != 0)
+    // Pages given inline (data:, about:) have no origin of their own and get no `external`.
+    bool inlinePage = address.rfind("about:", 0) == 0 || address.rfind("data:", 0) == 0;
+    if (origin.empty() && !inlinePage)
         return -5;
     AllowOrigin(*web, origin);
     webkit_web_view_load_uri(web->view, address.c_str());

@@ -754,8 +754,9 @@ static GtkWidget* MakeTopLevel(WindowRecord& record, const WindowParams& params)
         GdkScreen* screen = gtk_widget_get_screen(top);
         if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen))
             gtk_widget_set_visual(top, visual);
+        // Only the canvas's pixels show: no theme background under them.
+        gtk_widget_set_app_paintable(top, TRUE);
     }
-    gtk_widget_set_app_paintable(top, TRUE);
     if (WindowRecord* owner = FindRecord(record.mOwner))
         if (GtkWindow* ownerTop = ToplevelOf(*owner))
             gtk_window_set_transient_for(GTK_WINDOW(top), ownerTop);
