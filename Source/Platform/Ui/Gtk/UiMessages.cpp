@@ -175,7 +175,8 @@ bool PostUiMessage(WindowId window, _dword message, WParam wParam, LParam lParam
     if (!state.mAvailable)
         return false;
     // Other threads may post; they cannot look windows up safely, so only the main thread checks ids.
-    if (window != 0 && std::this_thread::get_id() == state.mMainThread && !FindRecord(window))
+    bool mainThread = std::this_thread::get_id() == state.mMainThread;
+    if (window != 0 && mainThread && !FindRecord(window))
         return false;
     Message m;
     m.window = window;
@@ -183,7 +184,8 @@ bool PostUiMessage(WindowId window, _dword message, WParam wParam, LParam lParam
     m.wParam = wParam;
     m.lParam = lParam;
     m.time = NowMs();
-    m.point = state.mPointer;
+    if (mainThread)
+        m.point = state.mPointer;
     QueueMessage(m);
     return true;
 }
