@@ -309,6 +309,48 @@ TEST_F(WebViewTest, CookiesSetByTheServerAreReadBackAndKept)
     EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(store); }));
 }
 
+TEST_F(WebViewTest, BackspaceAndArrowsActOnlyInsideEditableFields)
+{
+    Html(mServer.Server(), "/keys",
+         "<html><body style='width:5000px'><input id='f' value='abc'><script>"
+         "var f = document.getElementById('f');"
+         "f.addEventListener('input', function () { external.consoleMsg('value ' + f.value); });"
+         "document.addEventListener('keyup', function (e) {"
+         "  if (e.key === 'ArrowRight') setTimeout(function () { external.consoleMsg('x ' + window.scrollX); "
+         "}, 300);"
+         "});"
+         "</script></body></html>");
+    ASSERT_TRUE(LoadAndWait(mServer.Url("/keys")));
+    ShowUiWindow(mWindow, _SW_SHOW);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundUiWindow() == mWindow; }));
+    SetFocusUiWindow(mWindow);
+    PumpFor(200);
+
+    // Inside the field: Backspace edits.
+    Rect bounds;
+    GetWindowBounds(mWindow, bounds);
+    InjectMouseMove(bounds.left + 60, bounds.top + 18);
+    InjectMouseButton(1, true);
+    InjectMouseButton(1, false);
+    PumpFor(200);
+    InjectKey(_VK_END, true);
+    InjectKey(_VK_END, false);
+    InjectKey(_VK_BACK, true);
+    InjectKey(_VK_BACK, false);
+    ASSERT_TRUE(PumpUntil([&] { return !mTexts.empty(); }));
+    EXPECT_EQ(mTexts[0], String(u"value ab"));
+
+    // Outside it: Right does not scroll the page.
+    InjectMouseMove(bounds.left + 300, bounds.top + 300);
+    InjectMouseButton(1, true);
+    InjectMouseButton(1, false);
+    PumpFor(200);
+    InjectKey(_VK_RIGHT, true);
+    InjectKey(_VK_RIGHT, false);
+    ASSERT_TRUE(PumpUntil([&] { return mTexts.size() >= 2; }));
+    EXPECT_EQ(mTexts[1], String(u"x 0"));
+}
+
 TEST_F(WebViewTest, OptionsAndDestruction)
 {
     for (char16_t letter : {u's', u'a', u'm', u'c'})
