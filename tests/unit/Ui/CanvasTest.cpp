@@ -29,13 +29,13 @@ using Test::_PNG_4X2;
     return ::testing::AssertionSuccess();
 }
 
-class CanvasTest : public ::testing::Test
+class UiCanvasTest : public ::testing::Test
 {
 protected:
     void SetUp() override { VEXEL_REQUIRE_DISPLAY(); }
 };
 
-TEST_F(CanvasTest, FillsReadBackPixelByPixel)
+TEST_F(UiCanvasTest, FillsReadBackPixelByPixel)
 {
     Canvas canvas(8, 6);
     ASSERT_FALSE(canvas.IsEmpty());
@@ -77,7 +77,7 @@ TEST_F(CanvasTest, FillsReadBackPixelByPixel)
     EXPECT_TRUE(Canvas(20000, 10).IsEmpty());
 }
 
-TEST_F(CanvasTest, PngKeepsItsAlphaAndDrawsAtSizeCroppedAndStretched)
+TEST_F(UiCanvasTest, PngKeepsItsAlphaAndDrawsAtSizeCroppedAndStretched)
 {
     auto image = UiImage::Decode(_PNG_4X2, sizeof(_PNG_4X2));
     ASSERT_TRUE(image);
@@ -121,7 +121,7 @@ TEST_F(CanvasTest, PngKeepsItsAlphaAndDrawsAtSizeCroppedAndStretched)
     EXPECT_FALSE(UiImage::Decode(junk, sizeof(junk)));
 }
 
-TEST_F(CanvasTest, AnimatedGifFramesAreSelectable)
+TEST_F(UiCanvasTest, AnimatedGifFramesAreSelectable)
 {
     auto gif = UiImage::Decode(_GIF_3_FRAMES, sizeof(_GIF_3_FRAMES));
     ASSERT_TRUE(gif);
@@ -160,7 +160,7 @@ std::pair<int, int> InkColumns(const Canvas& canvas)
     return {left, right};
 }
 
-TEST_F(CanvasTest, TextIsAlignedClippedWrappedAndMeasured)
+TEST_F(UiCanvasTest, TextIsAlignedClippedWrappedAndMeasured)
 {
     FontSpec font{u"Sans", 20, false};
     Canvas left(200, 40);
@@ -219,7 +219,7 @@ TEST_F(CanvasTest, TextIsAlignedClippedWrappedAndMeasured)
     EXPECT_NEAR((top + bottom) / 2.0, 50.0, 5.0);
 }
 
-TEST_F(CanvasTest, CanvasesCompose)
+TEST_F(UiCanvasTest, CanvasesCompose)
 {
     Canvas under(4, 4);
     under.Clear(0xFF000000);

@@ -17,7 +17,7 @@ using Test::PumpFor;
 using Test::PumpUntil;
 using Test::Recorder;
 
-class ControlTest : public ::testing::Test
+class UiControlTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -79,7 +79,7 @@ protected:
     WindowId mWindow = 0;
 };
 
-TEST_F(ControlTest, HotKeyBoxRecordsWhatIsTyped)
+TEST_F(UiControlTest, HotKeyBoxRecordsWhatIsTyped)
 {
     WindowId box = NewControl(ControlKind::HotKeyBox, mWindow, 31, u"VEXELHOTKEYBOX", 10, 10, 200, 28);
     ASSERT_NE(box, 0u);
@@ -115,7 +115,7 @@ TEST_F(ControlTest, HotKeyBoxRecordsWhatIsTyped)
     EXPECT_EQ(key, static_cast<_dword>('Q'));
 }
 
-TEST_F(ControlTest, ComboBoxListsItemsAndReportsUserChoices)
+TEST_F(UiControlTest, ComboBoxListsItemsAndReportsUserChoices)
 {
     WindowId combo = NewControl(ControlKind::ComboBox, mWindow, 12, u"VEXELCOMBOBOX", 10, 50, 200, 30,
                                 _WS_CHILD | _WS_VISIBLE | _WS_VSCROLL | 3);
@@ -147,7 +147,7 @@ TEST_F(ControlTest, ComboBoxListsItemsAndReportsUserChoices)
     EXPECT_EQ(ComboAddItem(mWindow, u"not a combo"), -1);
 }
 
-TEST_F(ControlTest, CheckBoxAndButtonReportClicks)
+TEST_F(UiControlTest, CheckBoxAndButtonReportClicks)
 {
     WindowId check = NewControl(ControlKind::CheckBox, mWindow, 7, u"Boss key", 10, 100, 150, 24);
     WindowId button = NewControl(ControlKind::PushButton, mWindow, 8, u"OK", 10, 150, 100, 30);
@@ -179,7 +179,7 @@ TEST_F(ControlTest, CheckBoxAndButtonReportClicks)
     EXPECT_FALSE(GetCheckState(check));
 }
 
-TEST_F(ControlTest, ModalBoxIsAnsweredWhileOtherWindowsKeepTheirMessages)
+TEST_F(UiControlTest, ModalBoxIsAnsweredWhileOtherWindowsKeepTheirMessages)
 {
     ShowAndFocus();
     int phase = 0;
@@ -245,7 +245,7 @@ TEST_F(ControlTest, ModalBoxIsAnsweredWhileOtherWindowsKeepTheirMessages)
     EXPECT_EQ(m.wParam, 3u);
 }
 
-TEST_F(ControlTest, MenuBarAndPopupMenuSendTheirCommands)
+TEST_F(UiControlTest, MenuBarAndPopupMenuSendTheirCommands)
 {
     auto icon = UiImage::Decode(::Vexel::Test::_PNG_4X2, sizeof(::Vexel::Test::_PNG_4X2));
     MenuId bar = NewMenu();
@@ -304,7 +304,7 @@ TEST_F(ControlTest, MenuBarAndPopupMenuSendTheirCommands)
     EXPECT_FALSE(AppendMenuItem(popup, 0, 1, u"gone"));
 }
 
-TEST_F(ControlTest, GlobalHotKeyArrivesWhereverTheFocusIs)
+TEST_F(UiControlTest, GlobalHotKeyArrivesWhereverTheFocusIs)
 {
     ShowAndFocus();
     ASSERT_TRUE(RegisterGlobalHotKey(mWindow, 0, _MOD_CONTROL | _MOD_ALT, 'K'));
@@ -332,7 +332,7 @@ TEST_F(ControlTest, GlobalHotKeyArrivesWhereverTheFocusIs)
     EXPECT_TRUE(RegisterGlobalHotKey(other, 0, _MOD_CONTROL | _MOD_ALT, 'K'));
 }
 
-TEST_F(ControlTest, TrayIconKeepsItsTipAndGoesWithItsWindow)
+TEST_F(UiControlTest, TrayIconKeepsItsTipAndGoesWithItsWindow)
 {
     auto icon = UiImage::Decode(::Vexel::Test::_PNG_4X2, sizeof(::Vexel::Test::_PNG_4X2));
     ASSERT_TRUE(AddTrayIcon(mWindow, 0, icon.get(), u"Vexel game"));

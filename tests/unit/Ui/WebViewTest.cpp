@@ -70,7 +70,7 @@ const String& StoreFolder()
     return wide;
 }
 
-class WebViewTest : public ::testing::Test
+class UiWebViewTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -136,7 +136,7 @@ int IndexOf(const std::vector<_dword>& list, _dword value, int from = 0)
     return -1;
 }
 
-TEST_F(WebViewTest, EventsOfAPageComeInOrderAndASecondNavigationRepeatsThem)
+TEST_F(UiWebViewTest, EventsOfAPageComeInOrderAndASecondNavigationRepeatsThem)
 {
     Html(mServer.Server(), "/one", "<html><body><p>one</p><script>var x = 1;</script></body></html>");
     Html(mServer.Server(), "/two", "<html><body><p>two</p></body></html>");
@@ -170,7 +170,7 @@ TEST_F(WebViewTest, EventsOfAPageComeInOrderAndASecondNavigationRepeatsThem)
     EXPECT_EQ(mRecorder.Count(_WM_WEB_BEFORENAVIGATE), 1);
 }
 
-TEST_F(WebViewTest, VisitErrorsAreReportedWithTheirStatus)
+TEST_F(UiWebViewTest, VisitErrorsAreReportedWithTheirStatus)
 {
     ASSERT_TRUE(LoadAndWait(mServer.Url("/nothing-here")));
     ASSERT_NE(mRecorder.Last(_WM_WEB_NAVIGATEERROR), nullptr);
@@ -197,7 +197,7 @@ TEST_F(WebViewTest, VisitErrorsAreReportedWithTheirStatus)
     EXPECT_EQ(WebNavigate(0x7FFFFFF0u, mServer.Url("/")), -1);
 }
 
-TEST_F(WebViewTest, ExternalCallsArriveAsMessages)
+TEST_F(UiWebViewTest, ExternalCallsArriveAsMessages)
 {
     Html(mServer.Server(), "/ext",
          "<html><body><script>"
@@ -221,7 +221,7 @@ TEST_F(WebViewTest, ExternalCallsArriveAsMessages)
               (std::vector<_dword>{_WM_WEB_NEWMSG, _WM_WEB_GSNAME, _WM_WEB_CONSOLEMSG, _WM_WEB_CONSOLEMSG}));
 }
 
-TEST_F(WebViewTest, AForeignFrameCannotDriveTheProgram)
+TEST_F(UiWebViewTest, AForeignFrameCannotDriveTheProgram)
 {
     LoopbackServer foreign;
     Html(
@@ -253,7 +253,7 @@ TEST_F(WebViewTest, AForeignFrameCannotDriveTheProgram)
     EXPECT_EQ(mTexts[1], String(u"evil"));
 }
 
-TEST_F(WebViewTest, NamedValuesComeFromThePageAndItsFrames)
+TEST_F(UiWebViewTest, NamedValuesComeFromThePageAndItsFrames)
 {
     Html(mServer.Server(), "/game",
          "<html><body>"
@@ -281,7 +281,7 @@ TEST_F(WebViewTest, NamedValuesComeFromThePageAndItsFrames)
     EXPECT_TRUE(WebReadNamedValues(0x7FFFFFF0u, u"param").empty());
 }
 
-TEST_F(WebViewTest, CookiesSetByTheServerAreReadBackAndKept)
+TEST_F(UiWebViewTest, CookiesSetByTheServerAreReadBackAndKept)
 {
     mServer.Server().Get("/login",
                          [](const httplib::Request&, httplib::Response& res)
@@ -309,7 +309,7 @@ TEST_F(WebViewTest, CookiesSetByTheServerAreReadBackAndKept)
     EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(store); }));
 }
 
-TEST_F(WebViewTest, BackspaceAndArrowsActOnlyInsideEditableFields)
+TEST_F(UiWebViewTest, BackspaceAndArrowsActOnlyInsideEditableFields)
 {
     Html(mServer.Server(), "/keys",
          "<html><body style='width:5000px'><input id='f' value='abc'><script>"
@@ -351,7 +351,7 @@ TEST_F(WebViewTest, BackspaceAndArrowsActOnlyInsideEditableFields)
     EXPECT_EQ(mTexts[1], String(u"x 0"));
 }
 
-TEST_F(WebViewTest, OptionsAndDestruction)
+TEST_F(UiWebViewTest, OptionsAndDestruction)
 {
     for (char16_t letter : {u's', u'a', u'm', u'c'})
     {

@@ -35,7 +35,7 @@ std::vector<_byte> RegionBlock(const std::vector<Rect>& rects, _dword type = 1)
     return block;
 }
 
-class WindowShapeTest : public ::testing::Test
+class UiWindowShapeTest : public ::testing::Test
 {
 protected:
     void SetUp() override { VEXEL_REQUIRE_DISPLAY(); }
@@ -72,7 +72,7 @@ protected:
     std::deque<Recorder> mRecorders;
 };
 
-TEST_F(WindowShapeTest, PresentedCanvasShowsInTheClientAreaAndSurvivesExposure)
+TEST_F(UiWindowShapeTest, PresentedCanvasShowsInTheClientAreaAndSurvivesExposure)
 {
     Recorder& r = mRecorders.emplace_back();
     WindowId w = Make(r, 100, 100, 120, 90);
@@ -104,7 +104,7 @@ TEST_F(WindowShapeTest, PresentedCanvasShowsInTheClientAreaAndSurvivesExposure)
     EXPECT_EQ(shot.GetPixel(15 + 5, 15 + 20), 0xFFFF0000u);
 }
 
-TEST_F(WindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
+TEST_F(UiWindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
 {
     Recorder& under = mRecorders.emplace_back();
     WindowId back = Make(under, 50, 50, 300, 200);
@@ -131,7 +131,7 @@ TEST_F(WindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
     (void)back;
 }
 
-TEST_F(WindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
+TEST_F(UiWindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
 {
     Recorder& under = mRecorders.emplace_back();
     Make(under, 50, 50, 300, 200);
@@ -159,7 +159,7 @@ TEST_F(WindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 3; }));
 }
 
-TEST_F(WindowShapeTest, DamagedRegionBlocksAreRefused)
+TEST_F(UiWindowShapeTest, DamagedRegionBlocksAreRefused)
 {
     std::vector<Rect> rects;
     auto good = RegionBlock({{1, 2, 3, 4}, {5, 5, 5, 9}});

@@ -17,7 +17,7 @@ using Test::PumpFor;
 using Test::PumpUntil;
 using Test::Recorder;
 
-class WindowTest : public ::testing::Test
+class UiWindowTest : public ::testing::Test
 {
 protected:
     void SetUp() override { VEXEL_REQUIRE_DISPLAY(); }
@@ -51,7 +51,7 @@ protected:
     }
 };
 
-TEST_F(WindowTest, CreationSendsCreateThenSizeAndMoveAndCanBeRefused)
+TEST_F(UiWindowTest, CreationSendsCreateThenSizeAndMoveAndCanBeRefused)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r, 120, 80, 300, 200);
@@ -78,7 +78,7 @@ TEST_F(WindowTest, CreationSendsCreateThenSizeAndMoveAndCanBeRefused)
               (std::vector<_dword>{_WM_CREATE, _WM_DESTROY, _WM_NCDESTROY}));
 }
 
-TEST_F(WindowTest, PostedMessagesKeepTheirOrderAndSentOnesArriveAtOnce)
+TEST_F(UiWindowTest, PostedMessagesKeepTheirOrderAndSentOnesArriveAtOnce)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -121,7 +121,7 @@ TEST_F(WindowTest, PostedMessagesKeepTheirOrderAndSentOnesArriveAtOnce)
               (std::vector<_dword>{_WM_USER + 5, _WM_USER + 1, _WM_USER + 2, _WM_USER + 3}));
 }
 
-TEST_F(WindowTest, MessagesForAGoneWindowAreDroppedAndRefused)
+TEST_F(UiWindowTest, MessagesForAGoneWindowAreDroppedAndRefused)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -135,7 +135,7 @@ TEST_F(WindowTest, MessagesForAGoneWindowAreDroppedAndRefused)
     EXPECT_EQ(r.Count(_WM_USER + 3), 0);
 }
 
-TEST_F(WindowTest, QuitComesAfterPostedMessagesWithItsCode)
+TEST_F(UiWindowTest, QuitComesAfterPostedMessagesWithItsCode)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -154,7 +154,7 @@ TEST_F(WindowTest, QuitComesAfterPostedMessagesWithItsCode)
     EXPECT_FALSE(PeekUiMessage(m, false) && m.message == _WM_QUIT);
 }
 
-TEST_F(WindowTest, WaitWakesForAPostFromAnotherThreadAndOtherwiseTimesOut)
+TEST_F(UiWindowTest, WaitWakesForAPostFromAnotherThreadAndOtherwiseTimesOut)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -177,7 +177,7 @@ TEST_F(WindowTest, WaitWakesForAPostFromAnotherThreadAndOtherwiseTimesOut)
     EXPECT_TRUE(arrived);
 }
 
-TEST_F(WindowTest, DestroyGoesToTheWindowThenItsChildrenAndOwnedWindows)
+TEST_F(UiWindowTest, DestroyGoesToTheWindowThenItsChildrenAndOwnedWindows)
 {
     std::vector<std::pair<WindowId, _dword>> order;
     auto handler = [&](WindowId w, _dword m, WParam wp, LParam lp) -> LResult
@@ -213,7 +213,7 @@ TEST_F(WindowTest, DestroyGoesToTheWindowThenItsChildrenAndOwnedWindows)
     EXPECT_EQ(order.back(), std::make_pair(parent, _WM_NCDESTROY));
 }
 
-TEST_F(WindowTest, CloseDestroysByDefaultUnlessTheHandlerKeepsIt)
+TEST_F(UiWindowTest, CloseDestroysByDefaultUnlessTheHandlerKeepsIt)
 {
     Recorder& keep = Rec();
     keep.mHook = [](WindowId, _dword m, WParam, LParam, LResult&) { return m == _WM_CLOSE; };
@@ -228,7 +228,7 @@ TEST_F(WindowTest, CloseDestroysByDefaultUnlessTheHandlerKeepsIt)
     EXPECT_EQ(plain.Filtered({_WM_CLOSE, _WM_DESTROY}), (std::vector<_dword>{_WM_CLOSE, _WM_DESTROY}));
 }
 
-TEST_F(WindowTest, TimersTickUntilKilledAndNeverPileUp)
+TEST_F(UiWindowTest, TimersTickUntilKilledAndNeverPileUp)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -253,7 +253,7 @@ TEST_F(WindowTest, TimersTickUntilKilledAndNeverPileUp)
     EXPECT_FALSE(SetUiTimer(0xFFFFFFF0u, 1, 10));
 }
 
-TEST_F(WindowTest, PaintComesAfterPostedMessagesAndOnlyWhileInvalid)
+TEST_F(UiWindowTest, PaintComesAfterPostedMessagesAndOnlyWhileInvalid)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -278,7 +278,7 @@ TEST_F(WindowTest, PaintComesAfterPostedMessagesAndOnlyWhileInvalid)
     EXPECT_EQ(r.Count(_WM_PAINT), painted + 2);
 }
 
-TEST_F(WindowTest, ShowCommandsTrackVisibilityAndPlacement)
+TEST_F(UiWindowTest, ShowCommandsTrackVisibilityAndPlacement)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r, 50, 50, 200, 100, _WS_POPUP | _WS_MINIMIZEBOX | _WS_MAXIMIZEBOX);
@@ -323,7 +323,7 @@ TEST_F(WindowTest, ShowCommandsTrackVisibilityAndPlacement)
     EXPECT_TRUE(IsUiWindowVisible(child));
 }
 
-TEST_F(WindowTest, GeometryOfTopLevelAndChildWindowsWithFrameInsets)
+TEST_F(UiWindowTest, GeometryOfTopLevelAndChildWindowsWithFrameInsets)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r, 100, 100, 400, 300, _WS_POPUP | _WS_THICKFRAME);
@@ -370,7 +370,7 @@ TEST_F(WindowTest, GeometryOfTopLevelAndChildWindowsWithFrameInsets)
     EXPECT_FALSE(MoveUiWindow(0x7FFFFFF0u, 0, 0, 1, 1));
 }
 
-TEST_F(WindowTest, TitleTopmostAndFinding)
+TEST_F(UiWindowTest, TitleTopmostAndFinding)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
@@ -384,7 +384,7 @@ TEST_F(WindowTest, TitleTopmostAndFinding)
     EXPECT_FALSE(GetWindowExStyle(w) & _WS_EX_TOPMOST);
 }
 
-TEST_F(WindowTest, ActivationAndFocusFollowTheWindows)
+TEST_F(UiWindowTest, ActivationAndFocusFollowTheWindows)
 {
     Recorder& ra = Rec();
     Recorder& rb = Rec();
@@ -419,7 +419,7 @@ TEST_F(WindowTest, ActivationAndFocusFollowTheWindows)
     EXPECT_GE(rc.Count(_WM_SETFOCUS), 1);
 }
 
-TEST_F(WindowTest, MouseInputArrivesInClientCoordinatesWithDoubleClicksAndHitTests)
+TEST_F(UiWindowTest, MouseInputArrivesInClientCoordinatesWithDoubleClicksAndHitTests)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r, 200, 200, 300, 200, _WS_POPUP);
@@ -470,7 +470,7 @@ TEST_F(WindowTest, MouseInputArrivesInClientCoordinatesWithDoubleClicksAndHitTes
     ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_NCMOUSELEAVE) >= 1; }));
 }
 
-TEST_F(WindowTest, KeysGiveVirtualKeyCodesAndTranslatedCharacters)
+TEST_F(UiWindowTest, KeysGiveVirtualKeyCodesAndTranslatedCharacters)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r, 100, 100, 200, 100);
@@ -505,7 +505,7 @@ TEST_F(WindowTest, KeysGiveVirtualKeyCodesAndTranslatedCharacters)
     EXPECT_TRUE(static_cast<_dword>(r.Last(_WM_KEYUP)->lParam) & (1u << 31));
 }
 
-TEST_F(WindowTest, ReparentingTurnsAChildIntoATopLevelWindowAndBack)
+TEST_F(UiWindowTest, ReparentingTurnsAChildIntoATopLevelWindowAndBack)
 {
     Recorder& r = Rec();
     WindowId frame = MakeTop(r, 100, 100, 300, 300);
