@@ -239,6 +239,7 @@ void FrameWindow::PlaceWebWindow()
 void FrameWindow::ClearButtons()
 {
     mButtons.clear();
+    mButtonObjects.clear();
     Repaint();
 }
 

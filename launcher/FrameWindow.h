@@ -5,6 +5,7 @@
 
 #include "LauncherState.h"
 #include "Platform/Ui/UiCanvas.h"
+#include "Script/ScriptObject.h"
 
 #include <memory>
 #include <vector>
@@ -99,6 +100,9 @@ public:
     Ui::WindowId mOwnerPage = 0;
     Ui::Rect mWebRect; // x, y, w, h as given (left, top, right = w, bottom = h)
     std::vector<SkinButton> mButtons;
+    // Script objects of the user buttons: the frame owns them, so they go when the frame or its buttons
+    // do (a script still holding one then reads nil).
+    std::vector<std::unique_ptr<ScriptObject>> mButtonObjects;
     std::vector<SkinBox> mCombos;
     std::vector<SkinLabel> mLabels;
     std::vector<SkinCheck> mChecks;

@@ -566,6 +566,7 @@ LAUNCHER_NATIVE(AddUserButton)
     if (!frame)
         return m.ReturnNothing();
     auto* button = new VexelLauncherButton;
+    frame->mButtonObjects.emplace_back(button);
     m.BindObject(u"_LauncherButton", button, false);
     // The frame holds the button for as long as it lives.
     m.AddBindingRef(button);
