@@ -4,6 +4,7 @@
 #include "Common/StringEncoding.h"
 #include "TestServer.h"
 #include "TestSupport.h"
+#include "ToolRunner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,40 +22,11 @@ using Vexel::Test::WriteBytes;
 namespace
 {
 
-struct ToolRun
-{
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using Vexel::Test::ToolRun;
 
 ToolRun Tool(const TempDir& dir, const std::vector<std::string>& args)
 {
-    const std::string program = VEXEL_BINARY_DIR "/vexelpack";
-    const std::string outPath = (dir / ".out").string();
-    const std::string errPath = (dir / ".err").string();
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ToolRun result;
-    pid_t pid = fork();
-    if (pid == 0)
-    {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(126);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0)
-        ;
-    result.code = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadBytes(outPath);
-    result.err = ReadBytes(errPath);
-    return result;
+    return Vexel::Test::RunVexelpack(dir, args);
 }
 
 struct Resource

@@ -117,7 +117,7 @@ WindowRecord* FindRecord(WindowId window);
 WindowId AllocateWindowId();
 _dword NowMs();
 
-// Queues a message from the window system (input), keeping order with posted messages.
+// Queues a message for desktop input events, keeping order with posted messages.
 void QueueMessage(const Message& message, bool front = false);
 // Merges a mouse move into the last queued one of the same window when possible.
 void QueueMouseMove(const Message& message);
