@@ -21,7 +21,6 @@
 
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 
 namespace Vexel
 {
@@ -377,7 +376,7 @@ int RunLauncher(LauncherState& state, const char* commandLine)
     state.mNoAutoUpgrade = flags.mNoAutoUpgrade;
     if (flags.mLog && !DebuggerAttached())
     {
-        String tag = FormatString(u"mc%d", static_cast<int>(getpid()));
+        String tag = FormatString(u"mc%d", static_cast<int>(GetCurrentProcessNumber()));
         OpenLogFiles(tag.c_str(), state.mUserRoot.c_str(), state.mExeName.c_str());
         state.mLogFiles = true;
     }

@@ -17,6 +17,9 @@ bool IsMainThread();
 // Full path of the running program, empty on failure.
 String GetModulePath();
 
+// The running process's id (what the log file tag of each process is made from).
+_dword GetCurrentProcessNumber();
+
 // The system family as a small code: 5.0 -> 1, 5.1 -> 2, 5.2 -> 3, 6.0 -> 4, 6.1 -> 5, 6.2 -> 6,
 // 6.3 -> 7, 10.x -> 8, anything else 0. Callers only use it to choose behaviour for newer systems.
 int GetOSVersion();

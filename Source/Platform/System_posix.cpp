@@ -174,4 +174,9 @@ _dword GetTime()
     return static_cast<_dword>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
+_dword GetCurrentProcessNumber()
+{
+    return static_cast<_dword>(getpid());
+}
+
 } // namespace Vexel
