@@ -255,7 +255,8 @@ bool FrameWindow::SetBackground(const String& image)
 
 void FrameWindow::Compose(Ui::Canvas& canvas) const
 {
-    canvas.Clear(0);
+    // Only a per-pixel-alpha frame may be see-through; a painted one is opaque everywhere.
+    canvas.Clear(mKind == 0 ? 0 : 0xFF000000);
     if (mBackground)
         canvas.DrawImage(*mBackground, {0, 0, canvas.Width(), canvas.Height()});
     for (const auto& button : mButtons)
@@ -275,7 +276,9 @@ void FrameWindow::Repaint()
         return;
     Ui::Canvas canvas(client.Width(), client.Height());
     Compose(canvas);
-    if (mKind == 0)
+    // A frame that setupRegion turned into a painted one is still layered; its opaque surface replaces
+    // the old alpha shape, so only the region shapes it from then on.
+    if (mKind == 0 || (Ui::GetWindowExStyle(mWindow) & Ui::_WS_EX_LAYERED))
         Ui::PresentWindowCanvas(mWindow, canvas);
     else
         Ui::PresentCanvas(mWindow, canvas);

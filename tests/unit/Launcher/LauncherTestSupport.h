@@ -72,12 +72,16 @@ protected:
     IScriptManager* mManager = nullptr;
 };
 
+// Starts an X server for this test process and points DISPLAY at it, once, before the first window.
+void UsePrivateDisplay();
+
 // Window tests need a display (Xvfb in the test run).
 class LauncherWindowTest : public LauncherTest
 {
 protected:
     void SetUp() override
     {
+        UsePrivateDisplay();
         if (!Ui::InitUi())
             GTEST_SKIP() << "no display";
         LauncherTest::SetUp();
