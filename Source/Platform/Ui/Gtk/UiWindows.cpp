@@ -807,6 +807,9 @@ bool InitUi()
         return state.mAvailable;
     state.mInitialized = true;
     state.mMainThread = std::this_thread::get_id();
+    // Nothing here draws with GL, and the probe GDK makes for it at start loads a whole GL driver
+    // (about 50 MB resident with a software one). Users can still ask for it by setting the variable.
+    setenv("GDK_GL", "disable", 0);
     state.mAvailable = gtk_init_check(nullptr, nullptr);
     if (!state.mAvailable)
         LogError(u"[FG] No display for windows");
