@@ -12,6 +12,7 @@
 #include "Platform/Ui/Ui.h"
 #include "Script/IScriptManager.h"
 #include "Storage/ResourceManager.h"
+#include "PrivateDisplay.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +72,6 @@ protected:
     std::unique_ptr<LauncherState> mState;
     IScriptManager* mManager = nullptr;
 };
-
-// Starts an X server for this test process and points DISPLAY at it, once, before the first window.
-void UsePrivateDisplay();
 
 // Window tests need a display (Xvfb in the test run).
 class LauncherWindowTest : public LauncherTest

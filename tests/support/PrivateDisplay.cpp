@@ -1,8 +1,4 @@
-// Launcher window tests move the pointer with synthesised input, so a test process that opens windows gets
-// an X server of its own, as the window-system tests do. It is started only when a window test needs it:
-// the server ends by itself when its last client leaves (-terminate), and one that no client ever joined
-// would outlive the test. VEXEL_TEST_SHARED_DISPLAY=1 uses the display the tests were started on instead.
-#include "LauncherTestSupport.h"
+#include "PrivateDisplay.h"
 
 #include <cstdlib>
 #include <cstring>
