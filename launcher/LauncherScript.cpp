@@ -21,23 +21,21 @@ namespace Vexel
 namespace
 {
 
-using M = IScriptManager;
-
 // Argument conversions; a missing argument reads as 0, false or the empty text.
-String S(M& m, _dword i)
+String ArgText(IScriptManager& m, _dword i)
 {
     return m.GetArgString(i);
 }
-int I(M& m, _dword i)
+int ArgInt(IScriptManager& m, _dword i)
 {
     return m.GetArgInt(i);
 }
-_dword U(M& m, _dword i)
+_dword ArgDword(IScriptManager& m, _dword i)
 {
     // Through 64 bits so that colours and ids above 0x7FFFFFFF keep their low 32 bits.
     return static_cast<_dword>(static_cast<_qword>(m.GetArgInt64(i)));
 }
-bool B(M& m, _dword i)
+bool ArgBool(IScriptManager& m, _dword i)
 {
     return m.GetArgBool(i);
 }
@@ -62,15 +60,15 @@ GameFrame* Game()
 }
 
 #define LAUNCHER_NATIVE(name)                                                                                \
-    int name##Body(M& m, LauncherState& state);                                                              \
-    int name##Entry(M& m, ScriptObject* object)                                                              \
+    int name##Body(IScriptManager& m, LauncherState& state);                                                 \
+    int name##Entry(IScriptManager& m, ScriptObject* object)                                                 \
     {                                                                                                        \
         if (object == nullptr || !HasLauncherState())                                                        \
             return m.ReturnNothing();                                                                        \
         return name##Body(m, Launcher());                                                                    \
     }                                                                                                        \
     const ScriptNative _NATIVE_##name{name##Entry, true};                                                    \
-    int name##Body(M& m, [[maybe_unused]] LauncherState& state)
+    int name##Body(IScriptManager& m, [[maybe_unused]] LauncherState& state)
 
 // --- Read-only properties ------------------------------------------------------------------------------
 
@@ -103,7 +101,7 @@ LAUNCHER_NATIVE(GetAppName)
 }
 LAUNCHER_NATIVE(SetAppName)
 {
-    String value = S(m, 0);
+    String value = ArgText(m, 0);
     if (!Usable(value, true))
         return m.ReturnNothing();
     state.mAppName = value;
@@ -119,7 +117,7 @@ LAUNCHER_NATIVE(GetFileName)
 }
 LAUNCHER_NATIVE(SetFileName)
 {
-    String value = S(m, 0);
+    String value = ArgText(m, 0);
     if (!Usable(value, true))
         return m.ReturnNothing();
     state.mFileName = value;
@@ -133,7 +131,7 @@ LAUNCHER_NATIVE(GetResName)
 }
 LAUNCHER_NATIVE(SetResName)
 {
-    String value = S(m, 0);
+    String value = ArgText(m, 0);
     if (Usable(value, true))
         state.mResName = value;
     return m.ReturnNothing();
@@ -144,7 +142,7 @@ LAUNCHER_NATIVE(GetTitle)
 }
 LAUNCHER_NATIVE(SetTitle)
 {
-    state.mTitle = S(m, 0);
+    state.mTitle = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetTitleFont)
@@ -154,7 +152,7 @@ LAUNCHER_NATIVE(GetTitleFont)
 LAUNCHER_NATIVE(SetTitleFont)
 {
     if (Game())
-        Game()->mTitleFont = S(m, 0);
+        Game()->mTitleFont = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetTitleColor)
@@ -164,7 +162,7 @@ LAUNCHER_NATIVE(GetTitleColor)
 LAUNCHER_NATIVE(SetTitleColor)
 {
     if (Game())
-        Game()->mTitleColor = U(m, 0);
+        Game()->mTitleColor = ArgDword(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetBorderWidth)
@@ -174,7 +172,7 @@ LAUNCHER_NATIVE(GetBorderWidth)
 LAUNCHER_NATIVE(SetBorderWidth)
 {
     if (Game())
-        Game()->mBorderWidth = I(m, 0);
+        Game()->mBorderWidth = ArgInt(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetBorderColor)
@@ -184,7 +182,7 @@ LAUNCHER_NATIVE(GetBorderColor)
 LAUNCHER_NATIVE(SetBorderColor)
 {
     if (Game())
-        Game()->mBorderColor = static_cast<_dword>(I(m, 0)) & 0x00FFFFFF;
+        Game()->mBorderColor = static_cast<_dword>(ArgInt(m, 0)) & 0x00FFFFFF;
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetResizable)
@@ -193,7 +191,7 @@ LAUNCHER_NATIVE(GetResizable)
 }
 LAUNCHER_NATIVE(SetResizable)
 {
-    if (B(m, 0))
+    if (ArgBool(m, 0))
         state.mFrameStyle &= ~_FRAME_FIXEDSIZE;
     else
         state.mFrameStyle |= _FRAME_FIXEDSIZE;
@@ -205,7 +203,7 @@ LAUNCHER_NATIVE(GetWidth)
 }
 LAUNCHER_NATIVE(SetWidth)
 {
-    state.mWidth = I(m, 0);
+    state.mWidth = ArgInt(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetHeight)
@@ -214,7 +212,7 @@ LAUNCHER_NATIVE(GetHeight)
 }
 LAUNCHER_NATIVE(SetHeight)
 {
-    state.mHeight = I(m, 0);
+    state.mHeight = ArgInt(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetMaximAtStart)
@@ -223,7 +221,7 @@ LAUNCHER_NATIVE(GetMaximAtStart)
 }
 LAUNCHER_NATIVE(SetMaximAtStart)
 {
-    if (B(m, 0))
+    if (ArgBool(m, 0))
         state.mFrameStyle |= _FRAME_MAXIMIZED;
     else
         state.mFrameStyle &= ~_FRAME_MAXIMIZED;
@@ -235,7 +233,7 @@ LAUNCHER_NATIVE(GetUseCurrentPath)
 }
 LAUNCHER_NATIVE(SetUseCurrentPath)
 {
-    state.mUseCurrentPath = B(m, 0);
+    state.mUseCurrentPath = ArgBool(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetAppSize)
@@ -244,7 +242,7 @@ LAUNCHER_NATIVE(GetAppSize)
 }
 LAUNCHER_NATIVE(SetAppSize)
 {
-    state.mAppSize = I(m, 0);
+    state.mAppSize = ArgInt(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetAppTimeout)
@@ -253,7 +251,7 @@ LAUNCHER_NATIVE(GetAppTimeout)
 }
 LAUNCHER_NATIVE(SetAppTimeout)
 {
-    state.mAppTimeout = I(m, 0);
+    state.mAppTimeout = ArgInt(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetAppAutoStart)
@@ -262,7 +260,7 @@ LAUNCHER_NATIVE(GetAppAutoStart)
 }
 LAUNCHER_NATIVE(SetAppAutoStart)
 {
-    state.mAutoStart = B(m, 0);
+    state.mAutoStart = ArgBool(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetPassArgs)
@@ -271,7 +269,7 @@ LAUNCHER_NATIVE(GetPassArgs)
 }
 LAUNCHER_NATIVE(SetPassArgs)
 {
-    state.mPassArgs = S(m, 0);
+    state.mPassArgs = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetEnableScrollBar)
@@ -280,7 +278,7 @@ LAUNCHER_NATIVE(GetEnableScrollBar)
 }
 LAUNCHER_NATIVE(SetEnableScrollBar)
 {
-    state.mScrollBars = B(m, 0);
+    state.mScrollBars = ArgBool(m, 0);
     return m.ReturnNothing();
 }
 
@@ -293,14 +291,14 @@ LAUNCHER_NATIVE(Abort)
 }
 LAUNCHER_NATIVE(StartGame)
 {
-    state.mStartUrl = S(m, 0);
+    state.mStartUrl = ArgText(m, 0);
     state.mStartMode = 0;
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetLoader)
 {
-    String name = S(m, 0);
-    bool replace = B(m, 1);
+    String name = ArgText(m, 0);
+    bool replace = ArgBool(m, 1);
     if (name.empty())
         return m.ReturnNothing();
     String path;
@@ -310,7 +308,7 @@ LAUNCHER_NATIVE(SetLoader)
 }
 LAUNCHER_NATIVE(StartLoader)
 {
-    String name = S(m, 0);
+    String name = ArgText(m, 0);
     if (name.empty())
         return m.ReturnNothing();
     state.mStartMode = 2;
@@ -319,7 +317,7 @@ LAUNCHER_NATIVE(StartLoader)
     state.mLoaderPath = path;
     for (_dword i = 1; i <= 9; ++i)
     {
-        String arg = S(m, i);
+        String arg = ArgText(m, i);
         if (!arg.empty())
             state.mLoaderArgs.push_back(arg);
     }
@@ -329,46 +327,46 @@ LAUNCHER_NATIVE(SetMinSize)
 {
     if (Game())
     {
-        Game()->mMinWidth = I(m, 0);
-        Game()->mMinHeight = I(m, 1);
+        Game()->mMinWidth = ArgInt(m, 0);
+        Game()->mMinHeight = ArgInt(m, 1);
     }
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetLoadingSize)
 {
-    state.mLoadingWidth = I(m, 0);
-    state.mLoadingHeight = I(m, 1);
+    state.mLoadingWidth = ArgInt(m, 0);
+    state.mLoadingHeight = ArgInt(m, 1);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(NewFrameWin)
 {
-    _dword index = U(m, 0);
+    _dword index = ArgDword(m, 0);
     if (index >= static_cast<_dword>(_FRAME_SLOTS) || state.mFrames[index])
         return m.ReturnNothing();
-    _dword kind = U(m, 6);
-    CreateFrameWindow(state, static_cast<int>(index), S(m, 1), I(m, 2), I(m, 3), I(m, 4), I(m, 5),
-                      static_cast<int>(kind > 2 ? 1 : kind));
+    _dword kind = ArgDword(m, 6);
+    CreateFrameWindow(state, static_cast<int>(index), ArgText(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4),
+                      ArgInt(m, 5), static_cast<int>(kind > 2 ? 1 : kind));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(Resize)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 4)))
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 4)))
     {
-        Ui::MoveUiWindow(frame->mWindow, I(m, 0), I(m, 1), I(m, 2), I(m, 3));
+        Ui::MoveUiWindow(frame->mWindow, ArgInt(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3));
         frame->Repaint();
     }
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetBackground)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 1)))
-        frame->SetBackground(S(m, 0));
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 1)))
+        frame->SetBackground(ArgText(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetBackgroundLogo)
 {
     if (Game())
-        if (ImageRef logo = LoadSkinImage(S(m, 0)))
+        if (ImageRef logo = LoadSkinImage(ArgText(m, 0)))
             Game()->mLogo = logo;
     return m.ReturnNothing();
 }
@@ -376,7 +374,8 @@ LAUNCHER_NATIVE(SetCustomTitleBarBackground)
 {
     if (!Game())
         return m.ReturnNothing();
-    ImageRef images[3] = {LoadSkinImage(S(m, 0)), LoadSkinImage(S(m, 1)), LoadSkinImage(S(m, 2))};
+    ImageRef images[3] = {LoadSkinImage(ArgText(m, 0)), LoadSkinImage(ArgText(m, 1)),
+                          LoadSkinImage(ArgText(m, 2))};
     if (images[0] && images[1] && images[2])
         for (int i = 0; i < 3; ++i)
             Game()->mTitleImages[i] = images[i];
@@ -385,32 +384,32 @@ LAUNCHER_NATIVE(SetCustomTitleBarBackground)
 LAUNCHER_NATIVE(SetCustomTitleBarIcon)
 {
     if (Game())
-        Game()->mIcon = LoadSkinImage(S(m, 0));
+        Game()->mIcon = LoadSkinImage(ArgText(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetCustomMenuBarMargins)
 {
     if (Game())
         for (_dword i = 0; i < 4; ++i)
-            Game()->mMargins[i] = I(m, i);
+            Game()->mMargins[i] = ArgInt(m, i);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetCustomMenuTextColor)
 {
     if (Game())
     {
-        Game()->mMenuColor = U(m, 0);
-        Game()->mMenuHoverColor = U(m, 1);
+        Game()->mMenuColor = ArgDword(m, 0);
+        Game()->mMenuHoverColor = ArgDword(m, 1);
     }
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetupRegion)
 {
-    FrameWindow* frame = GetFrame(state, U(m, 1));
+    FrameWindow* frame = GetFrame(state, ArgDword(m, 1));
     if (!frame)
         return m.ReturnNothing();
     std::vector<_byte> data;
-    if (ReadNamedData(S(m, 0), data) && !data.empty() &&
+    if (ReadNamedData(ArgText(m, 0), data) && !data.empty() &&
         Ui::SetWindowRegionData(frame->mWindow, data.data(), data.size()))
     {
         frame->mKind = 1;
@@ -421,13 +420,13 @@ LAUNCHER_NATIVE(SetupRegion)
 LAUNCHER_NATIVE(CreateShortcut)
 {
     state.mCreateShortcut = true;
-    state.mShortcutName = S(m, 0);
+    state.mShortcutName = ArgText(m, 0);
     CreateShortcutRequest(state, state.mShortcutName);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(Browse)
 {
-    String url = S(m, 0);
+    String url = ArgText(m, 0);
     if (!url.empty())
         BrowseUrl(url);
     return m.ReturnNothing();
@@ -460,34 +459,34 @@ LAUNCHER_NATIVE(SendMsg)
     else if (state.mFrames[_FRAME_MAIN])
         target = state.mFrames[_FRAME_MAIN]->mWindow;
     if (target)
-        Ui::SendUiMessage(target, U(m, 0), static_cast<Ui::WParam>(I(m, 1)),
-                          static_cast<Ui::LParam>(U(m, 2)));
+        Ui::SendUiMessage(target, ArgDword(m, 0), static_cast<Ui::WParam>(ArgInt(m, 1)),
+                          static_cast<Ui::LParam>(ArgDword(m, 2)));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetCleanCachePrompt)
 {
-    state.mCleanCacheCaption = S(m, 0);
-    state.mCleanCacheText = S(m, 1);
+    state.mCleanCacheCaption = ArgText(m, 0);
+    state.mCleanCacheText = ArgText(m, 1);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetPrompts)
 {
     for (_dword i = 0; i < 4; ++i)
-        if (!S(m, i).empty())
-            state.mPrompts[i] = S(m, i);
+        if (!ArgText(m, i).empty())
+            state.mPrompts[i] = ArgText(m, i);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetIniValueMember)
 {
-    return m.ReturnString(GetIniValue(S(m, 0), S(m, 1), S(m, 2)));
+    return m.ReturnString(GetIniValue(ArgText(m, 0), ArgText(m, 1), ArgText(m, 2)));
 }
 LAUNCHER_NATIVE(CreateTencentClientMember)
 {
-    return m.ReturnBool(CreateTencentClient(state, S(m, 0)));
+    return m.ReturnBool(CreateTencentClient(state, ArgText(m, 0)));
 }
 LAUNCHER_NATIVE(InstallPreloadPackMember)
 {
-    return m.ReturnBool(InstallPreloadPack(state, S(m, 0), S(m, 1)));
+    return m.ReturnBool(InstallPreloadPack(state, ArgText(m, 0), ArgText(m, 1)));
 }
 
 void SetFlag(LauncherState& state, _dword flag, bool on)
@@ -499,24 +498,25 @@ void SetFlag(LauncherState& state, _dword flag, bool on)
 }
 LAUNCHER_NATIVE(EnableMaxButton)
 {
-    SetFlag(state, _FRAME_MAXBUTTON, B(m, 0));
+    SetFlag(state, _FRAME_MAXBUTTON, ArgBool(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(EnableMinButton)
 {
-    SetFlag(state, _FRAME_MINBUTTON, B(m, 0));
+    SetFlag(state, _FRAME_MINBUTTON, ArgBool(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(EnableSystemButton)
 {
-    SetFlag(state, _FRAME_SYSBUTTON, B(m, 0));
+    SetFlag(state, _FRAME_SYSBUTTON, ArgBool(m, 0));
     return m.ReturnNothing();
 }
 
-int AddSkinButton(M& m, LauncherState& state, int kind)
+int AddSkinButton(IScriptManager& m, LauncherState& state, int kind)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 7)))
-        frame->AddButton(kind, nullptr, I(m, 0), I(m, 1), I(m, 2), I(m, 3), S(m, 4), S(m, 5), S(m, 6), false);
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 7)))
+        frame->AddButton(kind, nullptr, ArgInt(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgText(m, 4),
+                         ArgText(m, 5), ArgText(m, 6), false);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCloseButton)
@@ -529,40 +529,43 @@ LAUNCHER_NATIVE(AddMinimizeButton)
 }
 LAUNCHER_NATIVE(AddComboBox)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 9)))
-        frame->AddComboBox(U(m, 0), I(m, 1), I(m, 2), I(m, 3), I(m, 4), S(m, 5), U(m, 6), U(m, 7), U(m, 8));
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 9)))
+        frame->AddComboBox(ArgDword(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4),
+                           ArgText(m, 5), ArgDword(m, 6), ArgDword(m, 7), ArgDword(m, 8));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddLabel)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 10)))
-        frame->AddLabel(U(m, 0), I(m, 1), I(m, 2), I(m, 3), I(m, 4), S(m, 5), S(m, 6), U(m, 7), U(m, 8),
-                        U(m, 9));
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 10)))
+        frame->AddLabel(ArgDword(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4), ArgText(m, 5),
+                        ArgText(m, 6), ArgDword(m, 7), ArgDword(m, 8), ArgDword(m, 9));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCheckBox)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 5)))
-        frame->AddCheckBox(U(m, 0), I(m, 1), I(m, 2), I(m, 3), I(m, 4), state.mBossChecked);
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 5)))
+        frame->AddCheckBox(ArgDword(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4),
+                           state.mBossChecked);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddHotkeyBox)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 9)))
-        frame->AddHotkeyBox(U(m, 0), I(m, 1), I(m, 2), I(m, 3), I(m, 4), S(m, 5), U(m, 6), U(m, 7), U(m, 8),
-                            state.mHotKey);
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 9)))
+        frame->AddHotkeyBox(ArgDword(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4),
+                            ArgText(m, 5), ArgDword(m, 6), ArgDword(m, 7), ArgDword(m, 8), state.mHotKey);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddProgressBar)
 {
-    if (FrameWindow* frame = GetFrame(state, U(m, 11)))
-        frame->AddProgressBar(U(m, 0), I(m, 1), I(m, 2), I(m, 3), I(m, 4), S(m, 5), U(m, 6), U(m, 7), U(m, 8),
-                              S(m, 9), S(m, 10));
+    if (FrameWindow* frame = GetFrame(state, ArgDword(m, 11)))
+        frame->AddProgressBar(ArgDword(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3), ArgInt(m, 4),
+                              ArgText(m, 5), ArgDword(m, 6), ArgDword(m, 7), ArgDword(m, 8), ArgText(m, 9),
+                              ArgText(m, 10));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddUserButton)
 {
-    FrameWindow* frame = GetFrame(state, U(m, 8));
+    FrameWindow* frame = GetFrame(state, ArgDword(m, 8));
     if (!frame)
         return m.ReturnNothing();
     auto* button = new VexelLauncherButton;
@@ -570,24 +573,24 @@ LAUNCHER_NATIVE(AddUserButton)
     m.BindObject(u"_LauncherButton", button, false);
     // The frame holds the button for as long as it lives.
     m.AddBindingRef(button);
-    frame->AddButton(_BUTTON_USER, button, I(m, 0), I(m, 1), I(m, 2), I(m, 3), S(m, 4), S(m, 5), S(m, 6),
-                     U(m, 7) != 0);
+    frame->AddButton(_BUTTON_USER, button, ArgInt(m, 0), ArgInt(m, 1), ArgInt(m, 2), ArgInt(m, 3),
+                     ArgText(m, 4), ArgText(m, 5), ArgText(m, 6), ArgDword(m, 7) != 0);
     return m.ReturnObject(button);
 }
 LAUNCHER_NATIVE(AddWebWindow)
 {
-    FrameWindow* frame = GetFrame(state, U(m, 7));
+    FrameWindow* frame = GetFrame(state, ArgDword(m, 7));
     if (!frame)
         return m.ReturnNothing();
     state.mStartMode = 1;
-    int x = I(m, 0), y = I(m, 1), w = I(m, 2), h = I(m, 3);
+    int x = ArgInt(m, 0), y = ArgInt(m, 1), w = ArgInt(m, 2), h = ArgInt(m, 3);
     PageEntry page;
     page.mId = -1;
     page.mSlot = frame->mIndex;
     page.mRect = Ui::Rect::FromSize(x, y, w, h);
-    page.mUrl = S(m, 4);
-    page.mKind = U(m, 5);
-    page.mShowOnLoad = B(m, 6);
+    page.mUrl = ArgText(m, 4);
+    page.mKind = ArgDword(m, 5);
+    page.mShowOnLoad = ArgBool(m, 6);
     frame->mWebActive = false;
     if (x != 0 || y != 0)
     {
@@ -613,29 +616,29 @@ int AddTextMenu(LauncherState& state, _dword id, const String& text, const Strin
 }
 LAUNCHER_NATIVE(AddGameMenu)
 {
-    AddTextMenu(state, _CMD_GAME, S(m, 0), String(), U(m, 1), B(m, 2));
+    AddTextMenu(state, _CMD_GAME, ArgText(m, 0), String(), ArgDword(m, 1), ArgBool(m, 2));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddURLMenu)
 {
-    _dword id = U(m, 0);
+    _dword id = ArgDword(m, 0);
     if (id < 1001)
-        AddTextMenu(state, id, S(m, 1), S(m, 2), U(m, 3), B(m, 4));
+        AddTextMenu(state, id, ArgText(m, 1), ArgText(m, 2), ArgDword(m, 3), ArgBool(m, 4));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddRefreshMenu)
 {
-    AddTextMenu(state, _CMD_REFRESH, S(m, 0), String(), U(m, 1), B(m, 2));
+    AddTextMenu(state, _CMD_REFRESH, ArgText(m, 0), String(), ArgDword(m, 1), ArgBool(m, 2));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddClearMenu)
 {
-    AddTextMenu(state, _CMD_CLEAR, S(m, 0), String(), U(m, 1), B(m, 2));
+    AddTextMenu(state, _CMD_CLEAR, ArgText(m, 0), String(), ArgDword(m, 1), ArgBool(m, 2));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddShortcutMenu)
 {
-    AddTextMenu(state, _CMD_SHORTCUT, S(m, 0), S(m, 1), U(m, 2), B(m, 3));
+    AddTextMenu(state, _CMD_SHORTCUT, ArgText(m, 0), ArgText(m, 1), ArgDword(m, 2), ArgBool(m, 3));
     return m.ReturnNothing();
 }
 
@@ -651,23 +654,23 @@ void AddImageEntry(LauncherState& state, bool flag, int pos, _dword id, const St
 }
 LAUNCHER_NATIVE(AddCustomURLMenu)
 {
-    AddImageEntry(state, B(m, 0), I(m, 1), U(m, 2), S(m, 3), S(m, 4), S(m, 5), S(m, 6), 255, S(m, 7), U(m, 8),
-                  S(m, 9), String());
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), ArgDword(m, 2), ArgText(m, 3), ArgText(m, 4),
+                  ArgText(m, 5), ArgText(m, 6), 255, ArgText(m, 7), ArgDword(m, 8), ArgText(m, 9), String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomGameMenu)
 {
-    AddImageEntry(state, B(m, 0), I(m, 1), _CMD_GAME, String(), S(m, 2), S(m, 3), S(m, 4), 255, S(m, 5),
-                  U(m, 6), String(), String());
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), _CMD_GAME, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 255, ArgText(m, 5), ArgDword(m, 6), String(), String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomUserMenu)
 {
     if (!Game())
         return m.ReturnNothing();
-    state.mUserMenuTexts = {S(m, 6), S(m, 7)};
-    AddImageEntry(state, B(m, 0), I(m, 1), _CMD_USER, String(), S(m, 2), S(m, 3), S(m, 4), 0, S(m, 5),
-                  U(m, 8), S(m, 9), String());
+    state.mUserMenuTexts = {ArgText(m, 6), ArgText(m, 7)};
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), _CMD_USER, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 0, ArgText(m, 5), ArgDword(m, 8), ArgText(m, 9), String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomDropDownMenu)
@@ -675,24 +678,24 @@ LAUNCHER_NATIVE(AddCustomDropDownMenu)
     if (!Game())
         return m.ReturnNothing();
     // The fourth text is kept third and the third fourth.
-    state.mDropDownTexts = {S(m, 5), S(m, 6), S(m, 8), S(m, 7)};
-    AddImageEntry(state, B(m, 0), I(m, 1), _CMD_DROPDOWN, String(), S(m, 2), S(m, 3), S(m, 4), 0, String(), 0,
-                  String(), String());
+    state.mDropDownTexts = {ArgText(m, 5), ArgText(m, 6), ArgText(m, 8), ArgText(m, 7)};
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), _CMD_DROPDOWN, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 0, String(), 0, String(), String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomIMMenu)
 {
     if (!Game())
         return m.ReturnNothing();
-    state.mImMenuTexts = {S(m, 6), S(m, 7)};
-    AddImageEntry(state, B(m, 0), I(m, 1), _CMD_IM, String(), S(m, 2), S(m, 3), S(m, 4), 0, S(m, 5), U(m, 8),
-                  S(m, 9), S(m, 10));
+    state.mImMenuTexts = {ArgText(m, 6), ArgText(m, 7)};
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), _CMD_IM, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 0, ArgText(m, 5), ArgDword(m, 8), ArgText(m, 9), ArgText(m, 10));
     return m.ReturnNothing();
 }
-int AddBossLike(M& m, LauncherState& state, _dword id)
+int AddBossLike(IScriptManager& m, LauncherState& state, _dword id)
 {
-    AddImageEntry(state, B(m, 0), I(m, 1), id, String(), S(m, 2), S(m, 3), S(m, 4), 255, S(m, 5), U(m, 6),
-                  S(m, 7), String());
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), id, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 255, ArgText(m, 5), ArgDword(m, 6), ArgText(m, 7), String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomBossMenu)
@@ -705,16 +708,17 @@ LAUNCHER_NATIVE(AddCustomRefreshMenu)
 }
 LAUNCHER_NATIVE(AddCustomCleanMenu)
 {
-    AddImageEntry(state, B(m, 0), I(m, 1), _CMD_CLEAR, String(), S(m, 2), S(m, 3), S(m, 4), 255, S(m, 5), 0,
-                  String(), String());
+    AddImageEntry(state, ArgBool(m, 0), ArgInt(m, 1), _CMD_CLEAR, String(), ArgText(m, 2), ArgText(m, 3),
+                  ArgText(m, 4), 255, ArgText(m, 5), 0, String(), String());
     return m.ReturnNothing();
 }
-int AddTitleButton(M& m, LauncherState& state, _dword id, _byte mask)
+int AddTitleButton(IScriptManager& m, LauncherState& state, _dword id, _byte mask)
 {
     if (!Game())
         return m.ReturnNothing();
     state.mMenus.push_back({id, String(), String(), 0xFFFFFFFF, true, true});
-    Game()->AddTitleButton(id, I(m, 0), S(m, 1), S(m, 2), S(m, 3), mask, S(m, 4));
+    Game()->AddTitleButton(id, ArgInt(m, 0), ArgText(m, 1), ArgText(m, 2), ArgText(m, 3), mask,
+                           ArgText(m, 4));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(AddCustomCloseButton)
@@ -739,16 +743,16 @@ LAUNCHER_NATIVE(AddCustomTrayButton)
 }
 LAUNCHER_NATIVE(SetEnvironmentMember)
 {
-    String name = S(m, 0);
+    String name = ArgText(m, 0);
     if (!name.empty())
-        SetEnvironmentText(name, S(m, 1));
+        SetEnvironmentText(name, ArgText(m, 1));
     return m.ReturnNothing();
 }
-void AppendNonEmpty(M& m, std::vector<String>& list)
+void AppendNonEmpty(IScriptManager& m, std::vector<String>& list)
 {
     for (_dword i = 0; i < 4; ++i)
-        if (!S(m, i).empty())
-            list.push_back(S(m, i));
+        if (!ArgText(m, i).empty())
+            list.push_back(ArgText(m, i));
 }
 LAUNCHER_NATIVE(SetFrameURLs)
 {
@@ -757,20 +761,20 @@ LAUNCHER_NATIVE(SetFrameURLs)
 }
 LAUNCHER_NATIVE(SetExitURL)
 {
-    if (!S(m, 0).empty())
-        state.mExitUrl = S(m, 0);
+    if (!ArgText(m, 0).empty())
+        state.mExitUrl = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetLogoffURL)
 {
-    if (!S(m, 0).empty())
-        state.mLogoffUrl = S(m, 0);
+    if (!ArgText(m, 0).empty())
+        state.mLogoffUrl = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetKickFunc)
 {
-    if (!S(m, 0).empty())
-        state.mKickFunc = S(m, 0);
+    if (!ArgText(m, 0).empty())
+        state.mKickFunc = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetQuietURLs)
@@ -780,79 +784,79 @@ LAUNCHER_NATIVE(SetQuietURLs)
 }
 LAUNCHER_NATIVE(SetupPlugin)
 {
-    if (Usable(S(m, 0), true))
-        state.mPluginUrl = S(m, 0);
+    if (Usable(ArgText(m, 0), true))
+        state.mPluginUrl = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetIMParams)
 {
-    state.mImX = U(m, 0);
-    state.mImY = U(m, 1);
-    state.mImW = U(m, 2);
-    state.mImH = U(m, 3);
-    state.mImBorder = U(m, 4);
-    state.mImTitleColor = U(m, 5);
-    state.mImTitleFont = S(m, 6);
-    state.mImTitleSuffix = S(m, 7);
+    state.mImX = ArgDword(m, 0);
+    state.mImY = ArgDword(m, 1);
+    state.mImW = ArgDword(m, 2);
+    state.mImH = ArgDword(m, 3);
+    state.mImBorder = ArgDword(m, 4);
+    state.mImTitleColor = ArgDword(m, 5);
+    state.mImTitleFont = ArgText(m, 6);
+    state.mImTitleSuffix = ArgText(m, 7);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetIMTitleBg)
 {
-    state.mImTitleBg = S(m, 0);
+    state.mImTitleBg = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetIMCloseButton)
 {
-    state.mImCloseNormal = S(m, 0);
-    state.mImCloseHover = S(m, 1);
-    state.mImCloseX = U(m, 2);
-    state.mImCloseY = U(m, 3);
+    state.mImCloseNormal = ArgText(m, 0);
+    state.mImCloseHover = ArgText(m, 1);
+    state.mImCloseX = ArgDword(m, 2);
+    state.mImCloseY = ArgDword(m, 3);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetVideoParams)
 {
-    state.mVideoBorder = U(m, 0);
-    state.mVideoTitleColor = U(m, 1);
-    state.mVideoTitleFont = S(m, 2);
+    state.mVideoBorder = ArgDword(m, 0);
+    state.mVideoTitleColor = ArgDword(m, 1);
+    state.mVideoTitleFont = ArgText(m, 2);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetVideoTitleBg)
 {
-    state.mVideoTitleBg = S(m, 0);
+    state.mVideoTitleBg = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetVideoCloseButton)
 {
-    state.mVideoCloseNormal = S(m, 0);
-    state.mVideoCloseHover = S(m, 1);
-    state.mVideoCloseX = U(m, 2);
-    state.mVideoCloseY = U(m, 3);
+    state.mVideoCloseNormal = ArgText(m, 0);
+    state.mVideoCloseHover = ArgText(m, 1);
+    state.mVideoCloseX = ArgDword(m, 2);
+    state.mVideoCloseY = ArgDword(m, 3);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetInfoServer)
 {
-    if (!Usable(S(m, 0), true))
+    if (!Usable(ArgText(m, 0), true))
         return m.ReturnNothing();
     for (_dword i = 0; i < 6; ++i)
-        state.mInfoServer[i] = S(m, i);
+        state.mInfoServer[i] = ArgText(m, i);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(CheckMC)
 {
-    if (Usable(S(m, 0), true))
-        state.mCheckClient = {S(m, 0), S(m, 1)};
+    if (Usable(ArgText(m, 0), true))
+        state.mCheckClient = {ArgText(m, 0), ArgText(m, 1)};
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(CopyTo)
 {
     state.mFileOperation = _FILEOP_COPY;
-    state.mFileOperationPath = Trimmed(S(m, 0));
+    state.mFileOperationPath = Trimmed(ArgText(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(DeleteFileMember)
 {
     state.mFileOperation = _FILEOP_DELETE;
-    state.mFileOperationPath = Trimmed(S(m, 0));
+    state.mFileOperationPath = Trimmed(ArgText(m, 0));
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetMACAddressMember)
@@ -861,28 +865,28 @@ LAUNCHER_NATIVE(GetMACAddressMember)
 }
 LAUNCHER_NATIVE(ReportChannel)
 {
-    if (Usable(S(m, 0), true))
-        state.mReportUrl = S(m, 0);
+    if (Usable(ArgText(m, 0), true))
+        state.mReportUrl = ArgText(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(Download)
 {
-    String url = S(m, 0);
+    String url = ArgText(m, 0);
     if (!Usable(url, true))
         return m.ReturnNothing();
     // A key that is present (it holds its default value) means the download was done before.
     String value;
-    if (!GetUserValue(S(m, 2), String(), value))
+    if (!GetUserValue(ArgText(m, 2), String(), value))
     {
         state.mDownloadUrl = url;
-        state.mDownloadFolder = S(m, 1);
+        state.mDownloadFolder = ArgText(m, 1);
     }
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(SetGameMargins)
 {
     for (_dword i = 0; i < 4; ++i)
-        state.mGameMargins[i] = I(m, i);
+        state.mGameMargins[i] = ArgInt(m, i);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(InstallApp)
@@ -900,7 +904,7 @@ LAUNCHER_NATIVE(GotoURL)
     for (const auto& page : state.mPages)
         if (page.mId == -1)
         {
-            NavigatePage(state, page, S(m, 0));
+            NavigatePage(state, page, ArgText(m, 0));
             break;
         }
     return m.ReturnNothing();
@@ -908,7 +912,7 @@ LAUNCHER_NATIVE(GotoURL)
 
 // --- Creators and _LauncherButton ----------------------------------------------------------------------
 
-int NewLauncher(M& m, ScriptObject*)
+int NewLauncher(IScriptManager& m, ScriptObject*)
 {
     auto* launcher = new VexelLauncher;
     m.BindObject(u"_Launcher", launcher, false);
@@ -916,7 +920,7 @@ int NewLauncher(M& m, ScriptObject*)
 }
 const ScriptNative _NATIVE_NewLauncher{NewLauncher, false};
 
-int NewButton(M& m, ScriptObject*)
+int NewButton(IScriptManager& m, ScriptObject*)
 {
     auto* button = new VexelLauncherButton;
     m.BindObject(u"_LauncherButton", button, false);
@@ -924,11 +928,11 @@ int NewButton(M& m, ScriptObject*)
 }
 const ScriptNative _NATIVE_NewButton{NewButton, false};
 
-int GetOnClick(M& m, ScriptObject*)
+int GetOnClick(IScriptManager& m, ScriptObject*)
 {
     return m.ReturnNothing();
 }
-int SetOnClick(M& m, ScriptObject* object)
+int SetOnClick(IScriptManager& m, ScriptObject* object)
 {
     auto* button = dynamic_cast<VexelLauncherButton*>(object);
     if (!button)
