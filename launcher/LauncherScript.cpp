@@ -6,7 +6,6 @@
 #include "TextReader.h"
 
 #include "Common/Compression.h"
-#include "Common/Kernel.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
@@ -954,15 +953,17 @@ struct Member
 
 VexelLauncherButton::~VexelLauncherButton()
 {
-    if (mClickRef && Kernel().scriptManager)
-        Kernel().scriptManager->Unref(mClickRef);
+    // The manager is already gone (null) while it finalises the script objects at shutdown.
+    if (IScriptManager* manager = Launcher().mScriptManager.get(); mClickRef && manager)
+        manager->Unref(mClickRef);
 }
 
 void CallButtonClick(ScriptObject* object)
 {
     auto* button = dynamic_cast<VexelLauncherButton*>(object);
-    if (button && button->mClickRef && Kernel().scriptManager)
-        Kernel().scriptManager->CallRef(button->mClickRef, nullptr, 0, nullptr);
+    IScriptManager* manager = Launcher().mScriptManager.get();
+    if (button && button->mClickRef && manager)
+        manager->CallRef(button->mClickRef, nullptr, 0, nullptr);
 }
 
 void RegisterLauncherClasses(IScriptManager& m)

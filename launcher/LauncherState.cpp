@@ -3,8 +3,9 @@
 #include "FrameWindow.h"
 #include "GameFrame.h"
 
-#include "Common/Kernel.h"
+#include "Common/Log.h"
 #include "Platform/Resources.h"
+#include "Script/IScriptManager.h"
 #include "Storage/ResourceManager.h"
 
 namespace Vexel
@@ -40,6 +41,16 @@ bool HasLauncherState()
     return sState != nullptr;
 }
 
+IResourceManager& ResourceManagerOf(LauncherState& state)
+{
+    if (!state.mResourceManager)
+    {
+        state.mResourceManager = std::make_unique<ResourceManager>();
+        LogTrace(u"[KL] ResourceManager Created");
+    }
+    return *state.mResourceManager;
+}
+
 bool ReadNamedData(const String& name, std::vector<_byte>& buffer)
 {
     buffer.clear();
@@ -47,8 +58,7 @@ bool ReadNamedData(const String& name, std::vector<_byte>& buffer)
         return false;
     if (LoadEmbeddedResource(name, buffer))
         return true;
-    IResourceManager* manager = GetResourceManager();
-    return manager && manager->ReadResource(name, buffer, false);
+    return ResourceManagerOf(Launcher()).ReadResource(name, buffer, false);
 }
 
 } // namespace Vexel

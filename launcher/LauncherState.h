@@ -16,6 +16,8 @@ namespace Vexel
 
 class FrameWindow;
 class GameFrame;
+class IResourceManager;
+class IScriptManager;
 class ScriptObject;
 
 constexpr int _FRAME_SLOTS = 7;
@@ -81,6 +83,10 @@ struct LauncherState
     ~LauncherState();
     LauncherState(const LauncherState&) = delete;
     LauncherState& operator=(const LauncherState&) = delete;
+
+    // The services the start-up makes and owns; declared first so that they outlive the frames.
+    std::unique_ptr<IScriptManager> mScriptManager;
+    std::unique_ptr<IResourceManager> mResourceManager; // made on first use
 
     int mPromptAction = 0; // what the prompt window does when confirmed
 
@@ -188,6 +194,8 @@ LauncherState& Launcher();
 void SetLauncherState(LauncherState* state);
 bool HasLauncherState();
 
+// The state's resource manager, made on first use.
+IResourceManager& ResourceManagerOf(LauncherState& state);
 // Bytes of a named resource of the program, or else of the resource manager's file or archive entry.
 bool ReadNamedData(const String& name, std::vector<_byte>& buffer);
 

@@ -7,7 +7,6 @@
 #include "TextReader.h"
 
 #include "Common/Compression.h"
-#include "Common/Kernel.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
@@ -158,12 +157,12 @@ IScriptManager* PrepareScripting(LauncherState& state)
 {
     if (!state.mGameFrame)
         state.mGameFrame = std::make_unique<GameFrame>();
-    IScriptManager* manager = Kernel().scriptManager;
-    if (!manager)
+    if (!state.mScriptManager)
     {
-        manager = new LuaScriptManager();
+        state.mScriptManager = std::make_unique<LuaScriptManager>();
         LogTrace(u"[KL] Lua ScriptManager Created");
     }
+    IScriptManager* manager = state.mScriptManager.get();
     RegisterLauncherClasses(*manager);
     manager->CallClassNew(u"_launcher", u"_Launcher");
     manager->AddFunction(u"_info", &_PRINT, ScriptNativeThunk, true);
@@ -353,17 +352,15 @@ void FullShutdown(LauncherState& state)
     state.mPages.clear();
     for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
         state.mFrames[i].reset();
-    if (IScriptManager* manager = Kernel().scriptManager)
-        delete manager;
-    DestroyResourceManager();
+    state.mScriptManager.reset();
+    state.mResourceManager.reset();
 }
 
 void ShortShutdown(LauncherState& state)
 {
     state.mFrames[_FRAME_MAIN].reset();
-    if (IScriptManager* manager = Kernel().scriptManager)
-        delete manager;
-    DestroyResourceManager();
+    state.mScriptManager.reset();
+    state.mResourceManager.reset();
 }
 
 int RunLauncher(LauncherState& state, const char* commandLine)

@@ -9,7 +9,6 @@
 namespace Vexel
 {
 
-class IScriptManager;
 class IResourceManager;
 class ResourceManifest;
 class ResourceCache;
@@ -26,7 +25,6 @@ struct KernelContext
     LogFile errorFile = nullptr;
     void (*closeFunction)() = nullptr;
 
-    IScriptManager* scriptManager = nullptr;
     IResourceManager* resourceManager = nullptr;
     ResourceManifest* resourceManifest = nullptr;
     ResourceCache* resourceCache = nullptr;

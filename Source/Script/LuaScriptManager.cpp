@@ -2,7 +2,6 @@
 
 #include "Common/Assert.h"
 #include "Common/Compression.h"
-#include "Common/Kernel.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
@@ -87,7 +86,7 @@ int Panic(lua_State* L)
 void ScriptRefRelease(Variable* variable, _dword release)
 {
     int reference = variable->GetScriptRef();
-    IScriptManager* manager = Kernel().scriptManager;
+    LuaScriptManager* manager = LuaScriptManager::Instance();
     if (reference <= 0)
         return;
     if (manager == nullptr)
@@ -119,9 +118,8 @@ LuaScriptManager::LuaScriptManager() : mClock(SteadyNow), mClockFrequency(100000
     mUnknownAllocations.mLine = 0;
     _dword handle = CreateState(nullptr);
     SwitchState(handle);
-    if (VEXEL_ASSERT(Kernel().scriptManager == nullptr))
-        Kernel().scriptManager = this;
-    if (sInstance == nullptr)
+    // Not ownership: the Lua C callbacks and variables' reference release find the manager here.
+    if (VEXEL_ASSERT(sInstance == nullptr))
         sInstance = this;
 }
 
@@ -151,8 +149,6 @@ LuaScriptManager::~LuaScriptManager()
         }
     while (!mBound.empty())
         DetachBinding(*mBound.begin());
-    if (Kernel().scriptManager == this)
-        Kernel().scriptManager = nullptr;
     if (sInstance == this)
         sInstance = nullptr;
 }

@@ -1,6 +1,5 @@
 #include "Script/ScriptObject.h"
 
-#include "Common/Kernel.h"
 #include "Script/LuaScriptManager.h"
 
 namespace Vexel

@@ -6,13 +6,12 @@
 #include "LauncherScript.h"
 #include "Startup.h"
 
-#include "Common/Kernel.h"
 #include "Common/Log.h"
 #include "Common/Variable.h"
 #include "Platform/Ui/Ui.h"
+#include "PrivateDisplay.h"
 #include "Script/IScriptManager.h"
 #include "Storage/ResourceManager.h"
-#include "PrivateDisplay.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +44,8 @@ protected:
         for (auto& frame : mState->mFrames)
             frame.reset();
         mState->mGameFrame.reset();
-        delete Kernel().scriptManager;
-        DestroyResourceManager();
+        mState->mScriptManager.reset();
+        mState->mResourceManager.reset();
         SetLauncherState(nullptr);
         mState.reset();
         mCapture.reset();

@@ -1,5 +1,4 @@
 // States, compiling and running, errors and tracebacks, and calls into scripts.
-#include "Common/Kernel.h"
 #include "ScriptTestSupport.h"
 
 #include <vector>
@@ -28,7 +27,7 @@ protected:
 
 TEST_F(ScriptManagerTest, NewManagerHasOneOwnedStateWithTheJitOff)
 {
-    EXPECT_EQ(Kernel().scriptManager, mManager.get());
+    EXPECT_EQ(LuaScriptManager::Instance(), mManager.get());
     EXPECT_EQ(mManager->GetStateCount(), 1u);
     EXPECT_EQ(mManager->GetScriptType(), 2u);
     EXPECT_NE(mManager->GetLuaState(), nullptr);
@@ -40,7 +39,7 @@ TEST_F(ScriptManagerTest, NewManagerHasOneOwnedStateWithTheJitOff)
 TEST_F(ScriptManagerTest, ManagerSlotIsClearedOnDestruction)
 {
     mManager.reset();
-    EXPECT_EQ(Kernel().scriptManager, nullptr);
+    EXPECT_EQ(LuaScriptManager::Instance(), nullptr);
 }
 
 TEST_F(ScriptManagerTest, SwitchingStates)
