@@ -1,5 +1,5 @@
-// The process-wide kernel context: the two log channels and the slots of the process-wide services.
-// Each service registers itself in its slot when made and clears it when destroyed.
+// The process-wide kernel context: the two log channels and the program's path. The engine services
+// (script and resource managers) are not here: whoever starts them owns them and passes them down.
 #pragma once
 
 #include "Common/String.h"
@@ -8,10 +8,6 @@
 
 namespace Vexel
 {
-
-class IResourceManager;
-class ResourceManifest;
-class ResourceCache;
 
 using LogFile = std::FILE*;
 // Writes text (UTF-16, no terminator) to the file, then "\r\n" when lineEnd is set.
@@ -24,10 +20,6 @@ struct KernelContext
     LogWriter errorWriter = nullptr;
     LogFile errorFile = nullptr;
     void (*closeFunction)() = nullptr;
-
-    IResourceManager* resourceManager = nullptr;
-    ResourceManifest* resourceManifest = nullptr;
-    ResourceCache* resourceCache = nullptr;
 
     // Full path of the running program; the platform layer fills it in at start (used for defaults such
     // as the log file folder and name).

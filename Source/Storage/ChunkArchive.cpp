@@ -65,7 +65,7 @@ DataStream* ChunkArchive::OpenStream(const String& name)
     if (!entry || !Package())
         return nullptr;
     NoteLoad(entry->name);
-    return new PackStream(mLock, entry->name, Package(), entry->offset, entry->size, entry->md5, false);
+    return new PackStream(mLock, entry->name, Package(), entry->offset, entry->size, entry->md5);
 }
 
 bool ChunkArchive::WriteResource(const String& name, const void* buffer, _dword size, const MD5& md5)

@@ -32,11 +32,15 @@ String DataArchive::LookupName(const String& name) const
     return lookup;
 }
 
-void DataArchive::NoteLoad(const String& name)
+void DataArchive::NoteLoad(const String& name) const
 {
-    IResourceManager* manager = Kernel().resourceManager;
-    if (manager && manager->GetMainThreadWarning() && IsMainThread())
+    if (mOwner && mOwner->GetMainThreadWarning() && IsMainThread())
         LogTrace(u"[RM] Load resource in main thread : %ls", name);
+}
+
+String DataArchive::PackKey() const
+{
+    return mOwner ? mOwner->GetPackKey() : String();
 }
 
 namespace

@@ -12,6 +12,8 @@
 namespace Vexel
 {
 
+class IResourceManager;
+
 // Kind codes of GetType.
 constexpr _dword _ARCHIVE_DISK = 0;
 constexpr _dword _ARCHIVE_MEMORY = 1;
@@ -61,14 +63,19 @@ public:
     bool ExportBundle(ByteBuffer& bundle) override;
 
     StorageLock* GetLock() const { return mLock; }
+    // The manager that keeps this archive (its main-thread warning and pack key apply); none by default.
+    void SetOwner(IResourceManager* owner) { mOwner = owner; }
 
 protected:
     // The lookup form of a name: normalised, with the default extension added when it has none.
     String LookupName(const String& name) const;
     // The trace line for loads made on the main thread while the manager asks for it.
-    static void NoteLoad(const String& name);
+    void NoteLoad(const String& name) const;
+    // The owner's key for scrambled packs (empty without an owner).
+    String PackKey() const;
 
     StorageLock* mLock;
+    IResourceManager* mOwner = nullptr;
     String mName;
     String mExtension;
     _dword mVersion = 0;

@@ -26,11 +26,6 @@ constexpr _byte _PACK_KEY_TABLE[128] = {
     0xfe, 0x43, 0x9e, 0x2b, 0x70, 0xc7, 0x1a, 0xb1, 0x6c, 0xd5, 0x0e, 0x87, 0x52, 0xeb, 0x30, 0x99,
 };
 
-String CurrentPackKey()
-{
-    IResourceManager* manager = Kernel().resourceManager;
-    return manager ? manager->GetPackKey() : String();
-}
 } // namespace
 
 int GetLiveStreamCount()
@@ -221,9 +216,9 @@ bool DiskStream::Write(const void* buffer, _dword size, _dword offset)
 // --- PackStream ------------------------------------------------------------------------------------
 
 PackStream::PackStream(StorageLock* lock, const String& name, std::shared_ptr<File> file, _dword baseOffset,
-                       _dword size, const MD5& md5, bool scrambled)
+                       _dword size, const MD5& md5, String scrambleKey)
     : DataStream(lock, name, size, md5), mFile(std::move(file)), mBaseOffset(baseOffset),
-      mScrambled(scrambled)
+      mScrambleKey(std::move(scrambleKey))
 {
 }
 
@@ -234,8 +229,7 @@ bool PackStream::Read(void* buffer, _dword size, _dword offset)
         return false;
     if (!mFile->Seek(static_cast<_qword>(mBaseOffset) + offset) || !mFile->Read(buffer, size))
         return false;
-    if (mScrambled)
-        UnscramblePack(CurrentPackKey(), static_cast<_byte*>(buffer), size, offset);
+    UnscramblePack(mScrambleKey, static_cast<_byte*>(buffer), size, offset);
     return true;
 }
 

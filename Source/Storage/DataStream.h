@@ -109,12 +109,13 @@ private:
     std::unique_ptr<File> mFile;
 };
 
-// A region of a package file shared with the archive (and kept alive by every stream over it).
+// A region of a package file shared with the archive (and kept alive by every stream over it). A
+// scrambled region is read through the pack key it was opened with.
 class PackStream : public DataStream
 {
 public:
     PackStream(StorageLock* lock, const String& name, std::shared_ptr<File> file, _dword baseOffset,
-               _dword size, const MD5& md5, bool scrambled);
+               _dword size, const MD5& md5, String scrambleKey = String());
 
     bool Read(void* buffer, _dword size, _dword offset) override;
     bool Write(const void* buffer, _dword size, _dword offset) override;
@@ -122,7 +123,7 @@ public:
 private:
     std::shared_ptr<File> mFile;
     _dword mBaseOffset;
-    bool mScrambled;
+    String mScrambleKey; // empty: stored plain
 };
 
 // The transform of scrambled packs: the bytes of a resource at offset within it, XOR-ed with a key

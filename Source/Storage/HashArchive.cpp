@@ -743,7 +743,7 @@ DataStream* HashArchive::OpenStream(const String& name)
         return nullptr;
     NoteLoad(lookup);
     return new PackStream(mLock, lookup, ref.base ? mReadOnlyFile : mWritableFile, item->mDataOffset,
-                          item->mDataSize, item->mMD5, item->mScrambled != 0);
+                          item->mDataSize, item->mMD5, item->mScrambled != 0 ? PackKey() : String());
 }
 
 bool HashArchive::WriteResource(const String& name, const void* buffer, _dword size, const MD5& md5)

@@ -1,25 +1,12 @@
 #include "Storage/ResourceCache.h"
 
 #include "Common/Assert.h"
-#include "Common/Kernel.h"
 #include "Common/StringEncoding.h"
 #include "Storage/NameKey.h"
 #include "Storage/ResourceManager.h"
 
 namespace Vexel
 {
-
-ResourceCache::ResourceCache()
-{
-    if (!Kernel().resourceCache)
-        Kernel().resourceCache = this;
-}
-
-ResourceCache::~ResourceCache()
-{
-    if (Kernel().resourceCache == this)
-        Kernel().resourceCache = nullptr;
-}
 
 void* ResourceCache::Find(_dword type, const String& name)
 {
@@ -31,13 +18,12 @@ void* ResourceCache::Find(_dword type, const String& name)
         return nullptr;
     String key = NormalizeResourceName(name);
     auto found = table->find(key);
-    if (found == table->end() && key.find(u'\\') == String::npos)
-        if (auto* manager = dynamic_cast<ResourceManager*>(Kernel().resourceManager))
-        {
-            Array<String> folders = manager->SearchFolders();
-            for (std::size_t i = folders.Number(); i-- > 0 && found == table->end();)
-                found = table->find(JoinPath(folders[i], key));
-        }
+    if (found == table->end() && key.find(u'\\') == String::npos && mManager)
+    {
+        Array<String> folders = mManager->SearchFolders();
+        for (std::size_t i = folders.Number(); i-- > 0 && found == table->end();)
+            found = table->find(JoinPath(folders[i], key));
+    }
     if (found == table->end())
         return nullptr;
     ++mHits;
@@ -72,18 +58,6 @@ _dword ResourceCache::GetCount() const
 float ResourceCache::GetHitRate() const
 {
     return mLookups == 0 ? 0.0f : static_cast<float>(mHits) / static_cast<float>(mLookups);
-}
-
-ResourceCache* GetResourceCache()
-{
-    if (!Kernel().resourceCache)
-        new ResourceCache();
-    return Kernel().resourceCache;
-}
-
-void DestroyResourceCache()
-{
-    delete Kernel().resourceCache;
 }
 
 } // namespace Vexel

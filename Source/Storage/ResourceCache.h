@@ -1,5 +1,5 @@
 // Objects already built from resources, by resource type and normalised name, so a second load of the
-// same resource can reuse them. Lookups fall back to the resource manager's search folders.
+// same resource can reuse them. Lookups fall back to the search folders of the manager it is given.
 #pragma once
 
 #include "Common/String.h"
@@ -9,6 +9,8 @@
 
 namespace Vexel
 {
+
+class ResourceManager;
 
 constexpr _dword _MAX_RESCACHE = 16;
 
@@ -28,8 +30,8 @@ public:
 class ResourceCache : public IResourceCache
 {
 public:
-    ResourceCache();
-    ~ResourceCache() override;
+    explicit ResourceCache(ResourceManager* manager = nullptr) : mManager(manager) {}
+    ~ResourceCache() override = default;
     ResourceCache(const ResourceCache&) = delete;
     ResourceCache& operator=(const ResourceCache&) = delete;
 
@@ -43,14 +45,11 @@ public:
 
 private:
     using Table = std::unordered_map<String, void*>;
+    ResourceManager* mManager;
     bool mEnabled = true;
     _dword mLookups = 0;
     _dword mHits = 0;
     std::unique_ptr<Table> mTables[_MAX_RESCACHE];
 };
-
-// The registered cache, made on first use.
-ResourceCache* GetResourceCache();
-void DestroyResourceCache();
 
 } // namespace Vexel

@@ -37,8 +37,7 @@ void LeakLine(const String& text)
 } // namespace
 
 ResourceDownloader::ResourceDownloader(IResourceManager* manager, IResourceManifest* index)
-    : mManager(manager != nullptr ? manager : GetResourceManager()),
-      mIndex(index != nullptr ? index : GetResourceManifest())
+    : mManager(manager), mIndex(index)
 {
     mSpeedClock = GetTime();
 }

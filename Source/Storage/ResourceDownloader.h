@@ -94,7 +94,7 @@ public:
 
     // The storage to fill and the package index that places resources in the resource space (by
     // default the process-wide resource manager and manifest).
-    explicit ResourceDownloader(IResourceManager* manager = nullptr, IResourceManifest* index = nullptr);
+    ResourceDownloader(IResourceManager* manager, IResourceManifest* index);
     ~ResourceDownloader() override;
     ResourceDownloader(const ResourceDownloader&) = delete;
     ResourceDownloader& operator=(const ResourceDownloader&) = delete;

@@ -44,11 +44,7 @@ bool IsHashOrChunk(const IDataArchive* archive)
 
 } // namespace
 
-ResourceManager::ResourceManager()
-{
-    if (!Kernel().resourceManager)
-        Kernel().resourceManager = this;
-}
+ResourceManager::ResourceManager() = default;
 
 ResourceManager::~ResourceManager()
 {
@@ -63,8 +59,6 @@ ResourceManager::~ResourceManager()
     else
         LogTrace(u"[RD] Congratulations! No data stream leaks!");
     RemoveAllArchives();
-    if (Kernel().resourceManager == this)
-        Kernel().resourceManager = nullptr;
 }
 
 void ResourceManager::SetOpenHook(OpenHook hook)
@@ -73,15 +67,26 @@ void ResourceManager::SetOpenHook(OpenHook hook)
     mOpenHook = hook;
 }
 
-IDataArchive* ResourceManager::Adopt(DataArchive* archive, bool opened)
+IDataArchive* ResourceManager::Adopt(std::unique_ptr<DataArchive> archive, bool opened)
 {
     if (!opened)
-    {
-        delete archive;
         return nullptr;
-    }
-    mArchives.Append(archive);
-    return archive;
+    archive->SetOwner(this);
+    mArchives.push_back(std::move(archive));
+    return mArchives.back().get();
+}
+
+template <typename Kind, typename Step, typename... Args>
+IDataArchive* ResourceManager::AddArchive(std::unique_ptr<Kind> archive, Step step, const char16_t* action,
+                                          const char16_t* details, const Args&... args)
+{
+    bool ok = step(*archive);
+    String format = String(u"[RM] ") + action + (ok ? u" successful : " : u" failed : ") + details;
+    if (ok)
+        LogTrace(format.c_str(), args...);
+    else
+        LogShown(format.c_str(), args...);
+    return Adopt(std::move(archive), ok);
 }
 
 // --- Making archives -------------------------------------------------------------------------------
@@ -89,45 +94,38 @@ IDataArchive* ResourceManager::Adopt(DataArchive* archive, bool opened)
 IDataArchive* ResourceManager::CreateDiskArchive(const String& name, const String& folder)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new DiskArchive(&mLock, name);
-    bool ok = (folder.empty() || CreateFolder(folder)) && archive->Open(folder, String());
-    if (ok)
-        LogTrace(u"[RM] Create disk archive successful : %ls => %ls", name, folder);
-    else
-        LogShown(u"[RM] Create disk archive failed : %ls => %ls", name, folder);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<DiskArchive>(&mLock, name),
+        [&](DiskArchive& archive)
+        { return (folder.empty() || CreateFolder(folder)) && archive.Open(folder, String()); },
+        u"Create disk archive", u"%ls => %ls", name, folder);
 }
 
 IDataArchive* ResourceManager::CreateHashArchive(const String& name, const String& writablePath,
                                                  const String& readOnlyPath, _dword slots)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new HashArchive(&mLock, name);
-    bool ok = archive->Create(writablePath, readOnlyPath, slots);
-    if (ok)
-        LogTrace(u"[RM] Create hash archive successful : %ls, %ls, %ls", name, writablePath, readOnlyPath);
-    else
-        LogShown(u"[RM] Create hash archive failed : %ls, %ls, %ls", name, writablePath, readOnlyPath);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<HashArchive>(&mLock, name),
+        [&](HashArchive& archive) { return archive.Create(writablePath, readOnlyPath, slots); },
+        u"Create hash archive", u"%ls, %ls, %ls", name, writablePath, readOnlyPath);
 }
 
 IDataArchive* ResourceManager::CreateHashArchive(const String& name, const String& path, _dword slots)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new HashArchive(&mLock, name);
-    bool ok = archive->Create(path, slots);
-    if (ok)
-        LogTrace(u"[RM] Create hash archive successful : %ls => %ls", name, path);
-    else
-        LogShown(u"[RM] Create hash archive failed : %ls => %ls", name, path);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<HashArchive>(&mLock, name),
+        [&](HashArchive& archive) { return archive.Create(path, slots); }, u"Create hash archive",
+        u"%ls => %ls", name, path);
 }
 
 IDataArchive* ResourceManager::CreateMemoryArchive(const String& name, const String& extension)
 {
     std::lock_guard guard(mLock);
-    LogTrace(u"[RM] Create memory archive successful : %ls", name);
-    return Adopt(new MemArchive(&mLock, name, extension), true);
+    return AddArchive(
+        std::make_unique<MemArchive>(&mLock, name, extension), [](MemArchive&) { return true; },
+        u"Create memory archive", u"%ls", name);
 }
 
 IDataArchive* ResourceManager::OpenDiskArchive(const String& name, const String& writableFolder,
@@ -135,80 +133,69 @@ IDataArchive* ResourceManager::OpenDiskArchive(const String& name, const String&
                                                _dword manifestSize)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new DiskArchive(&mLock, name);
-    bool ok = archive->Open(writableFolder, readOnlyFolder, manifest, manifestSize);
-    if (ok)
-        LogTrace(u"[RM] Open disk archive successful : %ls, %ls, %ls", name, writableFolder, readOnlyFolder);
-    else
-        LogShown(u"[RM] Open disk archive failed : %ls, %ls, %ls", name, writableFolder, readOnlyFolder);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<DiskArchive>(&mLock, name),
+        [&](DiskArchive& archive)
+        { return archive.Open(writableFolder, readOnlyFolder, manifest, manifestSize); },
+        u"Open disk archive", u"%ls, %ls, %ls", name, writableFolder, readOnlyFolder);
 }
 
 IDataArchive* ResourceManager::OpenHashArchive(const String& name, const String& writablePath,
                                                const String& readOnlyPath, _dword needSlots)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new HashArchive(&mLock, name);
-    bool ok = archive->Open(writablePath, readOnlyPath, needSlots);
-    if (ok)
-        LogTrace(u"[RM] Open hash archive successful : %ls, %ls, %ls", name, writablePath, readOnlyPath);
-    else
-        LogShown(u"[RM] Open hash archive failed : %ls, %ls, %ls", name, writablePath, readOnlyPath);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<HashArchive>(&mLock, name),
+        [&](HashArchive& archive) { return archive.Open(writablePath, readOnlyPath, needSlots); },
+        u"Open hash archive", u"%ls, %ls, %ls", name, writablePath, readOnlyPath);
 }
 
 IDataArchive* ResourceManager::OpenHashArchive(const String& name, const String& path, bool writable,
                                                _dword needSlots)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new HashArchive(&mLock, name);
-    bool ok = archive->Open(path, writable, needSlots);
-    if (ok)
-        LogTrace(u"[RM] Open hash archive successful : %ls => %ls", name, path);
-    else
-        LogShown(u"[RM] Open hash archive failed : %ls => %ls", name, path);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<HashArchive>(&mLock, name),
+        [&](HashArchive& archive) { return archive.Open(path, writable, needSlots); }, u"Open hash archive",
+        u"%ls => %ls", name, path);
 }
 
 IDataArchive* ResourceManager::OpenChunkArchive(const String& name, const String& path, bool writable,
                                                 const void* manifest, _dword manifestSize)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new ChunkArchive(&mLock, name);
-    bool ok = archive->Open(path, writable, manifest, manifestSize);
-    if (ok)
-        LogTrace(u"[RM] Open chunk archive successful : %ls => %ls", name, path);
-    else
-        LogShown(u"[RM] Open chunk archive failed : %ls => %ls", name, path);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<ChunkArchive>(&mLock, name),
+        [&](ChunkArchive& archive) { return archive.Open(path, writable, manifest, manifestSize); },
+        u"Open chunk archive", u"%ls => %ls", name, path);
 }
 
 IDataArchive* ResourceManager::OpenMemoryArchive(const String& name, const String& extension,
                                                  const void* bundle, _dword size)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new MemArchive(&mLock, name, extension);
-    bool ok = archive->Open(bundle, size);
-    if (ok)
-        LogTrace(u"[RM] Open memory archive successful : %ls, %ls", name, extension);
-    else
-        LogShown(u"[RM] Open memory archive failed : %ls, %ls", name, extension);
-    return Adopt(archive, ok);
+    return AddArchive(
+        std::make_unique<MemArchive>(&mLock, name, extension),
+        [&](MemArchive& archive) { return archive.Open(bundle, size); }, u"Open memory archive", u"%ls, %ls",
+        name, extension);
 }
 
+// Zip archives report their own failures.
 IDataArchive* ResourceManager::OpenZipArchive(const String& name, const String& extension, const String& path)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new ZipArchive(&mLock, name, extension);
-    return Adopt(archive, archive->Open(path));
+    auto archive = std::make_unique<ZipArchive>(&mLock, name, extension);
+    bool ok = archive->Open(path);
+    return Adopt(std::move(archive), ok);
 }
 
 IDataArchive* ResourceManager::OpenZipArchive(const String& name, const String& extension, const void* buffer,
                                               _dword size)
 {
     std::lock_guard guard(mLock);
-    auto* archive = new ZipArchive(&mLock, name, extension);
-    return Adopt(archive, archive->Open(buffer, size));
+    auto archive = std::make_unique<ZipArchive>(&mLock, name, extension);
+    bool ok = archive->Open(buffer, size);
+    return Adopt(std::move(archive), ok);
 }
 
 // --- The archive list ------------------------------------------------------------------------------
@@ -216,13 +203,13 @@ IDataArchive* ResourceManager::OpenZipArchive(const String& name, const String& 
 _dword ResourceManager::GetArchiveCount()
 {
     std::lock_guard guard(mLock);
-    return static_cast<_dword>(mArchives.Number());
+    return static_cast<_dword>(mArchives.size());
 }
 
 IDataArchive* ResourceManager::GetArchive(_dword index)
 {
     std::lock_guard guard(mLock);
-    return mArchives.IsIndexValid(index) ? mArchives[index] : nullptr;
+    return index < mArchives.size() ? mArchives[index].get() : nullptr;
 }
 
 IDataArchive* ResourceManager::FindArchiveByExtension(const String& extension)
@@ -230,9 +217,9 @@ IDataArchive* ResourceManager::FindArchiveByExtension(const String& extension)
     std::lock_guard guard(mLock);
     if (extension.empty())
         return nullptr;
-    for (DataArchive* archive : mArchives)
+    for (const auto& archive : mArchives)
         if (archive->GetExtension().Equals(extension, false))
-            return archive;
+            return archive.get();
     return nullptr;
 }
 
@@ -276,11 +263,10 @@ _dword ResourceManager::CopyArchiveResources(IDataArchive* from, IDataArchive* t
 bool ResourceManager::RemoveArchive(IDataArchive*& archive)
 {
     std::lock_guard guard(mLock);
-    for (std::size_t i = 0; i < mArchives.Number(); ++i)
-        if (mArchives[i] == archive)
+    for (auto at = mArchives.begin(); at != mArchives.end(); ++at)
+        if (at->get() == archive)
         {
-            delete mArchives[i];
-            mArchives.RemoveAt(i);
+            mArchives.erase(at);
             archive = nullptr;
             return true;
         }
@@ -290,9 +276,7 @@ bool ResourceManager::RemoveArchive(IDataArchive*& archive)
 void ResourceManager::RemoveAllArchives()
 {
     std::lock_guard guard(mLock);
-    for (DataArchive* archive : mArchives)
-        delete archive;
-    mArchives.Clear();
+    mArchives.clear();
 }
 
 // --- Streams ---------------------------------------------------------------------------------------
@@ -393,18 +377,18 @@ bool ResourceManager::Resolve(const String& rawName, Request& request)
     String name = NormalizeResourceName(rawName);
     const bool absolute = IsAbsoluteName(name);
     const bool local = request.operation == Operation::WriteLocal;
-    if (!mArchives.IsEmpty() && !absolute)
+    if (!mArchives.empty() && !absolute)
     {
         String extension = FileExtension(FileNameOf(name));
         if (!extension.empty() && !local)
-            for (DataArchive* archive : mArchives)
+            for (const auto& archive : mArchives)
                 if (!archive->GetExtension().empty() && archive->GetExtension().Equals(extension, false) &&
-                    TryWithFolders(archive, name, request))
+                    TryWithFolders(archive.get(), name, request))
                     return true;
         for (int pass = 0; pass < 2; ++pass)
-            for (std::size_t i = mArchives.Number(); i-- > 0;)
+            for (std::size_t i = mArchives.size(); i-- > 0;)
             {
-                DataArchive* archive = mArchives[i];
+                DataArchive* archive = mArchives[i].get();
                 if (!archive->GetExtension().empty() || archive->GetName().empty() != (pass == 1))
                     continue;
                 if (local && IsHashOrChunk(archive))
@@ -414,7 +398,7 @@ bool ResourceManager::Resolve(const String& rawName, Request& request)
             }
     }
     bool anyDisk = false;
-    for (DataArchive* archive : mArchives)
+    for (const auto& archive : mArchives)
         anyDisk = anyDisk || archive->GetType() == _ARCHIVE_DISK;
     if (!anyDisk || absolute)
     {
@@ -565,7 +549,7 @@ bool ResourceManager::ReadResourceOrInfo(const String& name, bool* readInfo, Byt
 bool ResourceManager::CopyResource(const String& from, const String& to)
 {
     std::lock_guard guard(mLock);
-    if (mArchives.IsEmpty())
+    if (mArchives.empty())
         return CopyFile(from, to);
     DataStream* stream = OpenStream(from);
     if (!stream)
@@ -580,7 +564,7 @@ bool ResourceManager::CopyResource(const String& from, const String& to)
 bool ResourceManager::MoveResource(const String& from, const String& to)
 {
     std::lock_guard guard(mLock);
-    if (mArchives.IsEmpty())
+    if (mArchives.empty())
         return MoveFile(from, to);
     if (NormalizeResourceName(from) == NormalizeResourceName(to))
         return HasResource(from);
@@ -591,7 +575,7 @@ bool ResourceManager::MoveResource(const String& from, const String& to)
 bool ResourceManager::CompareResources(const String& a, const String& b)
 {
     std::lock_guard guard(mLock);
-    if (mArchives.IsEmpty())
+    if (mArchives.empty())
         return FilesEqual(a, b);
     ByteBuffer first, second;
     for (int i = 0; i < 2; ++i)
@@ -664,7 +648,7 @@ int ResourceManager::EnumerateAll(ArchiveCallback callback, void* a, void* b)
 {
     std::lock_guard guard(mLock);
     int total = 0;
-    for (DataArchive* archive : mArchives)
+    for (const auto& archive : mArchives)
     {
         int count = archive->Enumerate(callback, a, b);
         if (count < 0)
@@ -696,21 +680,6 @@ void ResourceManager::PopLoad()
 {
     std::lock_guard guard(mLock);
     mLoadStack.Pop();
-}
-
-IResourceManager* GetResourceManager()
-{
-    if (!Kernel().resourceManager)
-    {
-        new ResourceManager();
-        LogTrace(u"[KL] ResourceManager Created");
-    }
-    return Kernel().resourceManager;
-}
-
-void DestroyResourceManager()
-{
-    delete Kernel().resourceManager;
 }
 
 } // namespace Vexel

@@ -14,6 +14,8 @@
 #include "Storage/DataStream.h"
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 namespace Vexel
 {
@@ -198,7 +200,12 @@ private:
     bool Resolve(const String& name, Request& request);
     bool TryArchive(IDataArchive* archive, const String& name, Request& request);
     bool TryWithFolders(IDataArchive* archive, const String& name, Request& request);
-    IDataArchive* Adopt(DataArchive* archive, bool opened);
+    IDataArchive* Adopt(std::unique_ptr<DataArchive> archive, bool opened);
+    // One body for every create and open: runs the archive's opening step, logs the outcome ("[RM]
+    // <action> successful : <details>" on the trace channel, "failed" on both) and keeps it when it opened.
+    template <typename Kind, typename Step, typename... Args>
+    IDataArchive* AddArchive(std::unique_ptr<Kind> archive, Step step, const char16_t* action,
+                             const char16_t* details, const Args&... args);
     bool ReadWhole(const String& name, ByteBuffer& buffer, bool decode, bool countFailure);
     _dword CopyArchive(IDataArchive* from, IDataArchive* to, bool onlyMissing);
 
@@ -214,14 +221,9 @@ private:
     bool mOption = false;
     std::atomic<bool> mMainThreadWarning{false};
     _dword mFailedLoads = 0;
-    Array<DataArchive*> mArchives;
+    std::vector<std::unique_ptr<DataArchive>> mArchives;
     Array<SearchFolder> mSearchFolders;
     Stack<String> mLoadStack;
 };
-
-// The registered manager, made on first use ("[KL] ResourceManager Created").
-IResourceManager* GetResourceManager();
-// Destroys the registered manager (its leak report included).
-void DestroyResourceManager();
 
 } // namespace Vexel

@@ -1,6 +1,5 @@
 #include "Storage/ResourceManifest.h"
 
-#include "Common/Kernel.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
@@ -75,12 +74,6 @@ bool ReadUnits(const _byte* data, std::size_t size, std::size_t& at, _dword coun
 }
 
 } // namespace
-
-ResourceManifest::~ResourceManifest()
-{
-    if (Kernel().resourceManifest == this)
-        Kernel().resourceManifest = nullptr;
-}
 
 void ResourceManifest::SetVersion(_dword version)
 {
@@ -254,7 +247,7 @@ bool ResourceManifest::LoadBinary(const void* data, std::size_t size)
 bool ResourceManifest::LoadResource(const String& name)
 {
     ByteBuffer buffer;
-    if (!GetResourceManager()->ReadResource(name, buffer, true))
+    if (!mManager || !mManager->ReadResource(name, buffer, true))
         return false;
     return LoadText(buffer.data(), buffer.size());
 }
@@ -382,18 +375,6 @@ _dword ResourceManifest::Enumerate(ManifestCallback callback, void* a, void* b) 
         for (const Entry& entry : mEntries)
             callback(entry.name, entry.size, entry.offset, entry.md5, entry.group, a, b);
     return static_cast<_dword>(mEntries.size());
-}
-
-ResourceManifest* GetResourceManifest()
-{
-    if (!Kernel().resourceManifest)
-        Kernel().resourceManifest = new ResourceManifest();
-    return Kernel().resourceManifest;
-}
-
-void DestroyResourceManifest()
-{
-    delete Kernel().resourceManifest;
 }
 
 } // namespace Vexel

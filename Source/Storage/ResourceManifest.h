@@ -17,6 +17,8 @@
 namespace Vexel
 {
 
+class IResourceManager;
+
 constexpr _dword _MANIFEST_BINARY_MAGIC = 0x31434F46; // "FOC1"
 constexpr _dword _MANIFEST_MAX_NAME = 1023;           // characters kept of a binary name or group
 
@@ -63,8 +65,9 @@ public:
         String group;
     };
 
-    ResourceManifest() = default;
-    ~ResourceManifest() override;
+    // LoadResource reads through manager (without one it finds nothing).
+    explicit ResourceManifest(IResourceManager* manager = nullptr) : mManager(manager) {}
+    ~ResourceManifest() override = default;
     ResourceManifest(const ResourceManifest&) = delete;
     ResourceManifest& operator=(const ResourceManifest&) = delete;
 
@@ -103,6 +106,7 @@ private:
     void AddGroup(const String& group);
     void ParseText(const char16_t* text, std::size_t length);
 
+    IResourceManager* mManager;
     _dword mVersion = 0;
     String mVersionText = u"0";
     _dword mExtent = 0;
@@ -112,10 +116,5 @@ private:
     Array<String> mGroups;
     std::unordered_set<String> mGroupSet;
 };
-
-// The process-wide manifest, made on first use and registered in the kernel context.
-ResourceManifest* GetResourceManifest();
-// Destroys the process-wide manifest (clearing its slot).
-void DestroyResourceManifest();
 
 } // namespace Vexel

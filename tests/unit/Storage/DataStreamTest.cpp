@@ -89,7 +89,7 @@ TEST(DataStreamTest, PackStreamsStayInsideTheirRegion)
     WriteBytes(dir / "pack.bin", "HEADERpayload!TRAILER");
     auto file = std::make_shared<File>();
     ASSERT_TRUE(file->OpenReadWrite(dir.Wide("pack.bin")));
-    PackStream stream(&lock, u"r", file, 6, 8, MD5(), false);
+    PackStream stream(&lock, u"r", file, 6, 8, MD5());
     char buffer[16] = {};
     ASSERT_TRUE(stream.Read(buffer, 8, 0));
     EXPECT_EQ(std::string(buffer, 8), "payload!");

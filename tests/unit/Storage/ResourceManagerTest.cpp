@@ -39,23 +39,20 @@ protected:
     TempDir mDir;
 };
 
-TEST_F(ResourceManagerTest, RegistersItselfAndReportsStreamLeaks)
+TEST_F(ResourceManagerTest, ReportsStreamLeaksWhenDestroyed)
 {
-    EXPECT_EQ(Kernel().resourceManager, &mManager);
-    EXPECT_EQ(GetResourceManager(), &mManager);
     DataStream* leaked = nullptr;
     {
         LogCapture log;
-        auto* other = new ResourceManager();
-        EXPECT_EQ(Kernel().resourceManager, &mManager); // the first one keeps the slot
+        auto other = std::make_unique<ResourceManager>();
         leaked = other->CreateMemStream(u"leak", ByteBuffer{1, 2, 3}, MD5());
-        delete other;
+        other.reset();
         EXPECT_TRUE(log.Contains(String(76, u'-')));
         EXPECT_TRUE(log.Contains(u"[RD] Caution! DataStream leaks : 1"));
     }
     delete leaked;
     LogCapture log;
-    delete new ResourceManager();
+    std::make_unique<ResourceManager>().reset();
     EXPECT_TRUE(log.Contains(u"[RD] Congratulations! No data stream leaks!"));
 }
 
@@ -296,7 +293,7 @@ TEST_F(ResourceManagerTest, MainThreadLoadsAreMarkedWhenAsked)
 TEST(ResourceCacheTest, FindsObjectsByTypeAndNameAndCountsHits)
 {
     ResourceManager manager;
-    ResourceCache cache;
+    ResourceCache cache(&manager);
     int first = 1, second = 2;
     cache.Add(3, u"UI/Button.png", &first);
     cache.Add(4, u"ui/button.png", &second);
