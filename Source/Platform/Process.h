@@ -24,6 +24,8 @@ bool StartProcess(const String& commandLine, const String& folder = String());
 // The same, waiting for the program to end; exitCode receives its exit code (128 + signal number when
 // a signal ended it).
 bool RunProcess(const String& commandLine, const String& folder, int* exitCode);
+// Blocks until every program started without waiting has ended and been collected.
+void WaitForStartedPrograms();
 
 // Runs the first word of the command line with the further words as arguments when it names a
 // program; otherwise hands it (a document or an address) to the desktop's opener, which takes no

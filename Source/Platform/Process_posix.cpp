@@ -4,13 +4,21 @@
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <limits.h>
+#include <mutex>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -105,17 +113,151 @@ bool Spawn(const std::string& program, const std::vector<std::string>& arguments
     return true;
 }
 
-// Collects the child's exit status so it leaves no zombie behind; the caller does not wait.
-void Detach(pid_t pid)
+// Collects the exit status of programs started without waiting, so none is left a zombie. One thread
+// serves every such child, watching their process descriptors, and it runs only while some are alive.
+// Only the pids it was given are reaped: other children (the web views' helpers, RunProcess) are
+// waited for by their own owners.
+class ChildReaper
 {
-    std::thread(
-        [pid]
+public:
+    ChildReaper() : mWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~ChildReaper()
+    {
         {
+            std::lock_guard guard(mLock);
+            mStopping = true;
+        }
+        Wake();
+        if (mThread.joinable())
+            mThread.join();
+        for (const Child& child : mChildren)
+            if (child.pidfd >= 0)
+                ::close(child.pidfd);
+        if (mWake >= 0)
+            ::close(mWake);
+    }
+    ChildReaper(const ChildReaper&) = delete;
+    ChildReaper& operator=(const ChildReaper&) = delete;
+
+    void Add(pid_t pid)
+    {
+        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        std::lock_guard guard(mLock);
+        if (pidfd < 0 || mWake < 0)
+        {
+            if (pidfd >= 0)
+                ::close(pidfd);
+            // No process descriptors here: the child is collected by the next start or wait instead.
+            mUnwatched.push_back(pid);
+            SweepUnwatched();
+            return;
+        }
+        ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
+        mChildren.push_back({pid, pidfd});
+        if (mRunning)
+        {
+            Wake();
+            return;
+        }
+        if (mThread.joinable())
+            mThread.join(); // the previous thread has finished its work and is leaving
+        mRunning = true;
+        mThread = std::thread([this] { Run(); });
+    }
+
+    void WaitAll()
+    {
+        std::unique_lock guard(mLock);
+        for (pid_t pid : mUnwatched)
             while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
             {
             }
-        })
-        .detach();
+        mUnwatched.clear();
+        mIdle.wait(guard, [this] { return !mRunning; });
+        if (mThread.joinable())
+            mThread.join();
+    }
+
+private:
+    struct Child
+    {
+        pid_t pid;
+        int pidfd;
+    };
+
+    void Wake()
+    {
+        std::uint64_t one = 1;
+        if (mWake >= 0) [[maybe_unused]]
+            auto written = ::write(mWake, &one, sizeof one);
+    }
+
+    void SweepUnwatched()
+    {
+        std::erase_if(mUnwatched, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+    }
+
+    void Run()
+    {
+        std::vector<pollfd> watched;
+        for (;;)
+        {
+            {
+                std::lock_guard guard(mLock);
+                if (mStopping || mChildren.empty())
+                {
+                    mRunning = false;
+                    mIdle.notify_all();
+                    return;
+                }
+                watched.assign(1, pollfd{mWake, POLLIN, 0});
+                for (const Child& child : mChildren)
+                    watched.push_back(pollfd{child.pidfd, POLLIN, 0});
+            }
+            if (::poll(watched.data(), watched.size(), -1) < 0)
+                continue; // EINTR: look again
+            if (watched[0].revents & POLLIN)
+            {
+                std::uint64_t count = 0;
+                [[maybe_unused]] auto got = ::read(mWake, &count, sizeof count);
+            }
+            std::lock_guard guard(mLock);
+            for (std::size_t i = 1; i < watched.size(); ++i)
+            {
+                if ((watched[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                    continue;
+                auto at = std::find_if(mChildren.begin(), mChildren.end(),
+                                       [&](const Child& child) { return child.pidfd == watched[i].fd; });
+                if (at == mChildren.end())
+                    continue;
+                while (::waitpid(at->pid, nullptr, WNOHANG) < 0 && errno == EINTR)
+                {
+                }
+                ::close(at->pidfd);
+                mChildren.erase(at);
+            }
+        }
+    }
+
+    std::mutex mLock;
+    std::condition_variable mIdle;
+    std::vector<Child> mChildren;
+    std::vector<pid_t> mUnwatched;
+    int mWake;
+    bool mRunning = false;
+    bool mStopping = false;
+    std::thread mThread;
+};
+
+ChildReaper& Reaper()
+{
+    static ChildReaper reaper;
+    return reaper;
+}
+
+void Detach(pid_t pid)
+{
+    Reaper().Add(pid);
 }
 
 bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pid)
@@ -194,6 +336,11 @@ bool StartProcess(const String& commandLine, const String& folder)
         return false;
     Detach(pid);
     return true;
+}
+
+void WaitForStartedPrograms()
+{
+    Reaper().WaitAll();
 }
 
 bool RunProcess(const String& commandLine, const String& folder, int* exitCode)

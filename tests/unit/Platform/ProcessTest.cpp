@@ -1,11 +1,17 @@
 #include "Platform/Process.h"
+#include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "ScopedEnvironment.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -95,4 +101,35 @@ TEST(Processes, OpeningNeedsSomethingToOpen)
     EXPECT_FALSE(OpenWithArguments(u"\"\" x"));
     TempDir dir;
     EXPECT_FALSE(RunElevated(dir.Wide("missing")));
+}
+
+namespace
+{
+int ThreadCount()
+{
+    std::string text = ReadBytes("/proc/self/status");
+    std::size_t at = text.find("Threads:");
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 8);
+}
+} // namespace
+
+TEST(Processes, StartedProgramsAreReapedWithoutAThreadEach)
+{
+    // Each child reads the inherited pipe until the test closes the only writer, so all are alive at once.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, 0), 0);
+    ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    int before = ThreadCount();
+    String line = FromUtf8("cat /proc/self/fd/" + std::to_string(ends[0]));
+    constexpr int _CHILDREN = 24;
+    for (int i = 0; i < _CHILDREN; ++i)
+        ASSERT_TRUE(StartProcess(line));
+    EXPECT_LE(ThreadCount(), before + 1);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    WaitForStartedPrograms();
+    // No child is left, zombie or running.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
