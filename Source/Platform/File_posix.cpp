@@ -327,6 +327,29 @@ bool File::Read(void* buffer, _dword size, _dword* readOut)
     return done == size;
 }
 
+bool File::ReadAt(_qword position, void* buffer, _dword size)
+{
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileRead();
+    char* p = static_cast<char*>(buffer);
+    _dword done = 0;
+    while (done < size)
+    {
+        ssize_t n = ::pread(mHandle, p + done, size - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<_dword>(n);
+    }
+    return true;
+}
+
 bool File::Write(const void* buffer, _dword size)
 {
     if (!IsOpen())

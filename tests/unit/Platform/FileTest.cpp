@@ -69,6 +69,24 @@ TEST(FileObject, ReadRules)
     EXPECT_EQ(got, 0u);
 }
 
+TEST(FileObject, PositionalReadsLeaveThePositionAlone)
+{
+    TempDir dir;
+    WriteBytes(dir / "f.bin", "0123456789");
+    File file;
+    char buffer[8] = {};
+    EXPECT_FALSE(file.ReadAt(0, buffer, 1)); // closed
+    ASSERT_TRUE(file.OpenRead(dir.Wide("f.bin")));
+    ASSERT_TRUE(file.Seek(1));
+    ASSERT_TRUE(file.ReadAt(6, buffer, 3));
+    EXPECT_EQ(std::string(buffer, 3), "678");
+    EXPECT_EQ(file.Tell(), 1u);
+    EXPECT_FALSE(file.ReadAt(8, buffer, 3)); // past the end: a short read fails
+    EXPECT_TRUE(file.ReadAt(100, buffer, 0));
+    ASSERT_TRUE(file.Read(buffer, 2));
+    EXPECT_EQ(std::string(buffer, 2), "12");
+}
+
 TEST(FileObject, WriteSeekTruncateAndSize)
 {
     TempDir dir;
