@@ -83,6 +83,9 @@ public:
     // A closed file reads nothing and fails; a size of 0 succeeds at once. With readOut the number of
     // bytes read is reported and a short read (end of file) succeeds; without it a short read fails.
     bool Read(void* buffer, _dword size, _dword* readOut = nullptr);
+    // Reads size bytes at position without using or moving the file position (one system call where the
+    // system has a positional read), so readers of regions need no seek. A short read fails.
+    bool ReadAt(_qword position, void* buffer, _dword size);
     // Same rules; success only when every byte was written.
     bool Write(const void* buffer, _dword size);
     // The whole file into buffer (resized to the file's size); success only when everything was read.

@@ -2,13 +2,13 @@
 
 #include "Common/Assert.h"
 #include "Common/Log.h"
+#include "Platform/FolderNames.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,40 +72,6 @@ bool Exists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b)
-{
-    // Byte-wise ASCII folding: every byte of a multi-byte UTF-8 sequence is 0x80 or above and compares
-    // unchanged, so this is the program's ASCII case rule over code points.
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-    {
-        char x = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] + 32) : a[i];
-        char y = (b[i] >= 'A' && b[i] <= 'Z') ? static_cast<char>(b[i] + 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// The entry of folder whose name equals name without regard to case; the first in byte order when
-// several do. Empty when there is none.
-std::string FindIgnoringCase(const std::string& folder, const std::string& name)
-{
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir)
-        return {};
-    std::string best;
-    while (dirent* entry = ::readdir(dir))
-    {
-        std::string_view candidate = entry->d_name;
-        if (SameIgnoringCase(candidate, name) && (best.empty() || candidate < best))
-            best = candidate;
-    }
-    ::closedir(dir);
-    return best;
-}
-
 std::string ResolveCase(const std::string& path)
 {
     std::string resolved = path[0] == '/' ? "/" : "";
@@ -125,7 +91,7 @@ std::string ResolveCase(const std::string& path)
             resolved += part;
             continue;
         }
-        std::string match = FindIgnoringCase(resolved, part);
+        std::string match = Detail::FindNameIgnoringCase(resolved, part);
         if (match.empty())
         {
             // Missing: keep this component and the rest as given (a file or folder about to be made).
@@ -325,6 +291,29 @@ bool File::Read(void* buffer, _dword size, _dword* readOut)
         return true;
     }
     return done == size;
+}
+
+bool File::ReadAt(_qword position, void* buffer, _dword size)
+{
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileRead();
+    char* p = static_cast<char*>(buffer);
+    _dword done = 0;
+    while (done < size)
+    {
+        ssize_t n = ::pread(mHandle, p + done, size - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<_dword>(n);
+    }
+    return true;
 }
 
 bool File::Write(const void* buffer, _dword size)

@@ -4,6 +4,8 @@
 
 #include "Common/String.h"
 
+#include <cstddef>
+
 namespace Vexel
 {
 
@@ -41,5 +43,10 @@ String GetMACAddress();
 
 // Milliseconds since the first call in the process, from a monotonic clock (wraps after 49 days).
 _dword GetTime();
+
+// A hint that the memory [data, data + size), not yet touched, is about to be filled front to back:
+// where the system allows, it is backed by large pages as it is touched, so filling it costs a fraction of
+// the page faults. Nothing is committed by the hint itself.
+void PrepareBufferForFill(void* data, std::size_t size);
 
 } // namespace Vexel

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ifaddrs.h>
@@ -15,6 +16,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netpacket/packet.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace Vexel
@@ -177,6 +179,21 @@ _dword GetTime()
 _dword GetCurrentProcessNumber()
 {
     return static_cast<_dword>(getpid());
+}
+
+void PrepareBufferForFill(void* data, std::size_t size)
+{
+#if defined(MADV_HUGEPAGE)
+    // Only the whole large pages inside the buffer; the system takes the hint or leaves it.
+    constexpr std::uintptr_t _LARGE_PAGE = std::uintptr_t(2) << 20;
+    const auto first = (reinterpret_cast<std::uintptr_t>(data) + _LARGE_PAGE - 1) & ~(_LARGE_PAGE - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(_LARGE_PAGE - 1);
+    if (data != nullptr && last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 } // namespace Vexel

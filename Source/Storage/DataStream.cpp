@@ -227,7 +227,7 @@ bool PackStream::Read(void* buffer, _dword size, _dword offset)
     std::lock_guard guard(*mLock);
     if (!mFile || static_cast<_qword>(offset) + size > mSize)
         return false;
-    if (!mFile->Seek(static_cast<_qword>(mBaseOffset) + offset) || !mFile->Read(buffer, size))
+    if (!mFile->ReadAt(static_cast<_qword>(mBaseOffset) + offset, buffer, size))
         return false;
     UnscramblePack(mScrambleKey, static_cast<_byte*>(buffer), size, offset);
     return true;

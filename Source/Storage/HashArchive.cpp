@@ -223,22 +223,20 @@ bool HashArchive::CreateWritable(const String& path, _dword slots)
     return true;
 }
 
-bool HashArchive::Load(const String& path, bool base, _dword needSlots)
-{
-    auto file = std::make_shared<File>();
-    bool readOnly = false;
-    bool opened = base ? file->OpenRead(path) : file->OpenReadWrite(path);
-    if (!opened && !base)
-        opened = readOnly = file->OpenRead(path);
-    if (!opened)
-    {
-        LogTrace(u"[RM] Open hash archive file failed: %ls", path);
-        return false;
-    }
-    const _qword fileLength = file->GetSize();
+// --- Loading -------------------------------------------------------------------------------------------
 
+struct HashArchive::FileHeader
+{
+    _dword version = 0;
+    _qword next = 0;  // position of the first extension block
+    _dword count = 0; // item slots of the first block
+};
+
+// Token, version, reserved bytes, first extension block and first block's count, each with its message.
+bool HashArchive::ReadFileHeader(File& file, const String& path, FileHeader& header)
+{
     _byte token[8];
-    if (!file->Read(token, sizeof token))
+    if (!file.Read(token, sizeof token))
     {
         LogTrace(u"[RM] Can't read file token: %ls", path);
         return false;
@@ -249,135 +247,151 @@ bool HashArchive::Load(const String& path, bool base, _dword needSlots)
         return false;
     }
     _byte version[4], reserved[16], next[8], count[4];
-    if (!ReadField(*file, version, 4, u"[RM] Read version failed: %ls", path) ||
-        !ReadField(*file, reserved, 16, u"[RM] Read reserved failed: %ls", path) ||
-        !ReadField(*file, next, 8, u"[RM] Read next item offset failed: %ls", path) ||
-        !ReadField(*file, count, 4, u"[RM] Read max file item count failed: %ls", path))
+    if (!ReadField(file, version, 4, u"[RM] Read version failed: %ls", path) ||
+        !ReadField(file, reserved, 16, u"[RM] Read reserved failed: %ls", path) ||
+        !ReadField(file, next, 8, u"[RM] Read next item offset failed: %ls", path) ||
+        !ReadField(file, count, 4, u"[RM] Read max file item count failed: %ls", path))
         return false;
+    header.version = ReadLE32(version);
+    header.next = ReadLE64(next);
+    header.count = ReadLE32(count);
+    return true;
+}
 
-    // The block chain. Counts and positions come from the file: every block must lie inside it, after the
-    // end of the block before (as appending writes them), so a chain can neither overlap nor loop.
-    std::vector<Block> blocks;
+// What one load knows of its file, and its damage lines, limited so a hostile file cannot flood the log.
+struct HashArchive::LoadState
+{
+    String path;
+    _qword fileLength = 0;
     _dword damageLines = 0;
-    auto fit = [&](_qword position, _dword wanted) -> _dword
+
+    bool MayReport() { return damageLines++ < _MAX_DAMAGE_LINES; }
+
+    // How many of the wanted records of a block at position fit in the file.
+    _dword Fit(_qword position, _dword wanted)
     {
         _qword room = fileLength > position ? (fileLength - position) / _HASH_ITEM_SIZE : 0;
         if (room >= wanted)
             return wanted;
-        if (damageLines++ < _MAX_DAMAGE_LINES)
+        if (MayReport())
             LogTrace(u"[RM] Item block at 0x%x of %ls holds %d items, %d fit in the file",
                      static_cast<_dword>(position), path, wanted, static_cast<_dword>(room));
         return static_cast<_dword>(room);
-    };
-    _qword total = 0;
-    blocks.push_back({fit(_HASH_HEADER_SIZE, ReadLE32(count)), _HASH_HEADER_SIZE, 0});
-    total = blocks.back().count;
+    }
+};
+
+std::vector<HashArchive::Block> HashArchive::ReadBlockChain(File& file, LoadState& load,
+                                                            const FileHeader& header)
+{
+    // Counts and positions come from the file: every block must lie inside it, after the end of the block
+    // before (as appending writes them), so a chain can neither overlap nor loop.
+    std::vector<Block> blocks;
+    blocks.push_back({load.Fit(_HASH_HEADER_SIZE, header.count), _HASH_HEADER_SIZE, 0});
+    _qword total = blocks.back().count;
     _qword chainEnd = _HASH_HEADER_SIZE + static_cast<_qword>(blocks.back().count) * _HASH_ITEM_SIZE;
-    for (_qword position = ReadLE64(next); position != 0;)
+    for (_qword position = header.next; position != 0;)
     {
-        if (position < chainEnd || position + _HASH_BLOCK_HEADER_SIZE > fileLength)
+        if (position < chainEnd || position + _HASH_BLOCK_HEADER_SIZE > load.fileLength)
         {
-            LogTrace(u"[RM] Item block chain of %ls broken at 0x%x", path, static_cast<_dword>(position));
+            LogTrace(u"[RM] Item block chain of %ls broken at 0x%x", load.path,
+                     static_cast<_dword>(position));
             break;
         }
-        _byte header[_HASH_BLOCK_HEADER_SIZE];
-        if (!file->Seek(position) || !file->Read(header, sizeof header))
+        _byte bytes[_HASH_BLOCK_HEADER_SIZE];
+        if (!file.ReadAt(position, bytes, sizeof bytes))
             break;
         _qword first = position + _HASH_BLOCK_HEADER_SIZE;
-        _dword n = fit(first, ReadLE32(header + 8));
+        _dword n = load.Fit(first, ReadLE32(bytes + 8));
         blocks.push_back({n, first, static_cast<_dword>(total)});
         total += n;
         chainEnd = first + static_cast<_qword>(n) * _HASH_ITEM_SIZE;
-        position = ReadLE64(header);
+        position = ReadLE64(bytes);
     }
+    return blocks;
+}
 
-    bool expand = !base && needSlots > total;
-    if (expand)
+namespace
+{
+
+// Every record of the chain, unscrambled; a block that cannot be read ends reading (its slots stay zero).
+std::vector<HashItem> ReadItems(File& file, const std::vector<HashArchive::Block>& blocks, _qword total)
+{
+    std::vector<HashItem> items(static_cast<std::size_t>(total));
+    std::vector<_byte> raw;
+    for (const HashArchive::Block& block : blocks)
     {
-        LogTrace(u"[RM] Expand fod, need %d, current %d", needSlots, static_cast<_dword>(total));
-        if (fileLength + _HASH_BLOCK_HEADER_SIZE + static_cast<_qword>(needSlots) * _HASH_ITEM_SIZE >
-            _MAX_FILE_LENGTH)
-        {
-            LogTrace(u"[RM] Write file item fail in hash archive: %ls", path);
-            return false;
-        }
+        raw.resize(static_cast<std::size_t>(block.count) * _HASH_ITEM_SIZE);
+        if (!file.ReadAt(block.position, raw.data(), static_cast<_dword>(raw.size())))
+            break;
+        for (_dword i = 0; i < block.count; ++i)
+            items[block.first + i] =
+                DecodeHashItem(raw.data() + static_cast<std::size_t>(i) * _HASH_ITEM_SIZE, i);
     }
+    return items;
+}
 
-    std::vector<HashItem> items;
-    items.resize(static_cast<std::size_t>(total));
-    {
-        std::vector<_byte> raw;
-        for (const Block& block : blocks)
-        {
-            raw.resize(static_cast<std::size_t>(block.count) * _HASH_ITEM_SIZE);
-            if (!file->Seek(block.position) || !file->Read(raw.data(), static_cast<_dword>(raw.size())))
-                break;
-            for (_dword i = 0; i < block.count; ++i)
-                items[block.first + i] =
-                    DecodeHashItem(raw.data() + static_cast<std::size_t>(i) * _HASH_ITEM_SIZE, i);
-        }
-    }
-
-    // Chunks must lie inside the file, clear of the header, the item blocks and each other; a record that
-    // breaks this is skipped, so it is neither read nor ever freed into space that others use.
+// Which records may be used: chunks must lie inside the file, clear of the header, the item blocks and each
+// other. A record that breaks this is skipped, so it is neither read nor ever freed into space that others
+// use. Records with unknown magic codes are left to the caller's report.
+std::vector<bool> FindUsableChunks(const std::vector<HashItem>& items,
+                                   const std::vector<HashArchive::Block>& blocks, _qword fileLength)
+{
     std::vector<bool> usable(items.size(), true);
+    std::vector<Region> fixed;
+    fixed.push_back({0, _HASH_HEADER_SIZE + static_cast<_qword>(blocks[0].count) * _HASH_ITEM_SIZE});
+    for (std::size_t b = 1; b < blocks.size(); ++b)
+        fixed.push_back({blocks[b].position - _HASH_BLOCK_HEADER_SIZE,
+                         blocks[b].position + static_cast<_qword>(blocks[b].count) * _HASH_ITEM_SIZE});
+    struct Chunk
     {
-        std::vector<Region> fixed;
-        fixed.push_back({0, _HASH_HEADER_SIZE + static_cast<_qword>(blocks[0].count) * _HASH_ITEM_SIZE});
-        for (std::size_t b = 1; b < blocks.size(); ++b)
-            fixed.push_back({blocks[b].position - _HASH_BLOCK_HEADER_SIZE,
-                             blocks[b].position + static_cast<_qword>(blocks[b].count) * _HASH_ITEM_SIZE});
-        struct Chunk
-        {
-            _qword begin;
-            _qword end;
-            _dword index;
-        };
-        std::vector<Chunk> chunks;
-        for (_dword i = 0; i < items.size(); ++i)
-        {
-            const HashItem& item = items[i];
-            if (item.mChunkOffset == 0)
-                continue;
-            bool live = item.mMagicCode == _CHUNK_USE_CODE;
-            bool marker = item.mMagicCode == _CHUNK_DEL_CODE;
-            if (!live && !marker && item.mMagicCode != 0)
-                continue; // reported below as an invalid magic code
-            _qword begin = item.mChunkOffset;
-            _qword end = begin + item.mChunkLength;
-            bool ok = end <= fileLength &&
-                      item.mChunkLength >= (item.mMagicCode == 0 ? 1u : _HASH_CHUNK_HEADER_SIZE);
-            if (ok && live)
-                ok = item.mDataOffset >= begin + _HASH_CHUNK_HEADER_SIZE &&
-                     static_cast<_qword>(item.mDataOffset) + item.mDataSize <= end;
-            if (ok)
-                chunks.push_back({begin, end, i});
-            else
-                usable[i] = false;
-        }
-        std::sort(chunks.begin(), chunks.end(),
-                  [](const Chunk& a, const Chunk& b) { return a.begin < b.begin; });
-        std::size_t f = 0;
-        _qword reach = 0;
-        for (const Chunk& chunk : chunks)
-        {
-            while (f < fixed.size() && fixed[f].end <= chunk.begin)
-                ++f;
-            bool overlaps = chunk.begin < reach || (f < fixed.size() && fixed[f].begin < chunk.end);
-            if (overlaps)
-                usable[chunk.index] = false;
-            else
-                reach = chunk.end;
-        }
+        _qword begin;
+        _qword end;
+        _dword index;
+    };
+    std::vector<Chunk> chunks;
+    for (_dword i = 0; i < items.size(); ++i)
+    {
+        const HashItem& item = items[i];
+        if (item.mChunkOffset == 0)
+            continue;
+        bool live = item.mMagicCode == _CHUNK_USE_CODE;
+        bool marker = item.mMagicCode == _CHUNK_DEL_CODE;
+        if (!live && !marker && item.mMagicCode != 0)
+            continue;
+        _qword begin = item.mChunkOffset;
+        _qword end = begin + item.mChunkLength;
+        bool ok =
+            end <= fileLength && item.mChunkLength >= (item.mMagicCode == 0 ? 1u : _HASH_CHUNK_HEADER_SIZE);
+        if (ok && live)
+            ok = item.mDataOffset >= begin + _HASH_CHUNK_HEADER_SIZE &&
+                 static_cast<_qword>(item.mDataOffset) + item.mDataSize <= end;
+        if (ok)
+            chunks.push_back({begin, end, i});
+        else
+            usable[i] = false;
     }
+    std::sort(chunks.begin(), chunks.end(), [](const Chunk& a, const Chunk& b) { return a.begin < b.begin; });
+    std::size_t f = 0;
+    _qword reach = 0;
+    for (const Chunk& chunk : chunks)
+    {
+        while (f < fixed.size() && fixed[f].end <= chunk.begin)
+            ++f;
+        bool overlaps = chunk.begin < reach || (f < fixed.size() && fixed[f].begin < chunk.end);
+        if (overlaps)
+            usable[chunk.index] = false;
+        else
+            reach = chunk.end;
+    }
+    return usable;
+}
 
+} // namespace
+
+void HashArchive::IndexItems(LoadState& load, bool base, const std::vector<Block>& blocks,
+                             const std::vector<bool>& usable)
+{
     std::vector<HashItem>& table = base ? mBaseItems : mItems;
-    table = std::move(items);
-    if (!base)
-    {
-        mItemOffsets = blocks;
-        mFreeItems.clear();
-    }
     for (_dword i = 0; i < table.size(); ++i)
     {
         HashItem& item = table[i];
@@ -397,8 +411,8 @@ bool HashArchive::Load(const String& path, bool base, _dword needSlots)
         if (!usable[i])
         {
             ++mSkipped;
-            if (damageLines++ < _MAX_DAMAGE_LINES)
-                LogTrace(u"[RM] Damaged item %d skipped in %ls: chunk 0x%x, length %d", i, path,
+            if (load.MayReport())
+                LogTrace(u"[RM] Damaged item %d skipped in %ls: chunk 0x%x, length %d", i, load.path,
                          item.mChunkOffset, item.mChunkLength);
             continue;
         }
@@ -419,39 +433,85 @@ bool HashArchive::Load(const String& path, bool base, _dword needSlots)
         else if (!base)
             FreeItem(i, nullptr);
     }
-    if (damageLines > _MAX_DAMAGE_LINES)
-        LogTrace(u"[RM] %d more lines about damage in %ls left out", damageLines - _MAX_DAMAGE_LINES, path);
+    if (load.damageLines > _MAX_DAMAGE_LINES)
+        LogTrace(u"[RM] %d more lines about damage in %ls left out", load.damageLines - _MAX_DAMAGE_LINES,
+                 load.path);
+}
 
+bool HashArchive::AppendItemBlock(File& file, const LoadState& load, _dword slots)
+{
+    std::vector<_byte> bytes(_HASH_BLOCK_HEADER_SIZE + static_cast<std::size_t>(slots) * _HASH_ITEM_SIZE, 0);
+    WriteLE32(bytes.data() + 8, slots);
+    HashItem fresh;
+    fresh.mMagicCode = _CHUNK_NOT_CODE;
+    for (_dword i = 0; i < slots; ++i)
+        EncodeHashItem(
+            fresh, i, bytes.data() + _HASH_BLOCK_HEADER_SIZE + static_cast<std::size_t>(i) * _HASH_ITEM_SIZE);
+    // The new block goes at the end of the file, then the last block's link points at it.
+    _qword position = load.fileLength;
+    _byte link[8];
+    WriteLE64(link, position);
+    if (!file.Seek(position) || !file.Write(bytes.data(), static_cast<_dword>(bytes.size())) ||
+        !file.Seek(mItemOffsets.back().position - _HASH_BLOCK_HEADER_SIZE) || !file.Write(link, sizeof link))
+    {
+        LogTrace(u"[RM] Write file item fail in hash archive: %ls", load.path);
+        mItems.clear();
+        mItemOffsets.clear();
+        mFreeItems.clear();
+        return false;
+    }
+    mItemOffsets.push_back({slots, position + _HASH_BLOCK_HEADER_SIZE, static_cast<_dword>(mItems.size())});
+    mItems.resize(mItems.size() + slots, fresh);
+    return true;
+}
+
+bool HashArchive::Load(const String& path, bool base, _dword needSlots)
+{
+    auto file = std::make_shared<File>();
+    bool readOnly = false;
+    bool opened = base ? file->OpenRead(path) : file->OpenReadWrite(path);
+    if (!opened && !base)
+        opened = readOnly = file->OpenRead(path);
+    if (!opened)
+    {
+        LogTrace(u"[RM] Open hash archive file failed: %ls", path);
+        return false;
+    }
+    LoadState load{path, file->GetSize()};
+    FileHeader header;
+    if (!ReadFileHeader(*file, path, header))
+        return false;
+
+    std::vector<Block> blocks = ReadBlockChain(*file, load, header);
+    _qword total = 0;
+    for (const Block& block : blocks)
+        total += block.count;
+    const bool expand = !base && needSlots > total;
     if (expand)
     {
-        std::vector<_byte> bytes(
-            _HASH_BLOCK_HEADER_SIZE + static_cast<std::size_t>(needSlots) * _HASH_ITEM_SIZE, 0);
-        WriteLE32(bytes.data() + 8, needSlots);
-        HashItem fresh;
-        fresh.mMagicCode = _CHUNK_NOT_CODE;
-        for (_dword i = 0; i < needSlots; ++i)
-            EncodeHashItem(fresh, i,
-                           bytes.data() + _HASH_BLOCK_HEADER_SIZE +
-                               static_cast<std::size_t>(i) * _HASH_ITEM_SIZE);
-        _qword position = fileLength;
-        _byte link[8];
-        WriteLE64(link, position);
-        if (!file->Seek(position) || !file->Write(bytes.data(), static_cast<_dword>(bytes.size())) ||
-            !file->Seek(mItemOffsets.back().position - _HASH_BLOCK_HEADER_SIZE) ||
-            !file->Write(link, sizeof link))
+        LogTrace(u"[RM] Expand fod, need %d, current %d", needSlots, static_cast<_dword>(total));
+        if (load.fileLength + _HASH_BLOCK_HEADER_SIZE + static_cast<_qword>(needSlots) * _HASH_ITEM_SIZE >
+            _MAX_FILE_LENGTH)
         {
             LogTrace(u"[RM] Write file item fail in hash archive: %ls", path);
-            mItems.clear();
-            mItemOffsets.clear();
-            mFreeItems.clear();
             return false;
         }
-        mItemOffsets.push_back(
-            {needSlots, position + _HASH_BLOCK_HEADER_SIZE, static_cast<_dword>(mItems.size())});
-        mItems.resize(mItems.size() + needSlots, fresh);
     }
 
-    mVersion = ReadLE32(version);
+    std::vector<HashItem> items = ReadItems(*file, blocks, total);
+    const std::vector<bool> usable = FindUsableChunks(items, blocks, load.fileLength);
+    (base ? mBaseItems : mItems) = std::move(items);
+    if (!base)
+    {
+        mItemOffsets = blocks;
+        mFreeItems.clear();
+    }
+    IndexItems(load, base, blocks, usable);
+    // The file grows by the slots asked for, not by the difference.
+    if (expand && !AppendItemBlock(*file, load, needSlots))
+        return false;
+
+    mVersion = header.version;
     if (base)
     {
         mReadOnlyFile = std::move(file);

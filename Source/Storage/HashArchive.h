@@ -89,13 +89,15 @@ public:
     // Damaged records that loading skipped (both files).
     _dword GetSkippedCount() const { return mSkipped; }
 
-private:
+    // One block of item records in the file.
     struct Block
     {
         _dword count = 0;
         _qword position = 0; // of the block's first record
         _dword first = 0;    // table index of that record
     };
+
+private:
     struct ItemRef
     {
         bool base = false;
@@ -103,7 +105,16 @@ private:
     };
 
     void Reset();
+    // Loading one file: its header, the chain of item blocks, the records (checked against the file and
+    // each other) into the name map and the holes, and the item table grown by needSlots when short.
+    struct FileHeader;
+    struct LoadState;
+    static bool ReadFileHeader(File& file, const String& path, FileHeader& header);
     bool Load(const String& path, bool base, _dword needSlots);
+    std::vector<Block> ReadBlockChain(File& file, LoadState& load, const FileHeader& header);
+    void IndexItems(LoadState& load, bool base, const std::vector<Block>& blocks,
+                    const std::vector<bool>& usable);
+    bool AppendItemBlock(File& file, const LoadState& load, _dword slots);
     bool CreateWritable(const String& path, _dword slots);
     NameKey KeyOf(const String& name) const;
     HashItem* Find(const NameKey& key, ItemRef* ref = nullptr);

@@ -3,6 +3,7 @@
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
+#include "Platform/System.h"
 
 #include <curl/curl.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace Vexel
@@ -25,9 +27,6 @@ constexpr int _RETRY_MS = 1000;
 constexpr long _CONNECT_TIMEOUT_MS = 5000;
 // Larger receive blocks than libcurl's default: fewer callbacks on fast links.
 constexpr long _RECEIVE_BUFFER = 256 * 1024;
-// A memory transfer reserves its announced length up to this much; beyond it the buffer grows as data
-// arrives, so a lying length cannot make us allocate what never comes.
-constexpr curl_off_t _MAX_RESERVE = curl_off_t(1) << 30;
 constexpr int _ABORT_CODE = 42;
 
 struct RedirectEntry
@@ -42,6 +41,7 @@ struct WebHandleData
     curl_slist* headers = nullptr;
     bool headersInstalled = false;
     WorkerThread* thread = nullptr;
+    WebStallRule stall;
 };
 
 void InitializeCurl()
@@ -120,6 +120,26 @@ std::int64_t ParseContentRangeStart(const char* line, std::size_t length)
     return value;
 }
 
+// libcurl is C code: an exception must not unwind through it. A handler that throws ends the transfer
+// with the failure value instead, and the attempt reports it once libcurl has returned.
+template <typename Result, typename Body>
+Result Guarded(WebRequest& request, Result failure, Body body) noexcept
+{
+    try
+    {
+        return body();
+    }
+    catch (const std::bad_alloc&)
+    {
+        request.reply.outOfMemory = true;
+    }
+    catch (...)
+    {
+    }
+    request.reply.handlerFailed = true;
+    return failure;
+}
+
 std::size_t HeaderFunction(char* data, std::size_t size, std::size_t count, void* user)
 {
     auto* request = static_cast<WebRequest*>(user);
@@ -158,13 +178,69 @@ bool CheckReply(WebRequest& request)
     return true;
 }
 
-std::size_t WriteFunction(char* data, std::size_t size, std::size_t count, void* user)
+// Bytes of the resource the reply announces it will deliver (after any skipped front, within the range
+// asked); -1 when it announces no length.
+std::int64_t AnnouncedPayload(const WebRequest& request)
 {
-    auto* request = static_cast<WebRequest*>(user);
+    curl_off_t announced = -1;
+    curl_easy_getinfo(request.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced < 0)
+        return _WEB_OPEN;
+    const WebRequest::Reply& reply = request.reply;
+    std::int64_t payload = static_cast<std::int64_t>(announced);
+    payload =
+        payload > static_cast<std::int64_t>(reply.skip) ? payload - static_cast<std::int64_t>(reply.skip) : 0;
+    if (reply.askedLength != _WEB_OPEN)
+        payload = std::min(payload, reply.askedLength);
+    return payload;
+}
+
+// Appends to the memory output within the request's limit. The first block sizes the buffer once from the
+// announced length (never past the limit, so a lying length costs at most that much address space, and
+// the pages are only touched as data arrives); later growth stays within the limit too.
+bool KeepInMemory(WebRequest& request, const _byte* bytes, std::size_t length)
+{
+    ByteBuffer& pending = request.pending;
+    const _qword room = request.limit > request.already ? request.limit - request.already : 0;
+    if (pending.empty() && pending.capacity() == 0)
+    {
+        const std::int64_t announced = request.reply.expected;
+        if (announced != _WEB_OPEN && static_cast<_qword>(announced) > room)
+        {
+            request.reply.overLimit = true;
+            return false;
+        }
+        if (announced > 0)
+        {
+            pending.reserve(static_cast<std::size_t>(announced));
+            PrepareBufferForFill(pending.data(), pending.capacity());
+        }
+    }
+    if (pending.size() + length > room)
+    {
+        request.reply.overLimit = true;
+        return false;
+    }
+    if (pending.size() + length > pending.capacity())
+    {
+        // Growth past the announced length (or without one): doubling, but never past the limit.
+        const std::size_t wanted = std::max(pending.size() + length, pending.capacity() * 2);
+        pending.reserve(static_cast<std::size_t>(std::min<_qword>(wanted, room)));
+        PrepareBufferForFill(pending.data() + pending.size(), pending.capacity() - pending.size());
+    }
+    pending.insert(pending.end(), bytes, bytes + length);
+    return true;
+}
+
+std::size_t WriteData(WebRequest* request, char* data, std::size_t n)
+{
     WebRequest::Reply& reply = request->reply;
-    const std::size_t n = size * count;
-    if (!reply.checked && !CheckReply(*request))
-        return 0;
+    if (!reply.checked)
+    {
+        if (!CheckReply(*request))
+            return 0;
+        reply.expected = AnnouncedPayload(*request);
+    }
     if (!reply.payload)
         return n;
 
@@ -200,14 +276,8 @@ std::size_t WriteFunction(char* data, std::size_t size, std::size_t count, void*
     }
     else if (request->buffer != nullptr)
     {
-        if (request->pending.empty() && request->pending.capacity() == 0)
-        {
-            curl_off_t announced = -1;
-            curl_easy_getinfo(request->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            if (announced > 0 && announced <= _MAX_RESERVE)
-                request->pending.reserve(static_cast<std::size_t>(announced));
-        }
-        request->pending.insert(request->pending.end(), bytes, bytes + length);
+        if (!KeepInMemory(*request, bytes, length))
+            return 0;
         request->received += length;
     }
     else if (request->callback)
@@ -218,15 +288,56 @@ std::size_t WriteFunction(char* data, std::size_t size, std::size_t count, void*
     return n;
 }
 
+std::size_t WriteFunction(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* request = static_cast<WebRequest*>(user);
+    return Guarded<std::size_t>(*request, 0, [&] { return WriteData(request, data, size * count); });
+}
+
 void StoreProgress(std::atomic<float>* progress, float value)
 {
     if (progress != nullptr)
         progress->exchange(value);
 }
 
-int ProgressFunction(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
+std::int64_t StallClockNow(const WebStallRule& rule)
 {
-    auto* request = static_cast<WebRequest*>(user);
+    if (rule.clock)
+        return rule.clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void StartStallWindow(WebRequest& request, _qword bytes)
+{
+    request.reply.stallMark = StallClockNow(request.stall);
+    request.reply.stallBytes = bytes;
+}
+
+// True when the attempt has brought fewer than one byte per second over a whole window. Every window's
+// worth of bytes starts a new window.
+bool IsStalled(WebRequest& request, _qword bytes)
+{
+    WebRequest::Reply& reply = request.reply;
+    const std::int64_t now = StallClockNow(request.stall);
+    const _qword needed = static_cast<_qword>(std::max(request.stall.window / 1000, 1));
+    if (bytes - std::min(bytes, reply.stallBytes) >= needed)
+    {
+        reply.stallMark = now;
+        reply.stallBytes = bytes;
+        return false;
+    }
+    return now - reply.stallMark >= request.stall.window;
+}
+
+int CheckProgress(WebRequest* request, curl_off_t total, curl_off_t now)
+{
+    if (IsStalled(*request, static_cast<_qword>(std::max<curl_off_t>(now, 0))))
+    {
+        request->reply.stalled = true;
+        return _ABORT_CODE;
+    }
     if (total != 0 && request->progress != nullptr)
     {
         double fraction = static_cast<double>(now + static_cast<curl_off_t>(request->already)) /
@@ -241,6 +352,12 @@ int ProgressFunction(void* user, curl_off_t total, curl_off_t now, curl_off_t, c
         return _ABORT_CODE;
     }
     return 0;
+}
+
+int ProgressFunction(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
+{
+    auto* request = static_cast<WebRequest*>(user);
+    return Guarded(*request, _ABORT_CODE, [&] { return CheckProgress(request, total, now); });
 }
 
 // Records where the request's URL moved. False when there is no target or the URL moved too often.
@@ -275,6 +392,29 @@ String AddressText(CURL* curl, CURLINFO ipInfo, CURLINFO portInfo)
     return FormatString(u"%ls:%d", FromUtf8(ip), port);
 }
 
+// Joins the attempt's memory output onto the buffer, in arrival order.
+void JoinPending(WebRequest& request)
+{
+    ByteBuffer& buffer = *request.buffer;
+    if (buffer.empty())
+        buffer.swap(request.pending);
+    else
+    {
+        try
+        {
+            buffer.reserve(buffer.size() + request.pending.size());
+            buffer.insert(buffer.end(), request.pending.begin(), request.pending.end());
+        }
+        catch (const std::bad_alloc&)
+        {
+            // What this attempt brought is dropped; a retry asks for it again.
+            request.reply.outOfMemory = request.reply.handlerFailed = true;
+        }
+    }
+    ByteBuffer().swap(request.pending);
+    request.already = buffer.size();
+}
+
 // One request on its handle, the attempts after redirects included.
 bool PerformAttempts(WebRequest& request)
 {
@@ -306,22 +446,13 @@ bool PerformAttempts(WebRequest& request)
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, &request);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderFunction);
 
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 10L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-
-        if (request.progress == nullptr && request.thread == nullptr)
-        {
-            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
-            curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
-            curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, nullptr);
-        }
-        else
-        {
-            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-            curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request);
-            curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ProgressFunction);
-        }
+        // The progress function runs for every transfer: it applies the stall rule, whose clock is ours
+        // (libcurl's own low-speed rule reads a clock nobody can set).
+        request.stall = data->stall;
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ProgressFunction);
 
         request.received = 0;
         request.reply = WebRequest::Reply();
@@ -348,6 +479,7 @@ bool PerformAttempts(WebRequest& request)
                              ? std::max(request.timeout / 1000, 1)
                              : 0L);
 
+        StartStallWindow(request, 0);
         CURLcode result = curl_easy_perform(curl);
         if (result == CURLE_WRITE_ERROR && request.reply.complete)
             result = CURLE_OK;
@@ -366,21 +498,32 @@ bool PerformAttempts(WebRequest& request)
         if (redirected)
             continue;
 
+        WebRequest::Reply& reply = request.reply;
         if (request.buffer != nullptr)
-        {
-            if (request.buffer->empty())
-                request.buffer->swap(request.pending);
-            else
-                request.buffer->insert(request.buffer->end(), request.pending.begin(), request.pending.end());
-            request.pending.clear();
-            request.pending.shrink_to_fit();
-            request.already = request.buffer->size();
-        }
+            JoinPending(request);
         else if (request.file != nullptr)
             request.already = request.file->GetSize();
 
-        const bool ok =
-            result == CURLE_OK && !IsHttpError(code) && !IsRedirect(code) && !request.reply.rejected;
+        if (reply.overLimit)
+        {
+            // Nothing of a body that does not fit is kept.
+            LogTrace(u"[WS] Web download exceeds the limit of %I64d bytes : %ls",
+                     static_cast<std::int64_t>(request.limit), url);
+            if (request.buffer != nullptr)
+                ByteBuffer().swap(*request.buffer);
+            request.already = 0;
+            StoreProgress(request.progress, 0.0f);
+        }
+        else if (reply.stalled)
+            LogTrace(u"[WS] Web download stalled, under 1 byte per second for %d ms : %ls",
+                     request.stall.window, url);
+        else if (reply.outOfMemory)
+            LogTrace(u"[WS] Web download out of memory : %ls", url);
+        else if (reply.handlerFailed)
+            LogTrace(u"[WS] Web download data handler failed : %ls", url);
+
+        const bool ok = result == CURLE_OK && !IsHttpError(code) && !IsRedirect(code) && !reply.rejected &&
+                        !reply.overLimit && !reply.handlerFailed;
         if (result == CURLE_OK)
             StoreProgress(request.progress, ok ? 1.0f : 0.0f);
         return ok;
@@ -421,6 +564,12 @@ void SetWebHandleThread(WebHandle handle, WorkerThread* thread)
 {
     if (handle != nullptr)
         EnsureData(handle)->thread = thread;
+}
+
+void SetWebHandleStallRule(WebHandle handle, WebStallRule rule)
+{
+    if (handle != nullptr)
+        EnsureData(handle)->stall = std::move(rule);
 }
 
 void DestroyWebHandle(WebHandle handle)
@@ -479,7 +628,8 @@ std::unique_ptr<WorkerThread> Run(std::unique_ptr<WebRequest> request, bool* res
         [shared](WorkerThread& thread)
         {
             shared->thread = &thread;
-            while (!PerformWebRequest(*shared) && !thread.IsStopping())
+            // A body over the limit would not fit on the next attempt either.
+            while (!PerformWebRequest(*shared) && !thread.IsStopping() && !shared->reply.overLimit)
             {
                 auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(_RETRY_MS);
                 for (auto now = std::chrono::steady_clock::now(); now < until;
@@ -512,10 +662,12 @@ std::unique_ptr<WebRequest> MakeRequest(const String& url, int timeout, std::int
 
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
-                                          const String& cookie, std::atomic<float>* progress, bool* result)
+                                          const String& cookie, std::atomic<float>* progress, bool* result,
+                                          std::size_t limit)
 {
     auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
     request->buffer = buffer;
+    request->limit = limit;
     return Run(std::move(request), result);
 }
 

@@ -29,9 +29,23 @@ constexpr int _WEB_ASYNC = 0;
 constexpr int _WEB_NO_TIMEOUT = -1;
 // Redirects followed for one URL on one handle.
 constexpr std::size_t _MAX_REDIRECTS = 8;
+// The most a memory transfer keeps unless its caller says otherwise. The largest files fetched whole
+// into memory (loader modules, resource files of a few MiB, packages' lists) are far below it, and a
+// 32-bit process cannot count on one free region of address space much larger.
+constexpr std::size_t _WEB_BODY_LIMIT = std::size_t(256) << 20;
 
 // Called for each block of a streamed transfer with the bytes received before it in this attempt.
 using WebDataCallback = std::function<void(const _byte* data, std::size_t size, _qword received)>;
+
+// Milliseconds from any fixed origin; the stall rule reads it.
+using WebClock = std::function<std::int64_t()>;
+// An attempt that brings fewer than one byte per second over this window fails.
+constexpr int _WEB_STALL_WINDOW_MS = 10000;
+struct WebStallRule
+{
+    int window = _WEB_STALL_WINDOW_MS;
+    WebClock clock; // empty: the system's steady clock
+};
 
 // Null when libcurl gives no handle.
 WebHandle CreateWebHandle();
@@ -39,6 +53,8 @@ WebHandle CreateWebHandle();
 void AppendWebHandleHeader(WebHandle handle, const String& header);
 // Transfers on the handle are aborted when this thread is stopping.
 void SetWebHandleThread(WebHandle handle, WorkerThread* thread);
+// The stall rule of the handle's transfers (tests give their own clock).
+void SetWebHandleStallRule(WebHandle handle, WebStallRule rule);
 void DestroyWebHandle(WebHandle handle);
 
 // One transfer with its output and the state kept across its attempts.
@@ -60,6 +76,11 @@ struct WebRequest
     std::int64_t begin = 0;
     std::int64_t end = _WEB_OPEN;
     WebHandle handle = nullptr;
+    // Memory output holds at most this many bytes, earlier attempts included; a body that does not fit
+    // fails the transfer for good.
+    std::size_t limit = _WEB_BODY_LIMIT;
+    // Taken from the handle.
+    WebStallRule stall;
     // Memory output of the current attempt, joined onto the buffer when the attempt ends.
     ByteBuffer pending;
 
@@ -72,9 +93,16 @@ struct WebRequest
         bool checked = false;
         bool payload = false; // the body is the resource (not an error page or a redirect notice)
         _qword skip = 0;      // bytes to drop at the front (a range the server ignored)
+        std::int64_t expected = _WEB_OPEN; // bytes of the resource the reply announces
         bool rejected = false;
         bool complete = false; // everything asked for arrived; anything more was cut off
         bool aborted = false;
+        std::int64_t stallMark = 0; // when the current stall window began
+        _qword stallBytes = 0;      // bytes that had arrived then
+        bool stalled = false;
+        bool overLimit = false;     // the body does not fit the memory limit
+        bool handlerFailed = false; // the output threw (no memory, or the caller's callback)
+        bool outOfMemory = false;
     } reply;
 };
 
@@ -87,11 +115,11 @@ bool PerformWebRequest(WebRequest& request);
 // until it succeeds or the thread is stopped, and returns that thread (the caller polls the progress or
 // IsIdle and stops it; buffer and progress must outlive it). The progress is set to 0.0 first, to a
 // fraction below 1.0 while data arrives, then 1.0 on success or 0.0 on an HTTP error. A given buffer is
-// cleared first.
+// cleared first. A body larger than limit bytes fails at once (no retry), leaving the buffer empty.
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
                                           const String& cookie, std::atomic<float>* progress,
-                                          bool* result = nullptr);
+                                          bool* result = nullptr, std::size_t limit = _WEB_BODY_LIMIT);
 std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,
                                                 std::int64_t begin, std::int64_t end, WebHandle handle,
                                                 const String& cookie, std::atomic<float>* progress,

@@ -362,6 +362,32 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
             return Pause(_TRICKLE_MS);
         return true;
     };
+    if (mode == Mode::HugeLength || mode == Mode::Chunked)
+    {
+        // The whole file in small pieces, whatever the announced length; then the connection ends.
+        auto whole = [content](std::size_t offset, httplib::DataSink& sink)
+        {
+            if (offset >= content->size)
+                return false;
+            std::string piece(
+                static_cast<std::size_t>(std::min<std::uint64_t>(content->size - offset, 65536)), '\0');
+            content->Copy(offset, piece.data(), piece.size());
+            return sink.write(piece.data(), piece.size());
+        };
+        if (mode == Mode::HugeLength)
+            response.set_content_provider(std::size_t(1) << 40, "application/octet-stream",
+                                          [whole](std::size_t offset, std::size_t, httplib::DataSink& sink)
+                                          { return whole(offset, sink); });
+        else
+            response.set_chunked_content_provider("application/octet-stream",
+                                                  [whole](std::size_t offset, httplib::DataSink& sink)
+                                                  {
+                                                      if (!whole(offset, sink))
+                                                          sink.done();
+                                                      return true;
+                                                  });
+        return;
+    }
     response.set_content_provider(static_cast<std::size_t>(content->size), "application/octet-stream",
                                   std::move(provider));
 }

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -19,6 +23,17 @@ namespace fs = std::filesystem;
 
 namespace
 {
+// Runs change in a child process (another process changing a folder) and waits for it.
+template <typename Change> bool InAnotherProcess(Change change)
+{
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(change() ? 0 : 1);
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 std::size_t EntriesIn(const fs::path& folder)
 {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -67,6 +82,24 @@ TEST(FileObject, ReadRules)
     EXPECT_EQ(std::string(buffer, 3), "345");
     EXPECT_TRUE(file.Read(buffer, 8, &got));
     EXPECT_EQ(got, 0u);
+}
+
+TEST(FileObject, PositionalReadsLeaveThePositionAlone)
+{
+    TempDir dir;
+    WriteBytes(dir / "f.bin", "0123456789");
+    File file;
+    char buffer[8] = {};
+    EXPECT_FALSE(file.ReadAt(0, buffer, 1)); // closed
+    ASSERT_TRUE(file.OpenRead(dir.Wide("f.bin")));
+    ASSERT_TRUE(file.Seek(1));
+    ASSERT_TRUE(file.ReadAt(6, buffer, 3));
+    EXPECT_EQ(std::string(buffer, 3), "678");
+    EXPECT_EQ(file.Tell(), 1u);
+    EXPECT_FALSE(file.ReadAt(8, buffer, 3)); // past the end: a short read fails
+    EXPECT_TRUE(file.ReadAt(100, buffer, 0));
+    ASSERT_TRUE(file.Read(buffer, 2));
+    EXPECT_EQ(std::string(buffer, 2), "12");
 }
 
 TEST(FileObject, WriteSeekTruncateAndSize)
@@ -191,6 +224,39 @@ TEST(NativePaths, BackslashesAndCaseAreResolved)
     EXPECT_FALSE(fs::exists(dir / "DATA"));
     // The missing part is kept as written.
     EXPECT_EQ(NativePath(root + u"\\data\\Gone\\x"), (dir / "Data/Gone/x").string());
+}
+
+TEST(NativePaths, ChangesByAnyProcessAfterAFolderWasListedAreSeen)
+{
+    TempDir dir;
+    WriteBytes(dir / "Known.txt", "k");
+    const String root = dir.Wide();
+    // Both lookups read the folder; the missing name is kept as written.
+    EXPECT_EQ(NativePath(root + u"/known.txt"), (dir / "Known.txt").string());
+    EXPECT_EQ(NativePath(root + u"/later.txt"), (dir / "later.txt").string());
+
+    const std::string later = (dir / "LATER.txt").string();
+    ASSERT_TRUE(
+        InAnotherProcess([&] { return ::close(::open(later.c_str(), O_CREAT | O_WRONLY, 0644)) == 0; }));
+    EXPECT_EQ(NativePath(root + u"/later.txt"), later);
+    // Several spellings: the first in byte order.
+    WriteBytes(dir / "later.TXT", "2");
+    EXPECT_EQ(NativePath(root + u"/Later.txt"), later);
+    ASSERT_TRUE(InAnotherProcess([&] { return ::unlink(later.c_str()) == 0; }));
+    EXPECT_EQ(NativePath(root + u"/Later.txt"), (dir / "later.TXT").string());
+
+    const std::string known = (dir / "Known.txt").string(), moved = (dir / "MOVED.txt").string();
+    ASSERT_TRUE(InAnotherProcess([&] { return std::rename(known.c_str(), moved.c_str()) == 0; }));
+    EXPECT_EQ(NativePath(root + u"/known.txt"), (dir / "known.txt").string());
+    EXPECT_EQ(NativePath(root + u"/moved.txt"), moved);
+
+    // A folder removed and made again under the same path is listed anew.
+    WriteBytes(dir / "Sub" / "Old.txt", "o");
+    EXPECT_EQ(NativePath(root + u"/sub/old.txt"), (dir / "Sub/Old.txt").string());
+    fs::remove_all(dir / "Sub");
+    WriteBytes(dir / "Sub" / "New.txt", "n");
+    EXPECT_EQ(NativePath(root + u"/sub/old.txt"), (dir / "Sub/old.txt").string());
+    EXPECT_EQ(NativePath(root + u"/sub/new.txt"), (dir / "Sub/New.txt").string());
 }
 
 TEST(NativePaths, ExactNamesWinAndTextRoundTrips)

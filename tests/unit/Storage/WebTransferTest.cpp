@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -125,6 +128,100 @@ TEST_F(WebTransferTest, ALyingLengthFails)
     ByteBuffer buffer;
     EXPECT_FALSE(Download("/file.bin", buffer));
     EXPECT_LT(buffer.size(), mBody.size());
+}
+
+TEST_F(WebTransferTest, AMemoryBodyIsCappedByTheCallersLimit)
+{
+    // The limit itself fits, with a length announced or without one.
+    for (auto mode : {TestServer::Mode::Normal, TestServer::Mode::Chunked})
+    {
+        mServer.SetMode("/file.bin", mode);
+        ByteBuffer buffer;
+        bool ok = false;
+        WebDownload(mServer.WideUrl("/file.bin"), &buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(),
+                    &mProgress, &ok, mBody.size());
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(Text(buffer), mBody);
+    }
+
+    // One byte less fails, judged up front from the length or as the chunks arrive; nothing is kept and
+    // the line names the limit and the URL.
+    for (auto mode : {TestServer::Mode::Normal, TestServer::Mode::Chunked})
+    {
+        mServer.SetMode("/file.bin", mode);
+        LogCapture log;
+        ByteBuffer buffer;
+        bool ok = true;
+        mProgress = 0.5f;
+        WebDownload(mServer.WideUrl("/file.bin"), &buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(),
+                    &mProgress, &ok, mBody.size() - 1);
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(buffer.empty());
+        EXPECT_EQ(buffer.capacity(), 0u);
+        EXPECT_EQ(mProgress.load(), 0.0f);
+        EXPECT_TRUE(log.Contains(u"[WS] Web download exceeds the limit of 299999 bytes : " +
+                                 mServer.WideUrl("/file.bin")))
+            << Vexel::Test::Narrow(log.Text());
+    }
+
+    // A range is measured by what it keeps, not by the file.
+    mServer.SetMode("/file.bin", TestServer::Mode::IgnoreRange);
+    ByteBuffer buffer;
+    bool ok = false;
+    WebDownload(mServer.WideUrl("/file.bin"), &buffer, _WEB_NO_TIMEOUT, 1000, 1100, nullptr, String(),
+                nullptr, &ok, 100);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Text(buffer), mBody.substr(1000, 100));
+}
+
+TEST_F(WebTransferTest, ALyingHugeLengthFailsAtOnceWithTheDefaultLimit)
+{
+    mServer.SetMode("/file.bin", TestServer::Mode::HugeLength);
+    LogCapture log;
+    ByteBuffer buffer;
+    EXPECT_FALSE(Download("/file.bin", buffer));
+    EXPECT_EQ(buffer.capacity(), 0u);
+    EXPECT_TRUE(log.Contains(u"[WS] Web download exceeds the limit of 268435456 bytes"))
+        << Vexel::Test::Narrow(log.Text());
+}
+
+TEST_F(WebTransferTest, AnAsynchronousDownloadOverTheLimitStopsRetrying)
+{
+    ByteBuffer buffer;
+    auto thread = WebDownload(mServer.WideUrl("/file.bin"), &buffer, _WEB_ASYNC, 0, _WEB_OPEN, nullptr,
+                              String(), &mProgress, nullptr, 1000);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return thread->IsIdle(); }));
+    thread->Stop();
+    EXPECT_EQ(mServer.Requests("/file.bin"), 1);
+    EXPECT_EQ(mProgress.load(), 0.0f);
+    EXPECT_TRUE(buffer.empty());
+}
+
+TEST_F(WebTransferTest, AThrowingCallbackEndsTheTransferWithoutCrossingLibcurl)
+{
+    LogCapture log;
+    bool ok = true;
+    int calls = 0;
+    WebDownloadStream(
+        mServer.WideUrl("/file.bin"),
+        [&](const _byte*, std::size_t, _qword)
+        {
+            ++calls;
+            throw std::runtime_error("handler failed");
+        },
+        _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(), &mProgress, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(log.Contains(u"[WS] Web download data handler failed : " + mServer.WideUrl("/file.bin")));
+
+    // Running out of memory is named as such.
+    log.Clear();
+    WebDownloadStream(
+        mServer.WideUrl("/file.bin"), [&](const _byte*, std::size_t, _qword) { throw std::bad_alloc(); },
+        _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(), &mProgress, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(log.Contains(u"[WS] Web download out of memory : ")) << Vexel::Test::Narrow(log.Text());
 }
 
 TEST_F(WebTransferTest, RedirectsAreFollowedAtMostEightTimesPerUrl)
@@ -273,10 +370,43 @@ TEST_F(WebTransferTest, StopAbortsARunningTransfer)
     }
 }
 
-TEST_F(WebTransferTest, AStalledTransferFailsThroughTheLowSpeedRule)
+TEST_F(WebTransferTest, AStalledTransferFailsWhenItsWindowHasPassed)
 {
+    // The rule's clock is the test's: the transfer ends exactly when that clock says the window is over.
+    std::atomic<std::int64_t> time{1000};
+    std::atomic<int> reads{0};
+    WebHandle handle = CreateWebHandle();
+    ASSERT_NE(handle, nullptr);
+    SetWebHandleStallRule(handle, {_WEB_STALL_WINDOW_MS, [&]
+                                   {
+                                       ++reads; // before the time, so a read counted later sees a later time
+                                       return time.load();
+                                   }});
     mServer.SetMode("/file.bin", TestServer::Mode::Stall);
+    LogCapture log;
     ByteBuffer buffer;
-    EXPECT_FALSE(Download("/file.bin", buffer));
-    EXPECT_LT(buffer.size(), mBody.size());
+    std::atomic<bool> done{false};
+    bool ok = true;
+    std::thread transfer(
+        [&]
+        {
+            ok = Download("/file.bin", buffer, 0, _WEB_OPEN, handle);
+            done = true;
+        });
+    EXPECT_TRUE(WaitUntil([&] { return mServer.HeldConnections() > 0; })); // no ASSERT: join below
+
+    // The first bytes came at 1000 (the rule wants one byte per second): one millisecond short of the
+    // window, two more looks at the clock and the transfer still runs.
+    time = 1000 + _WEB_STALL_WINDOW_MS - 1;
+    const int seen = reads.load();
+    EXPECT_TRUE(WaitUntil([&] { return reads.load() > seen + 1 || done.load(); }));
+    EXPECT_FALSE(done.load());
+
+    time = 1000 + _WEB_STALL_WINDOW_MS;
+    transfer.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Text(buffer), mBody.substr(0, 100));
+    EXPECT_TRUE(log.Contains(u"[WS] Web download stalled, under 1 byte per second for 10000 ms : "))
+        << Vexel::Test::Narrow(log.Text());
+    DestroyWebHandle(handle);
 }
