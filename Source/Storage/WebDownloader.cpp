@@ -2,13 +2,44 @@
 
 #include "Common/Assert.h"
 #include "Common/Log.h"
+#include "Common/StringEncoding.h"
 
 namespace Vexel
 {
 
 namespace
 {
-constexpr std::size_t _MAX_URL_LENGTH = 1024;
+// What the transfer layer passes on of a URL (UTF-8 bytes); a longer one would be cut to another URL.
+constexpr std::size_t _MAX_URL_BYTES = 4096;
+
+bool IsUnreserved(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+} // namespace
+
+String MakeResourceUrl(const String& address, const String& name)
+{
+    if (address.empty())
+        return name;
+    static const char _HEX[] = "0123456789ABCDEF";
+    std::string path;
+    for (unsigned char c : ToUtf8(name))
+    {
+        if (c == '\\' || c == '/')
+            path += '/';
+        else if (IsUnreserved(c))
+            path += static_cast<char>(c);
+        else
+        {
+            path += '%';
+            path += _HEX[c >> 4];
+            path += _HEX[c & 15];
+        }
+    }
+    const bool slash = address.back() == u'/' || (!path.empty() && path[0] == '/');
+    return address + (slash ? String() : String(u"/")) + FromUtf8(path);
 }
 
 WebDownloader::WebDownloader(std::recursive_mutex* lock, const String& address, _dword id, WebHandle handle)
@@ -37,9 +68,12 @@ bool WebDownloader::Fetch(DownloadItem& item)
         // A byte range has no file to name here.
         if (item.name.empty())
             return false;
-        String url = mAddress.empty() ? item.name : FormatString(u"%ls/%ls", mAddress, item.name);
-        if (url.size() > _MAX_URL_LENGTH)
-            url.resize(_MAX_URL_LENGTH);
+        const String url = MakeResourceUrl(mAddress, item.name);
+        if (ToUtf8(url).size() > _MAX_URL_BYTES)
+        {
+            LogTrace(u"[DL] Can not download file, its URL is too long : %ls", url);
+            return false;
+        }
         ByteBuffer buffer;
         bool ok = false;
         WebDownload(url, &buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, mHandle, item.cookie, nullptr, &ok);

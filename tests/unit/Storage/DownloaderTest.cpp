@@ -170,6 +170,30 @@ TEST_F(DownloaderTest, PlainModeFetchesByNameWithTheCookie)
     ASSERT_TRUE(WaitUntil([&] { return urls.Total() == 5; }));
 }
 
+TEST(DownloaderUrlTest, NamesBecomeUrlPathsWithSlashesAndPercentEncoding)
+{
+    EXPECT_EQ(MakeResourceUrl(u"http://h/files", u"maps\\zone0\\tile000.dat"),
+              u"http://h/files/maps/zone0/tile000.dat");
+    EXPECT_EQ(MakeResourceUrl(u"http://h/files/", u"a b.txt"), u"http://h/files/a%20b.txt");
+    // UTF-8 bytes, upper-case hex; characters with a meaning in URLs are encoded too.
+    EXPECT_EQ(MakeResourceUrl(u"http://h", u"\u00e4\u6f22/x?#%+.txt"),
+              u"http://h/%C3%A4%E6%BC%A2/x%3F%23%25%2B.txt");
+    EXPECT_EQ(MakeResourceUrl(u"http://h", u"a-b_c.d~e"), u"http://h/a-b_c.d~e");
+    // An empty address: the name is a URL already.
+    EXPECT_EQ(MakeResourceUrl(String(), u"http://h/a b"), u"http://h/a b");
+}
+
+TEST_F(DownloaderTest, NamesWithBackslashesSpacesAndNonAsciiAreFound)
+{
+    mServer.AddFile("/files/maps/zone 0/\xc3\xa4rger.dat", "umlaut");
+    WebDownloader downloader(&mLock, mServer.WideUrl("/files"), 0);
+    mSink.Attach(downloader);
+    downloader.DownloadFile(Task(1), u"maps\\zone 0\\\u00e4rger.dat", String());
+    ASSERT_TRUE(WaitUntil([&] { return mSink.Total() == 6 || mSink.Failed() > 0; }));
+    EXPECT_EQ(mSink.Bytes(Task(1)), "umlaut");
+    EXPECT_EQ(mServer.Requests("/files/maps/zone 0/\xc3\xa4rger.dat"), 1);
+}
+
 TEST_F(DownloaderTest, AFailedFetchByNameReportsNoData)
 {
     LogCapture log;
