@@ -4,6 +4,8 @@
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 
+#include <curl/curl.h>
+
 namespace Vexel
 {
 
@@ -16,6 +18,19 @@ bool IsUnreserved(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
+}
+// Notes on the item what the source answered the handle's last transfer: its HTTP status (0 when it
+// gave none) and the URL that answered (the last redirect target).
+void NoteReply(WebHandle handle, const String& asked, DownloadItem& item)
+{
+    long code = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    item.status = static_cast<int>(code);
+    char* effective = nullptr;
+    item.url = curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+                       effective != nullptr && *effective != '\0'
+                   ? FromUtf8(effective)
+                   : asked;
 }
 } // namespace
 
@@ -80,7 +95,11 @@ bool WebDownloader::Fetch(DownloadItem& item)
         if (!ok)
         {
             // An error page or a broken transfer is not the file: the task hears of the failure instead.
-            LogTrace(u"[DL] Can not download file : %ls", url);
+            NoteReply(mHandle, url, item);
+            if (item.status >= _HTTP_ERROR_FIRST)
+                LogTrace(u"[DL] Can not download file : %ls (HTTP %d)", item.url, item.status);
+            else
+                LogTrace(u"[DL] Can not download file : %ls", url);
             return false;
         }
         OnData(item, buffer.data(), static_cast<_dword>(buffer.size()), 0);
@@ -96,11 +115,20 @@ bool WebDownloader::Fetch(DownloadItem& item)
     const std::int64_t end = std::int64_t(item.end) + mBaseOffset;
     if (!VEXEL_ASSERT(end > begin))
         return false;
+    bool ok = false;
     WebDownloadStream(
         mAddress,
         [this, &item](const _byte* data, std::size_t size, _qword received)
         { OnData(item, data, static_cast<_dword>(size), static_cast<_dword>(received)); },
-        _WEB_NO_TIMEOUT, begin, end, mHandle, item.cookie, nullptr);
+        _WEB_NO_TIMEOUT, begin, end, mHandle, item.cookie, nullptr, &ok);
+    if (!ok)
+    {
+        NoteReply(mHandle, mAddress, item);
+        if (item.status >= _HTTP_ERROR_FIRST)
+            LogTrace(u"[DL] Can not download range %I64d-%I64d : %ls (HTTP %d)", begin, end - 1, item.url,
+                     item.status);
+    }
+    // A range that came back short is asked again by the worker.
     return true;
 }
 
