@@ -143,20 +143,6 @@ bool ParseSyncOptions(const std::vector<std::string>& args, SyncOptions& options
     return true;
 }
 
-std::string Size(double bytes)
-{
-    char text[32];
-    if (bytes >= 1024.0 * 1024 * 1024)
-        std::snprintf(text, sizeof text, "%.2f GiB", bytes / (1024.0 * 1024 * 1024));
-    else if (bytes >= 1024.0 * 1024)
-        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024));
-    else if (bytes >= 1024.0)
-        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-    else
-        std::snprintf(text, sizeof text, "%.0f B", bytes);
-    return text;
-}
-
 std::string Duration(double seconds)
 {
     char text[32];
@@ -311,9 +297,10 @@ public:
         mLast = time;
         const double speed = downloader.GetSpeed(5) * 1024.0;
         const double left = speed > 0 ? static_cast<double>(total - std::min(total, finished)) / speed : -1;
-        std::fprintf(stderr, "\r%s of %s (%.1f%%), %s/s, %s left   ", Size(double(finished)).c_str(),
-                     Size(double(total)).c_str(), total ? 100.0 * double(finished) / double(total) : 100.0,
-                     Size(speed).c_str(), Duration(left).c_str());
+        std::fprintf(stderr, "\r%s of %s (%.1f%%), %s/s, %s left   ", ShowSize(double(finished)).c_str(),
+                     ShowSize(double(total)).c_str(),
+                     total ? 100.0 * double(finished) / double(total) : 100.0, ShowSize(speed).c_str(),
+                     Duration(left).c_str());
         mShown = true;
     }
 
@@ -487,8 +474,8 @@ int RunSync(const Command& self, const std::vector<std::string>& args)
 
     const _dword stored = CheckArchive(*archive, index, failed, reported);
     std::printf("%u of %u resources in %s (%u were there already); %s received in %.2f s\n", stored,
-                manifest.GetEntryCount(), options.archive.c_str(), present, Size(double(received)).c_str(),
-                seconds);
+                manifest.GetEntryCount(), options.archive.c_str(), present,
+                ShowSize(double(received)).c_str(), seconds);
     if (failed.empty())
         return _EXIT_OK;
     for (const std::string& line : failed)
