@@ -660,9 +660,7 @@ void ResourceDownloader::OnFailed(IDownloader& downloader, const DownloadItem& i
     {
         // A refused range: the downloader asks it again; the refusal is kept for whoever watches.
         if (item.name.empty())
-        {
             mRangeRefusal = {item.status, item.url, mRangeRefusal.count + 1};
-        }
         return;
     }
     auto* record = static_cast<DownloadRes*>(item.task);

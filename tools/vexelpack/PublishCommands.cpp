@@ -65,8 +65,11 @@ std::string NameProblem(const fs::path& relative)
 bool Inside(const fs::path& inner, const fs::path& outer)
 {
     std::error_code ec;
+    std::error_code ec2;
     const fs::path a = fs::weakly_canonical(inner, ec);
-    const fs::path b = fs::weakly_canonical(outer, ec);
+    const fs::path b = fs::weakly_canonical(outer, ec2);
+    if (ec || ec2)
+        return false;
     auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
     return mismatch.first == b.end() || (std::next(mismatch.first) == b.end() && mismatch.first->empty());
 }

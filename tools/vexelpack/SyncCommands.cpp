@@ -402,6 +402,39 @@ _dword CheckArchive(IDataArchive& archive, const ResourceManifest& index, std::v
     return stored;
 }
 
+// The tasks of a sync: the tagged resources first when asked, then every resource (the last task).
+std::vector<IDownloadTask*> CreateTasks(ResourceDownloader& downloader,
+                                        const std::vector<std::string>& priorities)
+{
+    std::vector<IDownloadTask*> tasks;
+    if (!priorities.empty())
+    {
+        IDownloadTask* first = downloader.CreateTask(_PRIORITY_HIGH, 1);
+        for (const std::string& tag : priorities)
+            first->AddResourcesWithTag(FromNativeText(tag));
+        tasks.push_back(first);
+    }
+    IDownloadTask* all = downloader.CreateTask(_PRIORITY_NORMAL, 1);
+    all->AddAllResources();
+    tasks.push_back(all);
+    return tasks;
+}
+
+// Adds a line for every resource that did not arrive; returns their names.
+std::set<String> ReportUnfinished(const std::vector<ResourceState>& states,
+                                  const ResourceDownloader::RangeRefusal& refusal,
+                                  std::vector<std::string>& failed)
+{
+    std::set<String> reported;
+    for (const ResourceState& state : states)
+        if (!state.stored || state.refused)
+        {
+            failed.push_back(ToUtf8(state.name) + ": " + Reason(state, refusal));
+            reported.insert(state.name);
+        }
+    return reported;
+}
+
 int RunSync(const Command& self, const std::vector<std::string>& args)
 {
     SyncOptions options;
@@ -435,18 +468,7 @@ int RunSync(const Command& self, const std::vector<std::string>& args)
     downloader.SetVerbose(options.verbose);
     if (source.package)
         downloader.StartBackground();
-    std::vector<IDownloadTask*> tasks;
-    if (!options.priorities.empty())
-    {
-        IDownloadTask* first = downloader.CreateTask(_PRIORITY_HIGH, 1);
-        for (const std::string& tag : options.priorities)
-            first->AddResourcesWithTag(FromNativeText(tag));
-        tasks.push_back(first);
-    }
-    IDownloadTask* all = downloader.CreateTask(_PRIORITY_NORMAL, 1);
-    all->AddAllResources();
-    tasks.push_back(all);
-
+    std::vector<IDownloadTask*> tasks = CreateTasks(downloader, options.priorities);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < options.connections; ++i)
     {
@@ -455,17 +477,10 @@ int RunSync(const Command& self, const std::vector<std::string>& args)
         else
             downloader.AddCopyDownloader(source.base);
     }
-    const std::vector<ResourceState> states = WaitForResources(downloader, all, options, source.package);
+    const std::vector<ResourceState> states =
+        WaitForResources(downloader, tasks.back(), options, source.package);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    const ResourceDownloader::RangeRefusal refusal = downloader.GetRangeRefusal();
-    std::set<String> reported;
-    for (const ResourceState& state : states)
-        if (!state.stored || state.refused)
-        {
-            failed.push_back(ToUtf8(state.name) + ": " + Reason(state, refusal));
-            reported.insert(state.name);
-        }
+    const std::set<String> reported = ReportUnfinished(states, downloader.GetRangeRefusal(), failed);
     const _qword received = downloader.GetTotalBytes();
     downloader.RemoveAllDownloaders();
     for (IDownloadTask* each : tasks)
