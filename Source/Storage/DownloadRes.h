@@ -78,6 +78,9 @@ public:
     // Digest mismatches, failed fetches and failed stores so far, and the last kind.
     _dword mFailures = 0;
     DownloadFailure mLastFailure = DownloadFailure::None;
+    // What the source answered the last failed fetch: its HTTP status (0 when none) and the URL.
+    int mFailureStatus = 0;
+    String mFailureUrl;
     // Not asked for again before this time (milliseconds of GetTime).
     _dword mRetryAt = 0;
     // Complete and waiting for (or in) its check.

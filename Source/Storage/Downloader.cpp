@@ -132,6 +132,17 @@ void Downloader::OnData(DownloadItem& item, const _byte* data, _dword size, _dwo
         handler(*this, item.task, data, size, offset);
 }
 
+void Downloader::CallFailHandler(const DownloadItem& item)
+{
+    DownloadFailHandler handler;
+    {
+        std::lock_guard<std::recursive_mutex> lock(*mLock);
+        handler = mFailHandler;
+    }
+    if (handler)
+        handler(*this, item);
+}
+
 bool Downloader::RunJob(WorkerThread& thread)
 {
     if (thread.IsStopping())
@@ -168,26 +179,22 @@ bool Downloader::RunJob(WorkerThread& thread)
         return true;
     }
 
+    item->status = 0;
+    item->url.clear();
     const bool ok = Fetch(*item);
     bool failed = !ok;
     if (ok && item->name.empty() && item->received != item->end - item->begin)
     {
         // A short range is asked again whole.
         failed = true;
+        if (item->status >= _HTTP_ERROR_FIRST)
+            CallFailHandler(*item);
         item->received = 0;
         std::lock_guard<std::recursive_mutex> lock(*mLock);
         mItems.push_back(std::move(item));
     }
     else if (!ok && !item->name.empty())
-    {
-        DownloadFailHandler handler;
-        {
-            std::lock_guard<std::recursive_mutex> lock(*mLock);
-            handler = mFailHandler;
-        }
-        if (handler)
-            handler(*this, item->task, item->name);
-    }
+        CallFailHandler(*item);
     item.reset();
 
     mFailures = failed ? mFailures + 1 : 0;

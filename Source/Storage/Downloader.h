@@ -18,6 +18,9 @@ namespace Vexel
 
 class IDownloader;
 
+// HTTP statuses from here on are the source's refusal (client and server errors).
+constexpr int _HTTP_ERROR_FIRST = 400;
+
 // Sizes and offsets of the resource space; all bits set means unknown.
 constexpr _dword _DOWNLOAD_UNKNOWN = 0xFFFFFFFF;
 
@@ -30,6 +33,10 @@ struct DownloadItem
     _dword begin = _DOWNLOAD_UNKNOWN;
     _dword end = _DOWNLOAD_UNKNOWN; // exclusive
     _dword received = 0;            // bytes delivered by the current attempt
+    // Why the current attempt failed, when the transport knows: the source's HTTP status (0 when it gave
+    // no answer) and the URL asked.
+    int status = 0;
+    String url;
 };
 
 // Called on the worker thread when its queue is empty; normally queues more items.
@@ -38,8 +45,9 @@ using DownloadIdleHandler = std::function<void(IDownloader& downloader)>;
 // within the file for items by name.
 using DownloadDataHandler =
     std::function<void(IDownloader& downloader, void* task, const _byte* data, _dword size, _dword offset)>;
-// Called on the worker thread when an item by name could not be fetched (its task gets no data).
-using DownloadFailHandler = std::function<void(IDownloader& downloader, void* task, const String& name)>;
+// Called on the worker thread when an item by name could not be fetched (its task gets no data), and when
+// the source refused a byte range with an HTTP error (the range is asked again all the same).
+using DownloadFailHandler = std::function<void(IDownloader& downloader, const DownloadItem& item)>;
 
 class IDownloader
 {
@@ -93,6 +101,7 @@ protected:
 
 private:
     bool RunJob(WorkerThread& thread);
+    void CallFailHandler(const DownloadItem& item);
     void Queue(std::unique_ptr<DownloadItem> item);
 
     std::recursive_mutex mOwnLock;

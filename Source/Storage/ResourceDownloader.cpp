@@ -82,8 +82,7 @@ Downloader* ResourceDownloader::AddDownloader(std::unique_ptr<Downloader> downlo
     downloader->SetIdleHandler([this](IDownloader& self) { Schedule(self); });
     downloader->SetDataHandler([this](IDownloader& self, void* task, const _byte* data, _dword size,
                                       _dword offset) { OnData(self, task, data, size, offset); });
-    downloader->SetFailHandler([this](IDownloader& self, void* task, const String& name)
-                               { OnFailed(self, task, name); });
+    downloader->SetFailHandler([this](IDownloader& self, const DownloadItem& item) { OnFailed(self, item); });
     std::lock_guard<std::recursive_mutex> lock(mLock);
     mDownloaders.push_back(std::move(downloader));
     Downloader* added = mDownloaders.back().get();
@@ -595,6 +594,8 @@ void ResourceDownloader::OnData(IDownloader& downloader, void* task, const _byte
         SpeedStep();
         if (task == nullptr)
         {
+            if (size > 0)
+                mRangeRefusal.count = 0;
             while (size > 0)
             {
                 const _dword boundary = (offset / _CHUNK_SIZE + 1) * _CHUNK_SIZE;
@@ -651,15 +652,22 @@ void ResourceDownloader::RunChecks()
     }
 }
 
-void ResourceDownloader::OnFailed(IDownloader& downloader, void* task, const String& name)
+void ResourceDownloader::OnFailed(IDownloader& downloader, const DownloadItem& item)
 {
-    if (task == nullptr)
-        return;
     std::lock_guard<std::recursive_mutex> lock(mLock);
-    auto* record = static_cast<DownloadRes*>(task);
+    if (item.task == nullptr)
+    {
+        // A refused range: the downloader asks it again; the refusal is kept for whoever watches.
+        if (item.name.empty())
+            mRangeRefusal = {item.status, item.url, mRangeRefusal.count + 1};
+        return;
+    }
+    auto* record = static_cast<DownloadRes*>(item.task);
     if (record->mPending > 0)
         --record->mPending;
     record->NoteFailure(DownloadFailure::Fetch);
+    record->mFailureStatus = item.status;
+    record->mFailureUrl = item.url;
     ReleaseRecord(record);
 }
 
@@ -885,6 +893,29 @@ void ResourceDownloader::EnumerateDownloads(DownloadEnumCallback callback, void*
                 callback(record->mName, record->mLength, record->mFinished, task->GetKind(),
                          task->GetPriority(), value);
         }
+}
+
+// --- Queries for callers outside the engine -------------------------------------------------------
+
+std::vector<ResourceDownloader::ResourceState> ResourceDownloader::GetTaskState(IDownloadTask* task)
+{
+    std::vector<ResourceState> states;
+    if (task == nullptr)
+        return states;
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    const auto& records = static_cast<DownloadTask*>(task)->Resources();
+    states.reserve(records.size());
+    for (const DownloadRes* record : records)
+        states.push_back({record->mName, record->mLength, record->mFinished, record->IsFinished(),
+                          record->mRefused, record->mFailures, record->mLastFailure, record->mFailureStatus,
+                          record->mFailureUrl});
+    return states;
+}
+
+ResourceDownloader::RangeRefusal ResourceDownloader::GetRangeRefusal()
+{
+    std::lock_guard<std::recursive_mutex> lock(mLock);
+    return mRangeRefusal;
 }
 
 } // namespace Vexel

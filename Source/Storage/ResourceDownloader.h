@@ -146,8 +146,8 @@ public:
     void Schedule(IDownloader& downloader);
     // The data handler.
     void OnData(IDownloader& downloader, void* task, const _byte* data, _dword size, _dword offset);
-    // The failure handler of requests by name.
-    void OnFailed(IDownloader& downloader, void* task, const String& name);
+    // The failure handler: requests by name that failed, and ranges the source refused.
+    void OnFailed(IDownloader& downloader, const DownloadItem& item);
     // Bytes of the resource space arriving for one chunk; resources they complete are checked after.
     void OnChunkData(const _byte* data, _dword length, _dword offset);
     // A record whose bytes are all in waits for its check (lock held; one more reference until done).
@@ -163,6 +163,31 @@ public:
     bool GetChunk(_dword index, int& flag, std::vector<Fragment>& frags, std::size_t* resources = nullptr);
     // The shared record of a name (as the table keys it), or null.
     DownloadRes* FindRecord(const String& name);
+
+    // --- Queries for callers outside the engine (copies taken under the lock) -----------------------
+    struct ResourceState
+    {
+        String name;
+        _dword length;   // _DOWNLOAD_UNKNOWN until known
+        _dword finished; // bytes in
+        bool stored;     // every byte in and checked (stored, or refused when refused is set)
+        bool refused;
+        _dword failures;
+        DownloadFailure lastFailure;
+        int failureStatus; // the source's HTTP status of the last failed fetch (0 when none)
+        String failureUrl;
+    };
+    // Each resource of the task, in the task's order.
+    std::vector<ResourceState> GetTaskState(IDownloadTask* task);
+    // The last byte range a source refused with an HTTP error, and how many refusals came since range
+    // data last arrived (0 when none).
+    struct RangeRefusal
+    {
+        int status = 0;
+        String url;
+        _dword count = 0;
+    };
+    RangeRefusal GetRangeRefusal();
 
 private:
     Downloader* AddDownloader(std::unique_ptr<Downloader> downloader);
@@ -199,6 +224,7 @@ private:
     std::array<_qword, _SPEED_BUCKETS> mBuckets{};
     IResourceManager* mManager;
     IResourceManifest* mIndex;
+    RangeRefusal mRangeRefusal;
 };
 
 } // namespace Vexel

@@ -9,6 +9,11 @@
 namespace Vexel
 {
 
+// The URL of a resource fetched by name under an address. The name's "\" separators become "/" and every
+// byte of its UTF-8 outside the unreserved characters is percent-encoded, since the servers operators run
+// take the path literally. An empty address takes the name itself as the URL.
+String MakeResourceUrl(const String& address, const String& name);
+
 class WebDownloader : public Downloader
 {
 public:

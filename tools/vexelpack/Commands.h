@@ -41,6 +41,9 @@ int Fail(const std::string& message);
 int UsageError(const Command& command, const std::string& message);
 void PrintCommandUsage(const Command& command, bool full, std::FILE* out);
 
+// A byte count for people: "512 B", "1.5 KiB", "3.2 MiB", "1.25 GiB".
+std::string ShowSize(double bytes);
+
 // Splits args into options (starting with "-", up to a lone "--") and positional arguments.
 struct ParsedArgs
 {

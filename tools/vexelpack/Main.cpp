@@ -75,6 +75,20 @@ int UsageError(const Command& command, const std::string& message)
     return _EXIT_USAGE;
 }
 
+std::string ShowSize(double bytes)
+{
+    char text[32];
+    if (bytes >= 1024.0 * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.2f GiB", bytes / (1024.0 * 1024 * 1024));
+    else if (bytes >= 1024.0 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024));
+    else if (bytes >= 1024.0)
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
+    return text;
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 namespace Vexel::Pack
@@ -142,20 +143,6 @@ bool ParseSyncOptions(const std::vector<std::string>& args, SyncOptions& options
     return true;
 }
 
-std::string Size(double bytes)
-{
-    char text[32];
-    if (bytes >= 1024.0 * 1024 * 1024)
-        std::snprintf(text, sizeof text, "%.2f GiB", bytes / (1024.0 * 1024 * 1024));
-    else if (bytes >= 1024.0 * 1024)
-        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024));
-    else if (bytes >= 1024.0)
-        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-    else
-        std::snprintf(text, sizeof text, "%.0f B", bytes);
-    return text;
-}
-
 std::string Duration(double seconds)
 {
     char text[32];
@@ -167,23 +154,6 @@ std::string Duration(double seconds)
     else
         std::snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
     return text;
-}
-
-const char* Reason(const DownloadRes& record)
-{
-    if (record.mRefused)
-        return "its digest can never match an empty resource";
-    switch (record.mLastFailure)
-    {
-    case DownloadFailure::Fetch:
-        return "the source gave no data";
-    case DownloadFailure::Digest:
-        return "the data did not match its digest";
-    case DownloadFailure::Store:
-        return "the archive could not store it";
-    default:
-        return "no data arrived in time";
-    }
 }
 
 // Reads a manifest file in either form, packed or not.
@@ -220,41 +190,45 @@ struct ScratchFolder
     }
 };
 
-int RunSync(const Command& self, const std::vector<std::string>& args)
+// Where the bytes come from, as the --base text says.
+struct SyncSource
 {
-    SyncOptions options;
-    std::string error;
-    if (!ParseSyncOptions(args, options, error))
-        return UsageError(self, error);
-    gLogEnabled = options.verbose;
+    Source kind = Source::Folder;
+    String base;
+    bool web = false;
+    bool package = false;
+};
 
-    ResourceManifest manifest;
-    if (!LoadManifest(options.manifest, manifest, error))
-        return Fail(error);
-
-    // Where the bytes come from.
-    String base = FromNativeText(options.base);
-    const bool web = base.rfind(u"http://", 0) == 0 || base.rfind(u"https://", 0) == 0;
+bool ResolveSource(const std::string& text, SyncSource& source, std::string& error)
+{
+    source.base = FromNativeText(text);
+    const String& base = source.base;
+    source.web = base.rfind(u"http://", 0) == 0 || base.rfind(u"https://", 0) == 0;
     const bool hasOffset = base.find(u'?') != String::npos;
-    Source source;
-    if (web)
-        source = hasOffset ? Source::WebPackage : Source::WebFiles;
+    if (source.web)
+        source.kind = hasOffset ? Source::WebPackage : Source::WebFiles;
     else
     {
         String cut = base;
         CutBaseOffset(cut);
         if (FileExists(cut))
-            source = Source::FilePackage;
+            source.kind = Source::FilePackage;
         else if (!hasOffset && FolderExists(cut))
-            source = Source::Folder;
+            source.kind = Source::Folder;
         else
-            return Fail(options.base + ": no such package file or folder");
+        {
+            error = text + ": no such package file or folder";
+            return false;
+        }
     }
-    const bool package = source == Source::WebPackage || source == Source::FilePackage;
+    source.package = source.kind == Source::WebPackage || source.kind == Source::FilePackage;
+    return true;
+}
 
-    // The index the downloader places resources by: a package uses the offsets, files by name do not.
-    ResourceManifest index;
-    std::vector<std::string> failed;
+// The index the downloader places resources by: a package uses the offsets, files by name do not.
+void BuildIndex(const ResourceManifest& manifest, bool package, ResourceManifest& index,
+                std::vector<std::string>& failed)
+{
     for (const ResourceManifest::Entry& entry : manifest.Entries())
     {
         if (package && entry.offset < 0)
@@ -264,6 +238,218 @@ int RunSync(const Command& self, const std::vector<std::string>& args)
         }
         index.SetEntry(entry.name, entry.size, package ? entry.offset : -1, entry.md5, entry.group);
     }
+}
+
+IDataArchive* OpenArchive(ResourceManager& manager, const std::string& path, _dword entries,
+                          std::string& error)
+{
+    const String archivePath = FromNativeText(path);
+    const _dword slots = entries + entries / 4 + 64;
+    IDataArchive* archive = FileExists(archivePath)
+                                ? manager.OpenHashArchive(String(), archivePath, true, slots)
+                                : manager.CreateHashArchive(String(), archivePath, slots);
+    if (archive == nullptr)
+        error = path + ": not a hash archive, or it cannot be made";
+    else if (archive->IsReadOnly())
+    {
+        error = path + ": the archive cannot be written";
+        archive = nullptr;
+    }
+    return archive;
+}
+
+// What the archive holds already counts when its bytes still match; anything else is fetched again.
+_dword KeepIntactResources(ResourceManager& manager, IDataArchive& archive, const ResourceManifest& index)
+{
+    _dword present = 0;
+    for (const ResourceManifest::Entry& entry : index.Entries())
+    {
+        if (!archive.HasResource(entry.name))
+            continue;
+        ByteBuffer bytes;
+        bool good = manager.ReadResource(entry.name, bytes, false) && bytes.size() == entry.size &&
+                    (entry.md5.IsZero() || Md5Of(bytes.data(), bytes.size()) == entry.md5);
+        if (good)
+            ++present;
+        else
+            archive.DeleteResource(entry.name);
+    }
+    return present;
+}
+
+using ResourceState = ResourceDownloader::ResourceState;
+
+// The single progress line on standard error, redrawn at most every _SHOW_MS.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(bool quiet) : mQuiet(quiet) {}
+    ~ProgressLine()
+    {
+        if (mShown)
+            std::fprintf(stderr, "\n");
+    }
+    void Show(ResourceDownloader& downloader, _qword finished, _qword total, bool now)
+    {
+        const auto time = std::chrono::steady_clock::now();
+        if (mQuiet || (!now && mShown && time - mLast < std::chrono::milliseconds(_SHOW_MS)))
+            return;
+        mLast = time;
+        const double speed = downloader.GetSpeed(5) * 1024.0;
+        const double left = speed > 0 ? static_cast<double>(total - std::min(total, finished)) / speed : -1;
+        std::fprintf(stderr, "\r%s of %s (%.1f%%), %s/s, %s left   ", ShowSize(double(finished)).c_str(),
+                     ShowSize(double(total)).c_str(),
+                     total ? 100.0 * double(finished) / double(total) : 100.0, ShowSize(speed).c_str(),
+                     Duration(left).c_str());
+        mShown = true;
+    }
+
+private:
+    bool mQuiet;
+    bool mShown = false;
+    std::chrono::steady_clock::time_point mLast;
+};
+
+// Waits until every resource is in, or what is left has failed too often, stopped moving, or the
+// package source keeps refusing; returns the resources' last state.
+std::vector<ResourceState> WaitForResources(ResourceDownloader& downloader, IDownloadTask* task,
+                                            const SyncOptions& options, bool package)
+{
+    ProgressLine progress(options.quiet);
+    _qword lastBytes = 0;
+    auto lastMove = std::chrono::steady_clock::now();
+    // Every connection asks a refused range again and again: give up after its share of retries.
+    const _dword refusalLimit =
+        static_cast<_dword>(options.retries) * static_cast<_dword>(options.connections);
+    for (;;)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(_POLL_MS));
+        std::vector<ResourceState> states = downloader.GetTaskState(task);
+        _qword total = 0;
+        _qword finished = 0;
+        bool done = true;
+        for (const ResourceState& state : states)
+        {
+            total += state.length == _DOWNLOAD_UNKNOWN ? 0 : state.length;
+            finished += state.finished;
+            if (!state.stored && !state.refused && state.failures < static_cast<_dword>(options.retries))
+                done = false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (downloader.GetTotalBytes() != lastBytes)
+        {
+            lastBytes = downloader.GetTotalBytes();
+            lastMove = now;
+        }
+        const bool stalled = now - lastMove > std::chrono::seconds(options.timeout);
+        const bool refused = package && downloader.GetRangeRefusal().count >= refusalLimit;
+        const bool end = done || stalled || refused;
+        progress.Show(downloader, finished, total, end);
+        if (end)
+            return states;
+    }
+}
+
+// What a person needs to know about the source's answer, or nothing when it gave none.
+std::string SourceAnswer(int status, const String& url)
+{
+    if (url.empty())
+        return std::string();
+    if (status >= _HTTP_ERROR_FIRST)
+        return " (HTTP " + std::to_string(status) + " from " + ToUtf8(url) + ")";
+    if (status == 0)
+        return " (no answer from " + ToUtf8(url) + ")";
+    return std::string();
+}
+
+std::string Reason(const ResourceState& state, const ResourceDownloader::RangeRefusal& refusal)
+{
+    if (state.refused)
+        return "its digest can never match an empty resource";
+    switch (state.lastFailure)
+    {
+    case DownloadFailure::Fetch:
+        return "the source gave no data" + SourceAnswer(state.failureStatus, state.failureUrl);
+    case DownloadFailure::Digest:
+        return "the data did not match its digest";
+    case DownloadFailure::Store:
+        return "the archive could not store it";
+    default:
+        return "no data arrived in time" + SourceAnswer(refusal.status, refusal.url);
+    }
+}
+
+// The archive must now hold every entry with its digest; returns how many it holds. Entries already
+// reported are not reported again.
+_dword CheckArchive(IDataArchive& archive, const ResourceManifest& index, std::vector<std::string>& failed,
+                    const std::set<String>& reported)
+{
+    _dword stored = 0;
+    for (const ResourceManifest::Entry& entry : index.Entries())
+    {
+        _dword size = 0;
+        MD5 digest;
+        if (!archive.GetResourceInfo(entry.name, size, digest))
+        {
+            if (reported.count(entry.name) == 0)
+                failed.push_back(ToUtf8(entry.name) + ": missing from the archive");
+        }
+        else if (size != entry.size || (!entry.md5.IsZero() && !(digest == entry.md5)))
+            failed.push_back(ToUtf8(entry.name) + ": stored with another size or digest");
+        else
+            ++stored;
+    }
+    return stored;
+}
+
+// The tasks of a sync: the tagged resources first when asked, then every resource (the last task).
+std::vector<IDownloadTask*> CreateTasks(ResourceDownloader& downloader,
+                                        const std::vector<std::string>& priorities)
+{
+    std::vector<IDownloadTask*> tasks;
+    if (!priorities.empty())
+    {
+        IDownloadTask* first = downloader.CreateTask(_PRIORITY_HIGH, 1);
+        for (const std::string& tag : priorities)
+            first->AddResourcesWithTag(FromNativeText(tag));
+        tasks.push_back(first);
+    }
+    IDownloadTask* all = downloader.CreateTask(_PRIORITY_NORMAL, 1);
+    all->AddAllResources();
+    tasks.push_back(all);
+    return tasks;
+}
+
+// Adds a line for every resource that did not arrive; returns their names.
+std::set<String> ReportUnfinished(const std::vector<ResourceState>& states,
+                                  const ResourceDownloader::RangeRefusal& refusal,
+                                  std::vector<std::string>& failed)
+{
+    std::set<String> reported;
+    for (const ResourceState& state : states)
+        if (!state.stored || state.refused)
+        {
+            failed.push_back(ToUtf8(state.name) + ": " + Reason(state, refusal));
+            reported.insert(state.name);
+        }
+    return reported;
+}
+
+int RunSync(const Command& self, const std::vector<std::string>& args)
+{
+    SyncOptions options;
+    std::string error;
+    if (!ParseSyncOptions(args, options, error))
+        return UsageError(self, error);
+    gLogEnabled = options.verbose;
+
+    ResourceManifest manifest;
+    SyncSource source;
+    if (!LoadManifest(options.manifest, manifest, error) || !ResolveSource(options.base, source, error))
+        return Fail(error);
+    ResourceManifest index;
+    std::vector<std::string> failed;
+    BuildIndex(manifest, source.package, index, failed);
 
     ResourceManager manager;
     // Keep the bytes as the package has them, so stored digests compare with the manifest's.
@@ -273,141 +459,38 @@ int RunSync(const Command& self, const std::vector<std::string>& args)
     if (scratch.path.empty() || !DeleteFile(scratch.path) ||
         !manager.CreateDiskArchive(String(), scratch.path))
         return Fail("cannot make a scratch folder");
-    const String archivePath = FromNativeText(options.archive);
-    const _dword slots = manifest.GetEntryCount() + manifest.GetEntryCount() / 4 + 64;
-    IDataArchive* archive = FileExists(archivePath)
-                                ? manager.OpenHashArchive(String(), archivePath, true, slots)
-                                : manager.CreateHashArchive(String(), archivePath, slots);
+    IDataArchive* archive = OpenArchive(manager, options.archive, manifest.GetEntryCount(), error);
     if (archive == nullptr)
-        return Fail(options.archive + ": not a hash archive, or it cannot be made");
-    if (archive->IsReadOnly())
-        return Fail(options.archive + ": the archive cannot be written");
-
-    // What the archive holds already counts when its bytes still match; anything else is fetched again.
-    _dword present = 0;
-    for (const ResourceManifest::Entry& entry : index.Entries())
-    {
-        if (!archive->HasResource(entry.name))
-            continue;
-        ByteBuffer bytes;
-        bool good = manager.ReadResource(entry.name, bytes, false) && bytes.size() == entry.size &&
-                    (entry.md5.IsZero() || Md5Of(bytes.data(), bytes.size()) == entry.md5);
-        if (good)
-            ++present;
-        else
-            archive->DeleteResource(entry.name);
-    }
+        return Fail(error);
+    const _dword present = KeepIntactResources(manager, *archive, index);
 
     ResourceDownloader downloader(&manager, &index);
     downloader.SetVerbose(options.verbose);
-    if (package)
+    if (source.package)
         downloader.StartBackground();
-    std::vector<IDownloadTask*> tasks;
-    if (!options.priorities.empty())
-    {
-        IDownloadTask* first = downloader.CreateTask(_PRIORITY_HIGH, 1);
-        for (const std::string& tag : options.priorities)
-            first->AddResourcesWithTag(FromNativeText(tag));
-        tasks.push_back(first);
-    }
-    IDownloadTask* all = downloader.CreateTask(_PRIORITY_NORMAL, 1);
-    all->AddAllResources();
-    tasks.push_back(all);
-
+    std::vector<IDownloadTask*> tasks = CreateTasks(downloader, options.priorities);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < options.connections; ++i)
     {
-        if (web)
-            downloader.AddWebDownloader(base, nullptr);
+        if (source.web)
+            downloader.AddWebDownloader(source.base, nullptr);
         else
-            downloader.AddCopyDownloader(base);
+            downloader.AddCopyDownloader(source.base);
     }
-
-    // Wait until everything is in, or what is left has failed too often or stopped moving.
-    auto* task = static_cast<DownloadTask*>(all);
-    _qword lastBytes = 0;
-    auto lastMove = std::chrono::steady_clock::now();
-    auto lastShow = lastMove - std::chrono::hours(1);
-    bool shown = false;
-    for (;;)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(_POLL_MS));
-        _qword total = 0;
-        _qword finished = 0;
-        bool done = true;
-        {
-            std::lock_guard<std::recursive_mutex> lock(downloader.GetLock());
-            for (const DownloadRes* record : task->Resources())
-            {
-                total += record->mLength == _DOWNLOAD_UNKNOWN ? 0 : record->mLength;
-                finished += record->mFinished;
-                if (!record->IsFinished() && !record->mRefused &&
-                    record->mFailures < static_cast<_dword>(options.retries))
-                    done = false;
-            }
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (downloader.GetTotalBytes() != lastBytes)
-        {
-            lastBytes = downloader.GetTotalBytes();
-            lastMove = now;
-        }
-        const bool stalled = now - lastMove > std::chrono::seconds(options.timeout);
-        if (!options.quiet && (done || stalled || now - lastShow >= std::chrono::milliseconds(_SHOW_MS)))
-        {
-            lastShow = now;
-            const double speed = downloader.GetSpeed(5) * 1024.0;
-            const double left =
-                speed > 0 ? static_cast<double>(total - std::min(total, finished)) / speed : -1;
-            std::fprintf(stderr, "\r%s of %s (%.1f%%), %s/s, %s left   ", Size(double(finished)).c_str(),
-                         Size(double(total)).c_str(),
-                         total ? 100.0 * double(finished) / double(total) : 100.0, Size(speed).c_str(),
-                         Duration(left).c_str());
-            shown = true;
-        }
-        if (done || stalled)
-            break;
-    }
-    if (shown)
-        std::fprintf(stderr, "\n");
+    const std::vector<ResourceState> states =
+        WaitForResources(downloader, tasks.back(), options, source.package);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    // Collect what did not complete before the workers go.
-    {
-        std::lock_guard<std::recursive_mutex> lock(downloader.GetLock());
-        for (const DownloadRes* record : task->Resources())
-            if (!record->IsFinished() || record->mRefused)
-                failed.push_back(ToUtf8(record->mName) + ": " + Reason(*record));
-    }
+    const std::set<String> reported = ReportUnfinished(states, downloader.GetRangeRefusal(), failed);
     const _qword received = downloader.GetTotalBytes();
     downloader.RemoveAllDownloaders();
     for (IDownloadTask* each : tasks)
         downloader.DestroyTask(each);
     downloader.StopBackground();
 
-    // The archive must now hold every entry with its digest.
-    _dword stored = 0;
-    for (const ResourceManifest::Entry& entry : index.Entries())
-    {
-        _dword size = 0;
-        MD5 digest;
-        if (!archive->GetResourceInfo(entry.name, size, digest))
-        {
-            bool listed = false;
-            for (const std::string& line : failed)
-                listed = listed || line.rfind(ToUtf8(entry.name) + ":", 0) == 0;
-            if (!listed)
-                failed.push_back(ToUtf8(entry.name) + ": missing from the archive");
-        }
-        else if (size != entry.size || (!entry.md5.IsZero() && !(digest == entry.md5)))
-            failed.push_back(ToUtf8(entry.name) + ": stored with another size or digest");
-        else
-            ++stored;
-    }
-
+    const _dword stored = CheckArchive(*archive, index, failed, reported);
     std::printf("%u of %u resources in %s (%u were there already); %s received in %.2f s\n", stored,
-                manifest.GetEntryCount(), options.archive.c_str(), present, Size(double(received)).c_str(),
-                seconds);
+                manifest.GetEntryCount(), options.archive.c_str(), present,
+                ShowSize(double(received)).c_str(), seconds);
     if (failed.empty())
         return _EXIT_OK;
     for (const std::string& line : failed)

@@ -25,6 +25,8 @@ struct Sink
     std::map<void*, std::string> bytes;
     std::map<void*, _dword> firstOffset;
     std::vector<String> failed;
+    std::vector<int> statuses;
+    std::vector<String> urls;
     _dword blocks = 0;
     _dword total = 0;
 
@@ -45,10 +47,12 @@ struct Sink
                 total += size;
             });
         downloader.SetFailHandler(
-            [this](IDownloader&, void*, const String& name)
+            [this](IDownloader&, const DownloadItem& item)
             {
                 std::lock_guard<std::mutex> guard(lock);
-                failed.push_back(name);
+                failed.push_back(item.name);
+                statuses.push_back(item.status);
+                urls.push_back(item.url);
             });
     }
     _dword Total()
@@ -170,6 +174,30 @@ TEST_F(DownloaderTest, PlainModeFetchesByNameWithTheCookie)
     ASSERT_TRUE(WaitUntil([&] { return urls.Total() == 5; }));
 }
 
+TEST(DownloaderUrlTest, NamesBecomeUrlPathsWithSlashesAndPercentEncoding)
+{
+    EXPECT_EQ(MakeResourceUrl(u"http://h/files", u"maps\\zone0\\tile000.dat"),
+              u"http://h/files/maps/zone0/tile000.dat");
+    EXPECT_EQ(MakeResourceUrl(u"http://h/files/", u"a b.txt"), u"http://h/files/a%20b.txt");
+    // UTF-8 bytes, upper-case hex; characters with a meaning in URLs are encoded too.
+    EXPECT_EQ(MakeResourceUrl(u"http://h", u"\u00e4\u6f22/x?#%+.txt"),
+              u"http://h/%C3%A4%E6%BC%A2/x%3F%23%25%2B.txt");
+    EXPECT_EQ(MakeResourceUrl(u"http://h", u"a-b_c.d~e"), u"http://h/a-b_c.d~e");
+    // An empty address: the name is a URL already.
+    EXPECT_EQ(MakeResourceUrl(String(), u"http://h/a b"), u"http://h/a b");
+}
+
+TEST_F(DownloaderTest, NamesWithBackslashesSpacesAndNonAsciiAreFound)
+{
+    mServer.AddFile("/files/maps/zone 0/\xc3\xa4rger.dat", "umlaut");
+    WebDownloader downloader(&mLock, mServer.WideUrl("/files"), 0);
+    mSink.Attach(downloader);
+    downloader.DownloadFile(Task(1), u"maps\\zone 0\\\u00e4rger.dat", String());
+    ASSERT_TRUE(WaitUntil([&] { return mSink.Total() == 6 || mSink.Failed() > 0; }));
+    EXPECT_EQ(mSink.Bytes(Task(1)), "umlaut");
+    EXPECT_EQ(mServer.Requests("/files/maps/zone 0/\xc3\xa4rger.dat"), 1);
+}
+
 TEST_F(DownloaderTest, AFailedFetchByNameReportsNoData)
 {
     LogCapture log;
@@ -178,7 +206,27 @@ TEST_F(DownloaderTest, AFailedFetchByNameReportsNoData)
     downloader.DownloadFile(Task(1), u"missing.txt", String());
     ASSERT_TRUE(WaitUntil([&] { return mSink.Failed() == 1; }));
     EXPECT_EQ(mSink.Total(), 0u);
-    EXPECT_TRUE(log.Contains(u"[DL] Can not download file : " + mServer.WideUrl("/files/missing.txt")));
+    EXPECT_TRUE(log.Contains(u"[DL] Can not download file : " + mServer.WideUrl("/files/missing.txt") +
+                             u" (HTTP 404)"));
+    std::lock_guard<std::mutex> guard(mSink.lock);
+    EXPECT_EQ(mSink.statuses, std::vector<int>{404});
+    EXPECT_EQ(mSink.urls, std::vector<String>{mServer.WideUrl("/files/missing.txt")});
+}
+
+TEST_F(DownloaderTest, ARefusedRangeIsReportedWithStatusAndAskedAgain)
+{
+    LogCapture log;
+    WebDownloader downloader(&mLock, mServer.WideUrl("/status/403?0"), 0);
+    mSink.Attach(downloader);
+    downloader.DownloadRange(nullptr, 0, 100);
+    ASSERT_TRUE(WaitUntil([&] { return mSink.Failed() >= 2; }));
+    EXPECT_EQ(mSink.Total(), 0u); // the error page is not data
+    EXPECT_TRUE(log.Contains(u"[DL] Can not download range 0-99 : " + mServer.WideUrl("/status/403") +
+                             u" (HTTP 403)"));
+    std::lock_guard<std::mutex> guard(mSink.lock);
+    EXPECT_EQ(mSink.statuses[0], 403);
+    EXPECT_EQ(mSink.urls[0], mServer.WideUrl("/status/403"));
+    EXPECT_EQ(mSink.failed[0], String()); // a range, not a name
 }
 
 TEST_F(DownloaderTest, CopyDownloaderFolderAndPackageModes)

@@ -355,6 +355,44 @@ TEST_F(ResourceDownloaderTest, CorruptDataIsFetchedAgain)
     rd.DestroyTask(task);
 }
 
+TEST_F(ResourceDownloaderTest, RefusalsAreKeptWithTheirStatusAndUrlUntilDataFlowsAgain)
+{
+    MakePackage({{u"one.bin", 5000}});
+    ResourceDownloader rd(&mManager, &mManifest);
+    rd.StartBackground();
+    IDownloadTask* task = rd.CreateTask(_PRIORITY_HIGH, 1);
+    task->AddAllResources();
+    task->AddResource(mServer.WideUrl("/status/404"), String());
+    EXPECT_EQ(rd.GetRangeRefusal().count, 0u);
+
+    // A by-name fetch the server refuses: the resource keeps the answer.
+    rd.AddWebDownloader(String(), nullptr);
+    const auto byName = [&]
+    {
+        for (const auto& state : rd.GetTaskState(task))
+            if (state.name == mServer.WideUrl("/status/404"))
+                return state;
+        return ResourceDownloader::ResourceState{};
+    };
+    ASSERT_TRUE(WaitUntil([&] { return byName().failures >= 1; }));
+    EXPECT_EQ(byName().lastFailure, DownloadFailure::Fetch);
+    EXPECT_EQ(byName().failureStatus, 404);
+    EXPECT_EQ(byName().failureUrl, mServer.WideUrl("/status/404"));
+    EXPECT_FALSE(byName().stored);
+
+    // A package the server refuses: counted until range data arrives from a source that serves it.
+    IDownloader* refused = rd.AddWebDownloader(mServer.WideUrl("/status/403?0"), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return rd.GetRangeRefusal().count >= 2; }));
+    EXPECT_EQ(rd.GetRangeRefusal().status, 403);
+    EXPECT_EQ(rd.GetRangeRefusal().url, mServer.WideUrl("/status/403"));
+    rd.RemoveDownloader(refused);
+    rd.AddWebDownloader(mServer.WideUrl("/pack.bin?0"), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return rd.GetTaskState(task).front().stored; }));
+    EXPECT_EQ(rd.GetRangeRefusal().count, 0u);
+    EXPECT_EQ(Stored(u"one.bin"), mEntries[0].bytes);
+    rd.DestroyTask(task);
+}
+
 TEST_F(ResourceDownloaderTest, CopyDownloaderFillsFromALocalPackageOrFolder)
 {
     MakePackage({{u"a.bin", 100000}, {u"b.bin", 20}});
