@@ -2,8 +2,8 @@
 // the hand cursor, region and per-pixel-alpha hit testing.
 #include "LauncherTestSupport.h"
 
-#include "../Ui/UiTestSupport.h"
 #include "Platform/Ui/UiCanvas.h"
+#include "UiTestSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
@@ -64,24 +64,6 @@ private:
     GetImage mGetImage = nullptr;
     Display* mDisplay = nullptr;
 };
-
-std::vector<_byte> RegionBlock(const std::vector<Ui::Rect>& rects)
-{
-    std::vector<_byte> block(32 + rects.size() * 16);
-    auto put = [&](std::size_t at, _dword v) { std::memcpy(block.data() + at, &v, 4); };
-    put(0, 32);
-    put(4, 1);
-    put(8, static_cast<_dword>(rects.size()));
-    put(12, static_cast<_dword>(rects.size() * 16));
-    for (std::size_t i = 0; i < rects.size(); ++i)
-    {
-        put(32 + i * 16, static_cast<_dword>(rects[i].left));
-        put(36 + i * 16, static_cast<_dword>(rects[i].top));
-        put(40 + i * 16, static_cast<_dword>(rects[i].right));
-        put(44 + i * 16, static_cast<_dword>(rects[i].bottom));
-    }
-    return block;
-}
 
 } // namespace
 

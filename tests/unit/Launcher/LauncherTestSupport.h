@@ -13,6 +13,7 @@
 #include "Script/IScriptManager.h"
 #include "Storage/ResourceManager.h"
 #include "TestSupport.h"
+#include "UiTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -72,15 +73,13 @@ protected:
     IScriptManager* mManager = nullptr;
 };
 
-// Window tests need a display (Xvfb in the test run).
+// Window tests need a display: a private X server, or a failure with its reason under CI.
 class LauncherWindowTest : public LauncherTest
 {
 protected:
     void SetUp() override
     {
-        UsePrivateDisplay();
-        if (!Ui::InitUi())
-            GTEST_SKIP() << "no display";
+        VEXEL_REQUIRE_DISPLAY();
         LauncherTest::SetUp();
     }
 };

@@ -16,24 +16,7 @@ namespace
 using Test::PumpFor;
 using Test::PumpUntil;
 using Test::Recorder;
-
-std::vector<_byte> RegionBlock(const std::vector<Rect>& rects, _dword type = 1)
-{
-    std::vector<_byte> block(32 + rects.size() * 16);
-    auto put = [&](std::size_t at, _dword v) { std::memcpy(block.data() + at, &v, 4); };
-    put(0, 32);
-    put(4, type);
-    put(8, static_cast<_dword>(rects.size()));
-    put(12, static_cast<_dword>(rects.size() * 16));
-    for (std::size_t i = 0; i < rects.size(); ++i)
-    {
-        put(32 + i * 16, static_cast<_dword>(rects[i].left));
-        put(36 + i * 16, static_cast<_dword>(rects[i].top));
-        put(40 + i * 16, static_cast<_dword>(rects[i].right));
-        put(44 + i * 16, static_cast<_dword>(rects[i].bottom));
-    }
-    return block;
-}
+using Test::RegionBlock;
 
 class UiWindowShapeTest : public ::testing::Test
 {

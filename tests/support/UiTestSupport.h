@@ -1,0 +1,159 @@
+// Helpers of the window tests (window-system layer and launcher): a display or a clear reason why not,
+// a pump that stops by itself, a handler that records what its window receives, region data blocks.
+// Header only: only the test programs that link the window-system layer include it.
+#pragma once
+
+#include "Platform/Ui/Ui.h"
+#include "PrivateDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Vexel::Test
+{
+
+// Pumps messages until done() holds or the time runs out (a guard against hanging, not a measurement).
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Ui::Message m;
+        if (Ui::PeekUiMessage(m, true))
+        {
+            if (m.message == Ui::_WM_QUIT)
+                continue;
+            Ui::TranslateUiMessage(m);
+            Ui::DispatchUiMessage(m);
+        }
+        else
+            Ui::WaitUiMessage(20);
+    }
+    return true;
+}
+
+// Pumps for a while regardless (lets the X server and GTK settle).
+inline void PumpFor(int ms)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    PumpUntil([&] { return std::chrono::steady_clock::now() > end; }, ms + 1000);
+}
+
+struct Received
+{
+    Ui::WindowId window;
+    _dword message;
+    Ui::WParam wParam;
+    Ui::LParam lParam;
+};
+
+class Recorder
+{
+public:
+    Ui::WindowHandler Handler()
+    {
+        return [this](Ui::WindowId w, _dword m, Ui::WParam wp, Ui::LParam lp) -> Ui::LResult
+        {
+            mLog.push_back({w, m, wp, lp});
+            if (mHook)
+            {
+                Ui::LResult result = 0;
+                if (mHook(w, m, wp, lp, result))
+                    return result;
+            }
+            return Ui::DefaultHandler(w, m, wp, lp);
+        };
+    }
+    // Messages of the given numbers only, in order.
+    std::vector<_dword> Filtered(std::initializer_list<_dword> wanted) const
+    {
+        std::vector<_dword> out;
+        for (const Received& r : mLog)
+            if (std::find(wanted.begin(), wanted.end(), r.message) != wanted.end())
+                out.push_back(r.message);
+        return out;
+    }
+    int Count(_dword message) const
+    {
+        return static_cast<int>(
+            std::count_if(mLog.begin(), mLog.end(), [&](const Received& r) { return r.message == message; }));
+    }
+    const Received* Last(_dword message) const
+    {
+        for (auto it = mLog.rbegin(); it != mLog.rend(); ++it)
+            if (it->message == message)
+                return &*it;
+        return nullptr;
+    }
+
+    std::vector<Received> mLog;
+    // Answers a message itself when it returns true.
+    std::function<bool(Ui::WindowId, _dword, Ui::WParam, Ui::LParam, Ui::LResult&)> mHook;
+};
+
+// Why window tests cannot run here, or empty when they can.
+inline std::string DisplayProblem()
+{
+    if (!UsePrivateDisplay())
+        return "no private X server: " + PrivateDisplayError();
+    if (!Ui::InitUi())
+    {
+        const char* display = std::getenv("DISPLAY");
+        return std::string("the window system could not open display ") + (display ? display : "(unset)");
+    }
+    return {};
+}
+
+// The pointer position outlives the windows of a test: a window that later appears under it is
+// focused by the pointer (an X server without a window manager gives focus to the window under the
+// pointer) before it is activated, which changes the activation messages it sees. Every window test
+// starts with the pointer in the screen's bottom right corner, where no test puts a window.
+inline void ParkPointer()
+{
+    Ui::Size screen = Ui::GetScreenSize();
+    Ui::InjectMouseMove(screen.width > 0 ? screen.width - 1 : 0, screen.height > 0 ? screen.height - 1 : 0);
+}
+
+// In a fixture's SetUp or a test body: the display, or a failure (CI=true) or skip with the reason.
+#define VEXEL_REQUIRE_DISPLAY()                                                                              \
+    do                                                                                                       \
+    {                                                                                                        \
+        std::string vexelProblem = ::Vexel::Test::DisplayProblem();                                          \
+        if (!vexelProblem.empty())                                                                           \
+        {                                                                                                    \
+            if (::Vexel::Test::MissingDisplayIsFailure())                                                    \
+                GTEST_FAIL() << vexelProblem;                                                                \
+            GTEST_SKIP() << vexelProblem << " (a failure when CI=true)";                                     \
+        }                                                                                                    \
+        ::Vexel::Test::ParkPointer();                                                                        \
+    } while (0)
+
+// A region data block: a 32-byte header (size, type, count, bytes of rectangles) and the rectangles.
+inline std::vector<_byte> RegionBlock(const std::vector<Ui::Rect>& rects, _dword type = 1)
+{
+    std::vector<_byte> block(32 + rects.size() * 16);
+    auto put = [&](std::size_t at, _dword v) { std::memcpy(block.data() + at, &v, 4); };
+    put(0, 32);
+    put(4, type);
+    put(8, static_cast<_dword>(rects.size()));
+    put(12, static_cast<_dword>(rects.size() * 16));
+    for (std::size_t i = 0; i < rects.size(); ++i)
+    {
+        put(32 + i * 16, static_cast<_dword>(rects[i].left));
+        put(36 + i * 16, static_cast<_dword>(rects[i].top));
+        put(40 + i * 16, static_cast<_dword>(rects[i].right));
+        put(44 + i * 16, static_cast<_dword>(rects[i].bottom));
+    }
+    return block;
+}
+
+} // namespace Vexel::Test
