@@ -2,11 +2,12 @@
 // One 600 x 400 window holding one web view on the address given; "page shown" is printed on stdout once
 // the page has finished loading and the window is on screen. Runs until SIGTERM or the window closes.
 //
-//   bench_minimal_webview URL
+//   minimal-webview URL [WIDTH HEIGHT]
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -43,12 +44,14 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
     {
-        std::fprintf(stderr, "usage: bench_minimal_webview URL\n");
+        std::fprintf(stderr, "usage: minimal-webview URL [WIDTH HEIGHT]\n");
         return 2;
     }
     gtk_init(&argc, &argv);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_default_size(GTK_WINDOW(window), 600, 400);
+    int width = argc >= 4 ? std::atoi(argv[2]) : 600;
+    int height = argc >= 4 ? std::atoi(argv[3]) : 400;
+    gtk_window_set_default_size(GTK_WINDOW(window), width > 0 ? width : 600, height > 0 ? height : 400);
     GtkWidget* view = webkit_web_view_new();
     gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), window);
