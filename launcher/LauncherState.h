@@ -3,10 +3,13 @@
 // thread touches it.
 #pragma once
 
+#include "Common/Compression.h"
 #include "Common/String.h"
 #include "Platform/Ui/Ui.h"
+#include "Storage/WorkerThread.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -62,6 +65,30 @@ struct MenuEntry
     _dword mBitmap = 0; // 0: a text entry
     bool mRight = false;
     bool mCustom = false;
+};
+
+// Kinds of fetch on the main record.
+constexpr int _FETCH_NONE = 0;
+constexpr int _FETCH_PLUGIN = 2;
+constexpr int _FETCH_SERVER_INFO = 3;
+constexpr int _FETCH_PROGRAM = 5;
+
+// One asynchronous transfer polled by the main thread. The worker writes only the buffer and the
+// progress; the buffer is read after the progress reached 1.0 and the task was deleted.
+struct FetchRecord
+{
+    FetchRecord() = default;
+    // The task goes first: its worker writes into the buffer and the progress.
+    ~FetchRecord() { mTask.reset(); }
+    FetchRecord(const FetchRecord&) = delete;
+    FetchRecord& operator=(const FetchRecord&) = delete;
+
+    std::atomic<float> mProgress{0.0f};
+    ByteBuffer mBuffer;
+    String mTargetPath; // written when done; empty keeps the bytes in memory
+    int mKind = _FETCH_NONE;
+    _qword mStallStart = 0; // milliseconds; 0 while progress is being made
+    std::unique_ptr<WorkerThread> mTask;
 };
 
 // A web window made by addWebWindow; the page itself comes with the web window host.
@@ -173,6 +200,18 @@ struct LauncherState
     String mUserRoot;
     String mInstallFolder;
     String mDataFolder;
+
+    // Remote fetches: the main record (plug-in, server information, program download) and the hall
+    // record; the clock of their stall rule in milliseconds (null: the steady clock).
+    FetchRecord mMainFetch;
+    FetchRecord mHallFetch;
+    std::function<_qword()> mFetchClock;
+
+    // Server data: the game servers in the order received, the current server's name, and the IM page.
+    std::vector<String> mServerNames, mServerIds, mServerUrls;
+    String mCurrentServer;
+    String mImUrl;
+    String mImTitle;
 
     // The launcher's hooks into the frame windows: the message hook sees every frame message first
     // (true: handled); the button handler runs when a skinned button is clicked.

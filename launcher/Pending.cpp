@@ -39,19 +39,9 @@ void RunFileDeletion(LauncherState&, const String&)
     NotBuilt(u"RunFileDeletion");
 }
 
-void SendStartReport(LauncherState&, const String&)
-{
-    NotBuilt(u"SendStartReport");
-}
-
 void StartCopyThread(LauncherState&)
 {
     NotBuilt(u"StartCopyThread");
-}
-
-void StartHallDownload(LauncherState&, const String&)
-{
-    NotBuilt(u"StartHallDownload");
 }
 
 void CreateShortcutRequest(LauncherState&, const String&)

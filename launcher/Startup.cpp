@@ -4,6 +4,7 @@
 #include "GameFrame.h"
 #include "LauncherScript.h"
 #include "Pending.h"
+#include "RemoteFetch.h"
 #include "TextReader.h"
 
 #include "Common/Compression.h"
@@ -424,7 +425,7 @@ int RunLauncher(LauncherState& state, const char* commandLine)
                 Ui::SetWindowTitle(main->mWindow, state.mTitle);
             }
             if (!state.mDownloadUrl.empty())
-                StartHallDownload(state, u"hall.exe");
+                StartHallDownload(state, state.mDownloadUrl, u"hall.exe");
         }
         if (FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get())
         {
