@@ -20,6 +20,7 @@ namespace Vexel
 class FrameWindow;
 class GameFrame;
 class ScriptObject;
+struct WebWindow;
 
 constexpr int _FRAME_SLOTS = 7;
 constexpr int _FRAME_MAIN = 0;
@@ -100,6 +101,23 @@ struct PageEntry
     String mUrl;
     _dword mKind = 0;
     bool mShowOnLoad = true;
+    std::shared_ptr<WebWindow> mWeb; // null until the web window host made it
+};
+
+// Where the game's loader comes from, as the game page names it.
+struct LoaderSource
+{
+    String mUrl;                     // "local:\\" followed by a path names a local file
+    String mMd5;                     // 32 hexadecimal digits, empty when none
+    String mPath;                    // the file that is loaded
+    int mSizeMb = 0;                 // the room the game needs, for the data folder choice
+    std::vector<String> mParamNames; // the loader parameters, in page order
+    std::vector<String> mParamValues;
+    std::vector<String> mCdn;  // CDN addresses from "cdnip"
+    bool mWaitStarted = false; // the game parameters are awaited since mWaitStart
+    _dword mWaitStart = 0;
+    bool mRead = false; // the page was read at mLastRead
+    _dword mLastRead = 0;
 };
 
 struct LauncherState
@@ -187,6 +205,14 @@ struct LauncherState
     bool mMainShown = false;
     String mCurrentPageUrl;
     int mModalState = 0; // 2 while the clean-cache question is open
+
+    // Web windows of the portal flow beyond the page list.
+    std::shared_ptr<WebWindow> mLoginPage; // hidden when the game address was reached
+    std::shared_ptr<WebWindow> mGamePage;  // the page that named the loader
+    std::shared_ptr<WebWindow> mImPopup;
+    std::shared_ptr<WebWindow> mVideoPopup;
+    bool mImWasVisible = false; // the IM pop-up was visible when the boss key hid the launcher
+    LoaderSource mLoader;
 
     // Saved boss-key choices (mcconfig.ini).
     _dword mHotKey = 0;

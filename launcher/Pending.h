@@ -14,11 +14,7 @@ void RunFileDeletion(LauncherState& state, const String& path);
 void StartCopyThread(LauncherState& state);
 void CreateShortcutRequest(LauncherState& state, const String& name);
 void CleanCache(LauncherState& state);
-void ShowPrompt(LauncherState& state, int kind);
 bool CreateTencentClient(LauncherState& state, const String& argument);
 bool InstallPreloadPack(LauncherState& state, const String& a, const String& b);
-void CreateWebWindow(LauncherState& state, const PageEntry& page);
-void NavigatePage(LauncherState& state, const PageEntry& page, const String& url);
-bool AskExit(LauncherState& state);
 
 } // namespace Vexel
