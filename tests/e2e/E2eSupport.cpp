@@ -265,33 +265,31 @@ std::string Client::Errors() const
 
 Desktop::Desktop()
 {
-    Test::UsePrivateDisplay();
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name)
+    // One connection for the whole process: the private server ends when its last client leaves, and
+    // later tests of the same process need it still.
+    static ::Display* shared = nullptr;
+    static std::string problem;
+    if (!shared && problem.empty())
     {
-        mProblem = "no DISPLAY and no Xvfb to start one";
-        return;
+        Test::UsePrivateDisplay();
+        const char* name = std::getenv("DISPLAY");
+        int event = 0, error = 0, major = 0, minor = 0;
+        if (!name || !*name)
+            problem = "no DISPLAY and no Xvfb to start one";
+        else if (!(shared = XOpenDisplay(name)))
+            problem = std::string("cannot open display ") + name;
+        else if (!XTestQueryExtension(shared, &event, &error, &major, &minor))
+        {
+            problem = "the X server has no XTEST extension";
+            XCloseDisplay(shared);
+            shared = nullptr;
+        }
     }
-    mDisplay = XOpenDisplay(name);
-    if (!mDisplay)
-    {
-        mProblem = std::string("cannot open display ") + name;
-        return;
-    }
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(mDisplay, &event, &error, &major, &minor))
-    {
-        mProblem = "the X server has no XTEST extension";
-        XCloseDisplay(mDisplay);
-        mDisplay = nullptr;
-    }
+    mDisplay = shared;
+    mProblem = problem;
 }
 
-Desktop::~Desktop()
-{
-    if (mDisplay)
-        XCloseDisplay(mDisplay);
-}
+Desktop::~Desktop() = default;
 
 std::vector<DesktopWindow> Desktop::Windows()
 {
@@ -428,17 +426,31 @@ void Desktop::Type(const std::string& text)
     }
 }
 
-bool Desktop::Screenshot(const std::filesystem::path& file)
+bool Desktop::Screenshot(const std::filesystem::path& file, const DesktopWindow* area)
 {
     if (!mDisplay)
         return false;
     const char* display = std::getenv("DISPLAY");
-    std::vector<std::string> argv = {"/usr/bin/import", "-display", display ? display : "",
-                                     "-window",         "root",     file.string()};
+    std::vector<std::string> argv = {"/usr/bin/import", "-display", display ? display : "", "-window",
+                                     "root"};
+    if (area)
+    {
+        argv.push_back("-crop");
+        argv.push_back(std::to_string(area->width) + "x" + std::to_string(area->height) + "+" +
+                       std::to_string(area->x) + "+" + std::to_string(area->y));
+    }
+    argv.push_back(file.string());
     ChildProcess import;
     if (!import.Start(argv, Environment({}), "/dev/null", "/dev/null"))
         return false;
     return import.Wait(30s) == 0 && std::filesystem::exists(file);
+}
+
+void Desktop::Snap(const std::string& name, const DesktopWindow* area)
+{
+    const char* folder = std::getenv("VEXEL_E2E_SCREENSHOTS");
+    if (folder && *folder)
+        Screenshot(std::filesystem::path(folder) / (name + ".png"), area);
 }
 
 } // namespace Vexel::E2e

@@ -147,8 +147,10 @@ public:
     // A key by its X name ("Return", "Tab", "F12"), with modifiers held ("Control_L", "Alt_L").
     void Press(const std::string& key, const std::vector<std::string>& modifiers = {});
 
-    // The whole screen as PNG (ImageMagick's import).
-    bool Screenshot(const std::filesystem::path& file);
+    // The screen as PNG (ImageMagick's import), cut to the rectangle when one is given.
+    bool Screenshot(const std::filesystem::path& file, const DesktopWindow* area = nullptr);
+    // With VEXEL_E2E_SCREENSHOTS naming a folder, a screenshot there as <name>.png; otherwise nothing.
+    void Snap(const std::string& name, const DesktopWindow* area = nullptr);
 
 private:
     void Key(const std::string& name, bool down);
