@@ -1,5 +1,6 @@
 #include "WebWindow.h"
 
+#include "Commands.h"
 #include "GameFrame.h"
 #include "MainLoop.h"
 
@@ -205,6 +206,9 @@ Ui::LResult WebWindow::Handle(_dword message, Ui::WParam wParam, Ui::LParam lPar
         LogTrace(u"[MC] Page 0x%x visit error, pagedone %d, ready %d", HostId(), mPageDone ? 1 : 0,
                  mReady ? 1 : 0);
         return 0;
+    case Ui::_WM_WEB_INVOKE:
+        // A named page command, for the launcher's handlers.
+        return Ui::SendUiMessage(mParent, _WM_INVOKE, wParam, lParam);
     case Ui::_WM_PAINT:
         return 0;
     case Ui::_WM_MOUSEWHEEL:

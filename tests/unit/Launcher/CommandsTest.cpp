@@ -73,6 +73,21 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_EQ(Invoke(u"unknown"), 0);
 }
 
+TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
+{
+    mServer.Page("/cmd", "<html><body><script>"
+                         "external.invoke('openvideo', ['10', '20', '320', 240, 'http://x/v']);"
+                         "external.invoke('logindone');"
+                         "try { external.invoke(); } catch (e) { external.consoleMsg('refused'); }"
+                         "</script></body></html>");
+    MakeGameFrame();
+    WebRef page = AddMainPage(mServer.Url("/cmd"));
+    ASSERT_TRUE(PumpUntil([&] { return mState->mLoginDone; }));
+    EXPECT_TRUE(Logged(u"[MC] _WM_INVOKE called, openvideo"));
+    EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay param count error 5"));
+    EXPECT_EQ(Count(u"_WM_INVOKE called"), 2); // a call without a name is refused in the page
+}
+
 TEST_F(LauncherCommandsTest, SecondRefreshOfARunningGameIsIgnored)
 {
     mServer.Page("/game", "<html><body>game</body></html>");
