@@ -290,6 +290,9 @@ void FullShutdown(LauncherState& state)
     ClosePopups(state);
     for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
         state.mFrames[i].reset();
+    // The fetch records' transfers end before anything they might report to.
+    CancelMainFetch(state);
+    state.mHallFetch.mTask.reset();
     if (IScriptManager* manager = Kernel().scriptManager)
         delete manager;
     DestroyResourceManager();
