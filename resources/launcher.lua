@@ -98,8 +98,10 @@ L:addCustomURLMenu(false, 2, 10, chargeurl, m1, m2, m3, "Recharge", 0, "")
 L:addCustomRefreshMenu(false, 3, m1, m2, m3, "Refresh", 0, "")
 L:addCustomCleanMenu(false, 4, m1, m2, m3, "Clear cache")
 L:addCustomBossMenu(true, 1, m1, m2, m3, "Boss key", 0, "")
-L:addCustomIMMenu(true, 2, m1, m2, m3, "Messages", "Open", "Close", 0, "", "")
-L:addCustomUserMenu(true, 3, m1, m2, m3, "Account", "Profile", "Log off", 0, "")
+-- The IM and user entries name the server data's fields they show: the messages page and its title, the
+-- player's nickname.
+L:addCustomIMMenu(true, 2, m1, m2, m3, "Messages", "imurl", "imtitle", 0, "", "")
+L:addCustomUserMenu(true, 3, m1, m2, m3, "Account", "nickname", "Log off", 0, "")
 L:addCustomDropDownMenu(true, 4, m1, m2, m3, "Servers", "More", "Forum", "Help")
 L:addCustomCloseButton(1, "skin/tb_close_n.png", "skin/tb_close_h.png", "skin/tb_close_p.png", "")
 L:addCustomMaxButton(2, "skin/tb_max_n.png", "skin/tb_max_h.png", "skin/tb_max_p.png", "")

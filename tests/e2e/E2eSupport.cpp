@@ -29,6 +29,7 @@ namespace Vexel::E2e
 namespace
 {
 constexpr auto _POLL = 5ms;
+constexpr auto _KEY_PACE = 30ms;
 
 std::string ReadText(const std::filesystem::path& path)
 {
@@ -411,6 +412,9 @@ void Desktop::Type(const std::string& text)
 {
     for (char c : text)
     {
+        // Key by key at a person's pace: the page takes keys through the web process, which drops
+        // keys that arrive in one burst.
+        std::this_thread::sleep_for(_KEY_PACE);
         if (c >= 'A' && c <= 'Z')
             Press(std::string(1, c), {"Shift_L"});
         else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
@@ -438,6 +442,7 @@ bool Desktop::Screenshot(const std::filesystem::path& file, const DesktopWindow*
         argv.push_back("-crop");
         argv.push_back(std::to_string(area->width) + "x" + std::to_string(area->height) + "+" +
                        std::to_string(area->x) + "+" + std::to_string(area->y));
+        argv.push_back("+repage");
     }
     argv.push_back(file.string());
     ChildProcess import;
@@ -449,8 +454,11 @@ bool Desktop::Screenshot(const std::filesystem::path& file, const DesktopWindow*
 void Desktop::Snap(const std::string& name, const DesktopWindow* area)
 {
     const char* folder = std::getenv("VEXEL_E2E_SCREENSHOTS");
-    if (folder && *folder)
-        Screenshot(std::filesystem::path(folder) / (name + ".png"), area);
+    if (!folder || !*folder)
+        return;
+    // Only for the pictures: the web process paints a moment after the page reports itself shown.
+    std::this_thread::sleep_for(1500ms);
+    Screenshot(std::filesystem::path(folder) / (name + ".png"), area);
 }
 
 } // namespace Vexel::E2e

@@ -53,6 +53,12 @@ protected:
             [](const DesktopWindow& w) { return w.width == _MAIN_W && w.height == _MAIN_H; }, main);
     }
 
+    bool FindGameFrame(DesktopWindow& frame)
+    {
+        return mDesktop.WaitForWindow(
+            [](const DesktopWindow& w) { return w.width >= 640 && w.height >= 480; }, frame);
+    }
+
     // Waits for the page at the address (the site's path) to be complete and shown in the main window.
     std::size_t WaitForPage(const std::string& path, std::size_t from = 0)
     {
@@ -72,12 +78,16 @@ protected:
     {
         if (WaitForPage("/login") == std::string::npos || !FindMainWindow(main))
             return std::string::npos;
+        mDesktop.Snap("portal-login", &main);
         ClickPage(main, _LOGIN_USER_X, _LOGIN_USER_Y);
         mDesktop.Type(user);
         ClickPage(main, _LOGIN_PASSWORD_X, _LOGIN_PASSWORD_Y);
         mDesktop.Type("secret");
         mDesktop.Press("Return");
-        return WaitForPage("/servers");
+        std::size_t at = WaitForPage("/servers");
+        if (at != std::string::npos)
+            mDesktop.Snap("portal-servers", &main);
+        return at;
     }
 
     // Chooses server n (from 1) on the server list; the offset after the game stage was entered.
@@ -140,7 +150,10 @@ TEST_F(FlowTest, GameStageAsksForTheServerInformationWithTheSessionAndFillsTheSe
     ASSERT_NE(servers, std::string::npos);
     std::size_t game = EnterServer(main, 1, servers);
     ASSERT_NE(game, std::string::npos);
-    ASSERT_NE(mClient->Trace().WaitFor("[MC] Server data done", game), std::string::npos);
+    ASSERT_NE(mClient->Trace().WaitFor("[MC] Servers: 3", game), std::string::npos);
+    DesktopWindow frame;
+    ASSERT_TRUE(FindGameFrame(frame));
+    mDesktop.Snap("portal-game-frame", &frame);
     EXPECT_EQ(mPortal->CountRequests("GET /serverinfo"), mPortal->CountRequests("GET /serverinfo?uid="));
     EXPECT_GE(mPortal->CountRequests("GET /serverinfo?uid="), 1);
     // Signed, with the session cookie: the site answered it.
