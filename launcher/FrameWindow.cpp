@@ -1,5 +1,7 @@
 #include "FrameWindow.h"
 
+#include "WebWindow.h"
+
 #include "Common/Log.h"
 #include "Common/StringFormatter.h"
 
@@ -233,7 +235,8 @@ bool FrameWindow::SetProgress(double ratio)
 
 void FrameWindow::PlaceWebWindow()
 {
-    // The web window host places its own window; the frame only keeps the rectangle for it.
+    if (HasLauncherState())
+        PlaceFrameWebWindow(Launcher(), *this);
 }
 
 void FrameWindow::ClearButtons()

@@ -1,9 +1,11 @@
 #include "LauncherScript.h"
 
+#include "Commands.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "Pending.h"
 #include "TextReader.h"
+#include "WebWindow.h"
 
 #include "Common/Compression.h"
 #include "Common/Log.h"
@@ -603,7 +605,7 @@ LAUNCHER_NATIVE(AddWebWindow)
     }
     state.mPages.push_back(page);
     state.mPageUrl = page.mUrl;
-    CreateWebWindow(state, page);
+    AddPageWindow(state, state.mPages.back());
     return m.ReturnNothing();
 }
 
@@ -901,9 +903,9 @@ LAUNCHER_NATIVE(UninstallApp)
 LAUNCHER_NATIVE(GotoURL)
 {
     for (const auto& page : state.mPages)
-        if (page.mId == -1)
+        if (page.mId == -1 && page.mWeb)
         {
-            NavigatePage(state, page, ArgText(m, 0));
+            NavigateWeb(*page.mWeb, ArgText(m, 0));
             break;
         }
     return m.ReturnNothing();
@@ -1094,11 +1096,11 @@ bool WriteLoaderFile(LauncherState& state, const String& name, bool forSetLoader
     {
         // Anchored at the program folder: the data sub-folder becomes the current folder later on, so a
         // relative "data" would point one level too deep.
-        folder = JoinPath(state.mProgramFolder, u"data");
+        folder = JoinFolder(state.mProgramFolder, u"data");
         if (!FolderExists(folder))
             CreateFolder(folder);
     }
-    path = JoinPath(folder, fileName);
+    path = JoinFolder(folder, fileName);
     if (forSetLoader && !replace && FileExists(path))
         return true;
     std::vector<_byte> data;

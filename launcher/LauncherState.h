@@ -3,10 +3,13 @@
 // thread touches it.
 #pragma once
 
+#include "Common/Compression.h"
 #include "Common/String.h"
 #include "Platform/Ui/Ui.h"
+#include "Storage/WorkerThread.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -19,6 +22,7 @@ class GameFrame;
 class IResourceManager;
 class IScriptManager;
 class ScriptObject;
+struct WebWindow;
 
 constexpr int _FRAME_SLOTS = 7;
 constexpr int _FRAME_MAIN = 0;
@@ -66,6 +70,30 @@ struct MenuEntry
     bool mCustom = false;
 };
 
+// Kinds of fetch on the main record.
+constexpr int _FETCH_NONE = 0;
+constexpr int _FETCH_PLUGIN = 2;
+constexpr int _FETCH_SERVER_INFO = 3;
+constexpr int _FETCH_PROGRAM = 5;
+
+// One asynchronous transfer polled by the main thread. The worker writes only the buffer and the
+// progress; the buffer is read after the progress reached 1.0 and the task was deleted.
+struct FetchRecord
+{
+    FetchRecord() = default;
+    // The task goes first: its worker writes into the buffer and the progress.
+    ~FetchRecord() { mTask.reset(); }
+    FetchRecord(const FetchRecord&) = delete;
+    FetchRecord& operator=(const FetchRecord&) = delete;
+
+    std::atomic<float> mProgress{0.0f};
+    ByteBuffer mBuffer;
+    String mTargetPath; // written when done; empty keeps the bytes in memory
+    int mKind = _FETCH_NONE;
+    _qword mStallStart = 0; // milliseconds; 0 while progress is being made
+    std::unique_ptr<WorkerThread> mTask;
+};
+
 // A web window made by addWebWindow; the page itself comes with the web window host.
 struct PageEntry
 {
@@ -75,6 +103,23 @@ struct PageEntry
     String mUrl;
     _dword mKind = 0;
     bool mShowOnLoad = true;
+    std::shared_ptr<WebWindow> mWeb; // null until the web window host made it
+};
+
+// Where the game's loader comes from, as the game page names it.
+struct LoaderSource
+{
+    String mUrl;                     // "local:\\" followed by a path names a local file
+    String mMd5;                     // 32 hexadecimal digits, empty when none
+    String mPath;                    // the file that is loaded
+    int mSizeMb = 0;                 // the room the game needs, for the data folder choice
+    std::vector<String> mParamNames; // the loader parameters, in page order
+    std::vector<String> mParamValues;
+    std::vector<String> mCdn;  // CDN addresses from "cdnip"
+    bool mWaitStarted = false; // the game parameters are awaited since mWaitStart
+    _dword mWaitStart = 0;
+    bool mRead = false; // the page was read at mLastRead
+    _dword mLastRead = 0;
 };
 
 struct LauncherState
@@ -167,6 +212,14 @@ struct LauncherState
     String mCurrentPageUrl;
     int mModalState = 0; // 2 while the clean-cache question is open
 
+    // Web windows of the portal flow beyond the page list.
+    std::shared_ptr<WebWindow> mLoginPage; // hidden when the game address was reached
+    std::shared_ptr<WebWindow> mGamePage;  // the page that named the loader
+    std::shared_ptr<WebWindow> mImPopup;
+    std::shared_ptr<WebWindow> mVideoPopup;
+    bool mImWasVisible = false; // the IM pop-up was visible when the boss key hid the launcher
+    LoaderSource mLoader;
+
     // Saved boss-key choices (mcconfig.ini).
     _dword mHotKey = 0;
     bool mBossChecked = false;
@@ -179,6 +232,18 @@ struct LauncherState
     String mUserRoot;
     String mInstallFolder;
     String mDataFolder;
+
+    // Remote fetches: the main record (plug-in, server information, program download) and the hall
+    // record; the clock of their stall rule in milliseconds (null: the steady clock).
+    FetchRecord mMainFetch;
+    FetchRecord mHallFetch;
+    std::function<_qword()> mFetchClock;
+
+    // Server data: the game servers in the order received, the current server's name, and the IM page.
+    std::vector<String> mServerNames, mServerIds, mServerUrls;
+    String mCurrentServer;
+    String mImUrl;
+    String mImTitle;
 
     // The launcher's hooks into the frame windows: the message hook sees every frame message first
     // (true: handled); the button handler runs when a skinned button is clicked.

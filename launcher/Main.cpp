@@ -1,22 +1,20 @@
-// The program's entry: the command line without the program path goes to the launcher's start-up.
+// The program's entry: the arguments without the program path, joined so that they split again into the
+// same words, go to the launcher's start-up.
+#include "CommandLine.h"
 #include "Startup.h"
 
 #include "Platform/System.h"
 #include "Platform/Ui/Ui.h"
 
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
     Vexel::InitializePlatform();
     Vexel::Ui::InitUi();
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i)
-    {
-        if (i > 1)
-            commandLine += ' ';
-        commandLine += argv[i];
-    }
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string commandLine = Vexel::JoinArguments(arguments);
     static Vexel::LauncherState state;
     Vexel::RunLauncher(state, commandLine.c_str());
     return 0;

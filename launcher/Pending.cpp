@@ -39,19 +39,9 @@ void RunFileDeletion(LauncherState&, const String&)
     NotBuilt(u"RunFileDeletion");
 }
 
-void SendStartReport(LauncherState&, const String&)
-{
-    NotBuilt(u"SendStartReport");
-}
-
 void StartCopyThread(LauncherState&)
 {
     NotBuilt(u"StartCopyThread");
-}
-
-void StartHallDownload(LauncherState&, const String&)
-{
-    NotBuilt(u"StartHallDownload");
 }
 
 void CreateShortcutRequest(LauncherState&, const String&)
@@ -64,11 +54,6 @@ void CleanCache(LauncherState&)
     NotBuilt(u"CleanCache");
 }
 
-void ShowPrompt(LauncherState&, int)
-{
-    NotBuilt(u"ShowPrompt");
-}
-
 bool CreateTencentClient(LauncherState&, const String&)
 {
     NotBuilt(u"CreateTencentClient");
@@ -79,22 +64,6 @@ bool InstallPreloadPack(LauncherState&, const String&, const String&)
 {
     NotBuilt(u"InstallPreloadPack");
     return false;
-}
-
-void CreateWebWindow(LauncherState&, const PageEntry&)
-{
-    NotBuilt(u"CreateWebWindow");
-}
-
-void NavigatePage(LauncherState&, const PageEntry&, const String&)
-{
-    NotBuilt(u"NavigatePage");
-}
-
-bool AskExit(LauncherState&)
-{
-    NotBuilt(u"AskExit");
-    return true;
 }
 
 } // namespace Vexel

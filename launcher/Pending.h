@@ -11,16 +11,10 @@ bool CheckProgramIntegrity(LauncherState& state); // code signature of the progr
 void RunSelfUpgradeCheck(LauncherState& state, bool autoUpgrade);
 void RunSelfCopy(LauncherState& state, const String& destination);
 void RunFileDeletion(LauncherState& state, const String& path);
-void SendStartReport(LauncherState& state, const String& url);
 void StartCopyThread(LauncherState& state);
-void StartHallDownload(LauncherState& state, const String& fileName);
 void CreateShortcutRequest(LauncherState& state, const String& name);
 void CleanCache(LauncherState& state);
-void ShowPrompt(LauncherState& state, int kind);
 bool CreateTencentClient(LauncherState& state, const String& argument);
 bool InstallPreloadPack(LauncherState& state, const String& a, const String& b);
-void CreateWebWindow(LauncherState& state, const PageEntry& page);
-void NavigatePage(LauncherState& state, const PageEntry& page, const String& url);
-bool AskExit(LauncherState& state);
 
 } // namespace Vexel

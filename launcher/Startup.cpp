@@ -1,10 +1,14 @@
 #include "Startup.h"
 
+#include "Commands.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "LauncherScript.h"
+#include "MainLoop.h"
 #include "Pending.h"
+#include "RemoteFetch.h"
 #include "TextReader.h"
+#include "WebWindow.h"
 
 #include "Common/Compression.h"
 #include "Common/Log.h"
@@ -61,60 +65,6 @@ int PrintArguments(IScriptManager& m, ScriptObject*)
     return m.ReturnNothing();
 }
 const ScriptNative _PRINT{PrintArguments, false};
-
-void LauncherButtonHandler(int kind, ScriptObject* object, FrameWindow& frame)
-{
-    LauncherState& state = Launcher();
-    switch (kind)
-    {
-    case _BUTTON_CLOSE:
-        if (frame.mIndex >= 1 && frame.mIndex <= 3)
-            Ui::ShowUiWindow(frame.mWindow, Ui::_SW_HIDE);
-        else if (frame.mIndex >= 4)
-        {
-            state.mLoopEnd = 2;
-            Ui::PostQuit(0);
-        }
-        else if (AskExit(state))
-        {
-            state.mLoopEnd = 1;
-            Ui::PostQuit(0);
-        }
-        break;
-    case _BUTTON_MINIMIZE:
-        Ui::ShowUiWindow(frame.mWindow, Ui::_SW_MINIMIZE);
-        break;
-    default:
-        CallButtonClick(object);
-        break;
-    }
-}
-
-void GameFrameCommand(_dword id, const String&, const String&)
-{
-    GameFrame* frame = Launcher().mGameFrame.get();
-    if (!frame || !frame->mWindow)
-        return;
-    switch (id)
-    {
-    case _CMD_CLOSE:
-        Launcher().mLoopEnd = 1;
-        Ui::PostQuit(0);
-        break;
-    case _CMD_MAXIMIZE:
-        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_MAXIMIZE);
-        break;
-    case _CMD_RESTORE:
-        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_RESTORE);
-        break;
-    case _CMD_MINIMIZE:
-        Ui::ShowUiWindow(frame->mWindow, Ui::_SW_MINIMIZE);
-        break;
-    default:
-        LogTrace(u"[MC] HandleMenuCommand %d: not built yet", id);
-        break;
-    }
-}
 
 bool StartsWithNoCase(const String& text, const String& prefix)
 {
@@ -178,10 +128,7 @@ void SetEnvironmentMarkers()
 
 bool CreateMainWindow(LauncherState& state)
 {
-    state.mFrameHook = nullptr;
-    state.mButtonHandler = LauncherButtonHandler;
-    if (state.mGameFrame)
-        state.mGameFrame->mCommand = GameFrameCommand;
+    InstallHandlers(state);
     // An ordinary painted pop-up until a script gives it a look of its own.
     return CreateFrameWindow(state, _FRAME_MAIN, state.mTitle, 0, 0, 800, 600, 1);
 }
@@ -189,7 +136,7 @@ bool CreateMainWindow(LauncherState& state)
 bool RunStartupScript(IScriptManager& manager, const String& name, bool unpack)
 {
     std::vector<_byte> data;
-    if (!LoadEmbeddedResource(name, data) && !ReadFile(JoinPath(GetCurrentFolder(), name), data))
+    if (!LoadEmbeddedResource(name, data) && !ReadFile(JoinFolder(GetCurrentFolder(), name), data))
         return false;
     if (unpack && IsCompressed(data.data(), data.size()))
     {
@@ -202,6 +149,25 @@ bool RunStartupScript(IScriptManager& manager, const String& name, bool unpack)
     }
     manager.RunBuffer(data.data(), static_cast<_dword>(data.size()), name, _SCRIPT_RESULT_DISCARD);
     return true;
+}
+
+void RunSettingsScript(IScriptManager& manager)
+{
+    String path;
+    if (GetEnvironment(u"VEXEL_SETTINGS", path) && !path.empty())
+    {
+        std::vector<_byte> data;
+        if (ReadFile(path, data))
+        {
+            LogTrace(u"[MC] Settings script from %ls", path);
+            manager.RunBuffer(data.data(), static_cast<_dword>(data.size()), u"config.lua",
+                              _SCRIPT_RESULT_DISCARD);
+            return;
+        }
+        LogError(u"[MC] Cannot read the settings script %ls named by VEXEL_SETTINGS; the built-in one runs",
+                 path);
+    }
+    RunStartupScript(manager, u"config.lua", false);
 }
 
 void ShowProgressWindow(LauncherState& state)
@@ -219,7 +185,7 @@ void ShowProgressWindow(LauncherState& state)
 
 void SettleDataFolder(LauncherState& state)
 {
-    String programData = JoinPath(state.mProgramFolder, u"data");
+    String programData = JoinFolder(state.mProgramFolder, u"data");
     if (state.mUseCurrentPath)
     {
         if (!FolderExists(programData))
@@ -229,8 +195,8 @@ void SettleDataFolder(LauncherState& state)
             state.mDataFolder = programData;
         return;
     }
-    String base = JoinPath(state.mUserRoot, state.mAppName);
-    String infoPath = JoinPath(base, u"install.inf");
+    String base = JoinFolder(state.mUserRoot, state.mAppName);
+    String infoPath = JoinFolder(base, u"install.inf");
     String chosen = base;
     TextReader reader;
     if (FileExists(infoPath) && reader.Open(infoPath))
@@ -308,38 +274,6 @@ bool WriteBossSettings(const LauncherState& state)
     return WriteFile(u"mcconfig.ini", bytes, sizeof bytes);
 }
 
-void RunMainLoop(LauncherState& state)
-{
-    LogTrace(u"[MC] RunMainLoop: not built yet");
-    FrameWindow* main = state.mFrames[_FRAME_MAIN].get();
-    if (!main)
-        return;
-    if (GameFrame* game = state.mGameFrame.get())
-    {
-        int w = state.mWidth > 0 ? state.mWidth : 1024;
-        int h = state.mHeight > 0 ? state.mHeight : 700;
-        if (CreateGameFrameWindow(state, 40, 40, w, h))
-        {
-            game->BuildWindowMenu(state);
-            Ui::ShowUiWindow(game->mWindow, Ui::_SW_SHOW);
-        }
-    }
-    Ui::ShowUiWindow(main->mWindow, Ui::_SW_SHOW);
-    Ui::UpdateUiWindow(main->mWindow);
-    state.mMainShown = true;
-    LogTrace(u"[MC] Main window shown");
-    Ui::Message message;
-    while (Ui::IsUiWindow(main->mWindow) && Ui::GetUiMessage(message))
-    {
-        Ui::TranslateUiMessage(message);
-        Ui::DispatchUiMessage(message);
-        if (state.mGameFrame)
-            state.mGameFrame->BlinkStep();
-    }
-    if (state.mLoopEnd == 0)
-        state.mLoopEnd = 1;
-}
-
 void FullShutdown(LauncherState& state)
 {
     if (GameFrame* game = state.mGameFrame.get(); game && game->mWindow)
@@ -349,9 +283,15 @@ void FullShutdown(LauncherState& state)
         Ui::DestroyUiWindow(game->mWindow);
         game->mWindow = 0;
     }
+    state.mLoginPage.reset();
+    state.mGamePage.reset();
     state.mPages.clear();
+    ClosePopups(state);
     for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
         state.mFrames[i].reset();
+    // The fetch records' transfers end before anything they might report to.
+    CancelMainFetch(state);
+    state.mHallFetch.mTask.reset();
     state.mScriptManager.reset();
     state.mResourceManager.reset();
 }
@@ -369,7 +309,7 @@ int RunLauncher(LauncherState& state, const char* commandLine)
     ReadCommandLine(state, commandLine);
     SetProgramPath(state, GetModulePath());
     state.mUserRoot = GetUserRoot();
-    SwitchFlags flags = ReadSwitchFile(JoinPath(state.mUserRoot, u"mc.cfg"));
+    SwitchFlags flags = ReadSwitchFile(JoinFolder(state.mUserRoot, u"mc.cfg"));
     state.mNoAutoUpgrade = flags.mNoAutoUpgrade;
     if (flags.mLog && !DebuggerAttached())
     {
@@ -377,10 +317,12 @@ int RunLauncher(LauncherState& state, const char* commandLine)
         OpenLogFiles(tag.c_str(), state.mUserRoot.c_str(), state.mExeName.c_str());
         state.mLogFiles = true;
     }
+    // Cookies and storage of the operator's pages outlive the process.
+    Ui::InitWebViews(JoinFolder(state.mUserRoot, u"web"));
     IScriptManager* manager = PrepareScripting(state);
     SetEnvironmentMarkers();
     CreateMainWindow(state);
-    RunStartupScript(*manager, u"config.lua", false);
+    RunSettingsScript(*manager);
     RunStartupScript(*manager, u"launcher.lua", true);
     ShowProgressWindow(state);
     LogTrace(u"[MC] File path: %ls", state.mProgramPath);
@@ -421,7 +363,7 @@ int RunLauncher(LauncherState& state, const char* commandLine)
                 Ui::SetWindowTitle(main->mWindow, state.mTitle);
             }
             if (!state.mDownloadUrl.empty())
-                StartHallDownload(state, u"hall.exe");
+                StartHallDownload(state, state.mDownloadUrl, u"hall.exe");
         }
         if (FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get())
         {

@@ -32,6 +32,9 @@ bool CreateMainWindow(LauncherState& state);
 // Runs the named script from the program's resources, or else from the file of that name in the current
 // folder; unpack lets a packed buffer be unpacked first. False when neither exists.
 bool RunStartupScript(IScriptManager& manager, const String& name, bool unpack);
+// The settings script: the file named by the environment variable VEXEL_SETTINGS when it can be read
+// (so the client can be pointed at another operator site without rebuilding), else config.lua.
+void RunSettingsScript(IScriptManager& manager);
 void ShowProgressWindow(LauncherState& state);
 // Settles the data folder and makes it the current folder.
 void SettleDataFolder(LauncherState& state);
@@ -39,8 +42,6 @@ void CleanStaleArchives(LauncherState& state);
 // The saved hot-key value and check-box state ("mcconfig.ini" in the current folder).
 void ReadBossSettings(LauncherState& state);
 bool WriteBossSettings(const LauncherState& state);
-// Until the main loop exists: shows the windows the scripts made and pumps until the main window closes.
-void RunMainLoop(LauncherState& state);
 void FullShutdown(LauncherState& state);
 void ShortShutdown(LauncherState& state);
 

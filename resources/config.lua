@@ -20,6 +20,10 @@ minH = 480
 servers = site .. "/servers"
 servers2 = site .. "/servers2"
 logout = site .. "/logout"
+exiturl = site .. "/exit"
+-- Server information: {uid} and {sid} come from the pages' cookies and address, {sign} is computed.
+infoserver = site .. "/serverinfo?uid={uid}&sid={sid}&sign={sign}"
+appTimeout = 30000
 chargeurl = site .. "/charge"
 moreurl = site .. "/more"
 

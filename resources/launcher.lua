@@ -2,15 +2,17 @@
 local L = _launcher
 
 -- Private messages and frame slots.
-MSG_CS = 0x43E
-MSG_LOGOFF = 0x464
-MSG_SETBOSS = 0x465
-MSG_CONFIRM = 0x466
-MSG_CLOSEFRM = 0x467
-MSG_SETUPPLUGIN = 0x501
-BOSS_WIN = 1
-PLUGIN_WIN = 2
-PLUGIN2_WIN = 4
+MSG_CS = 0x464 -- server chosen in the server window's combo box
+MSG_LOGOFF = 0x465
+MSG_SETBOSS = 0x466
+MSG_CONFIRM = 0x467
+MSG_CLOSEFRM = 0x468
+MSG_SETUPPLUGIN = 0x469
+SERVER_WIN = 1
+BOSS_WIN = 2
+PROMPT_WIN = 3
+PLUGIN_WIN = 4
+PLUGIN2_WIN = 5
 COPYING_WIN = 6
 
 local WHITE = 0xE8EEF5
@@ -27,6 +29,7 @@ L.width = 1024
 L.height = 640
 L:setMinSize(minW, minH)
 L:setLoadingSize(640, 480)
+L.appTimeout = appTimeout or 30000
 
 -- Command-line switches: "/delete <path>", "/copy <path>", "/regserver", "/noshortcut".
 local cmd = L.cmd or ""
@@ -80,7 +83,8 @@ end
 L:addLabel(4, frameClearX, frameClearY + 8, frameClearW, 20, "Clear cache", FONT, WHITE, 15, 1, 0)
 L:addWebWindow(frameWebX, frameWebY, frameWebW, frameWebH, entry, 0, true, 0)
 L:setCleanCachePrompt(title, "Delete the downloaded game files? They are fetched again when needed.")
-L:setPrompts("Leave the game?", "The connection was lost.", "Refresh the game page?", "")
+L:setPrompts("Leave the game?", "The connection was lost.",
+    "The boss key needs Ctrl, Alt or Shift with the key.", "You are on this server already. Enter it again?")
 
 -- Game frame: custom title bar, image menu entries and title-bar buttons, plus a text window menu.
 L:setCustomTitleBarBackground("skin/title_left.png", "skin/title_right.png", "skin/title_mid.png")
@@ -94,8 +98,10 @@ L:addCustomURLMenu(false, 2, 10, chargeurl, m1, m2, m3, "Recharge", 0, "")
 L:addCustomRefreshMenu(false, 3, m1, m2, m3, "Refresh", 0, "")
 L:addCustomCleanMenu(false, 4, m1, m2, m3, "Clear cache")
 L:addCustomBossMenu(true, 1, m1, m2, m3, "Boss key", 0, "")
-L:addCustomIMMenu(true, 2, m1, m2, m3, "Messages", "Open", "Close", 0, "", "")
-L:addCustomUserMenu(true, 3, m1, m2, m3, "Account", "Profile", "Log off", 0, "")
+-- The IM and user entries name the server data's fields they show: the messages page and its title, the
+-- player's nickname.
+L:addCustomIMMenu(true, 2, m1, m2, m3, "Messages", "imurl", "imtitle", 0, "", "")
+L:addCustomUserMenu(true, 3, m1, m2, m3, "Account", "nickname", "Log off", 0, "")
 L:addCustomDropDownMenu(true, 4, m1, m2, m3, "Servers", "More", "Forum", "Help")
 L:addCustomCloseButton(1, "skin/tb_close_n.png", "skin/tb_close_h.png", "skin/tb_close_p.png", "")
 L:addCustomMaxButton(2, "skin/tb_max_n.png", "skin/tb_max_h.png", "skin/tb_max_p.png", "")
@@ -111,8 +117,40 @@ L:addCheckBox(0, 16, 56, 20, 20, BOSS_WIN)
 L:addLabel(2, 44, 56, 280, 22, "Hide the game with a key", FONT, WHITE, 14, 0, BOSS_WIN)
 L:addHotkeyBox(0, 16, 96, 200, 26, FONT, 0, 14, 0, BOSS_WIN)
 L:addCloseButton(326, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", BOSS_WIN)
+local bossOk = L:addUserButton(230, 144, 110, 34, "skin/user_n.png", "skin/user_h.png", "skin/user_p.png", 1,
+    BOSS_WIN)
+bossOk.onClick = function()
+    L:sendMsg(MSG_SETBOSS, BOSS_WIN, 0)
+end
+L:addLabel(3, 230, 152, 110, 20, "OK", FONT, WHITE, 15, 1, BOSS_WIN)
 
--- Plug-in windows.
+-- Server window: the servers of the server data in a combo box; choosing one changes the server.
+L:newFrameWin(SERVER_WIN, "Servers", x + 120, y + 100, 300, 120, 2)
+L:setBackground("skin/panel_bg.png", SERVER_WIN)
+L:addLabel(1, 16, 8, 260, 24, "Choose a server", FONT, WHITE, 16, 0, SERVER_WIN)
+L:addComboBox(0, 16, 50, 268, 200, FONT, 0, 14, 0, SERVER_WIN)
+L:addCloseButton(266, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", SERVER_WIN)
+
+-- Prompt window: a question (label 0) with OK and Cancel.
+L:newFrameWin(PROMPT_WIN, "Question", x + 120, y + 100, 360, 200, 2)
+L:setBackground("skin/panel_bg.png", PROMPT_WIN)
+L:addLabel(1, 16, 8, 300, 24, title, FONT, WHITE, 16, 0, PROMPT_WIN)
+L:addLabel(0, 16, 56, 328, 60, "", FONT, WHITE, 14, 0, PROMPT_WIN)
+local yes = L:addUserButton(100, 144, 110, 34, "skin/user_n.png", "skin/user_h.png", "skin/user_p.png", 1,
+    PROMPT_WIN)
+yes.onClick = function()
+    L:sendMsg(MSG_CONFIRM, PROMPT_WIN, 0)
+end
+L:addLabel(2, 100, 152, 110, 20, "OK", FONT, WHITE, 15, 1, PROMPT_WIN)
+local no = L:addUserButton(230, 144, 110, 34, "skin/user_n.png", "skin/user_h.png", "skin/user_p.png", 1,
+    PROMPT_WIN)
+no.onClick = function()
+    L:sendMsg(MSG_CLOSEFRM, PROMPT_WIN, 0)
+end
+L:addLabel(3, 230, 152, 110, 20, "Cancel", FONT, WHITE, 15, 1, PROMPT_WIN)
+L:addCloseButton(326, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", PROMPT_WIN)
+
+-- Plug-in set-up window and its progress window.
 for _, slot in ipairs({PLUGIN_WIN, PLUGIN2_WIN}) do
     L:newFrameWin(slot, "Plug-in", x + 120, y + 100, 360, 200, 2)
     L:setBackground("skin/panel_bg.png", slot)
@@ -121,21 +159,28 @@ for _, slot in ipairs({PLUGIN_WIN, PLUGIN2_WIN}) do
         slot)
     L:addCloseButton(326, 6, 24, 24, "skin/close_n.png", "skin/close_h.png", "skin/close_p.png", slot)
 end
+local install = L:addUserButton(230, 144, 110, 34, "skin/user_n.png", "skin/user_h.png", "skin/user_p.png", 1,
+    PLUGIN_WIN)
+install.onClick = function()
+    L:sendMsg(MSG_SETUPPLUGIN, PLUGIN_WIN, 0)
+end
+L:addLabel(3, 230, 152, 110, 20, "Install", FONT, WHITE, 15, 1, PLUGIN_WIN)
 L:setupPlugin(pluginurl)
 
--- Copying window with its progress bar, only while copying or deleting.
-if copyPath or deletePath then
-    L:newFrameWin(COPYING_WIN, "Copying", x + 120, y + 100, 360, 200, 2)
-    L:setBackground("skin/panel_bg.png", COPYING_WIN)
-    L:addLabel(1, 16, 8, 300, 24, "Copying files", FONT, WHITE, 16, 0, COPYING_WIN)
-    L:addProgressBar(0, 30, 100, 300, 20, FONT, WHITE, 14, 1, "skin/bar_fill.png", "skin/bar_back.png", COPYING_WIN)
-end
+-- Progress window: copying, deleting and the upgrade check report here.
+L:newFrameWin(COPYING_WIN, "Copying", x + 120, y + 100, 360, 200, 2)
+L:setBackground("skin/panel_bg.png", COPYING_WIN)
+L:addLabel(1, 16, 8, 300, 24, (copyPath or deletePath) and "Copying files" or "Checking for updates", FONT, WHITE,
+    16, 0, COPYING_WIN)
+L:addProgressBar(0, 30, 100, 300, 20, FONT, WHITE, 14, 1, "skin/bar_fill.png", "skin/bar_back.png", COPYING_WIN)
 
 -- Pages, kick function, loader and client check.
-L:setFrameURLs(gamepage, gamepage2, "", "")
-L:setExitURL(logout)
+-- Frame URLs are shown in the main window (login, server list); quiet URLs are the game pages, kept
+-- hidden while the loader is read from them. No exit page: closing asks the exit question instead.
+L:setFrameURLs(entry, servers, servers2, "")
 L:setLogoffURL(logout)
-L:setQuietURLs(servers, servers2, "", "")
+L:setQuietURLs(gamepage, gamepage2, "", "")
+L:setInfoServer(infoserver, "uid", "userid", "gsname", "name|sid|url", "sid")
 L:setKickFunc(kickoffFunc)
 L:reportChannel(weburl .. "report")
 L:setLoader("vexel3d.lod")

@@ -10,10 +10,12 @@
 //   _WM_WEB_NEWMSG (1224)           page script called external.getNewMsg()        wParam 0, lParam 0
 //   _WM_WEB_GSNAME (1225)           page script called external.getGsName(name)    wParam: name, lParam 1
 //   _WM_WEB_CONSOLEMSG (1226)       page script called external.consoleMsg(text)   wParam: text, lParam 0
+//   _WM_WEB_INVOKE (1230)           page script called external.invoke(name, args) wParam: name,
+//                                   lParam: the arguments (const std::vector<String>*), each as text
 //
 // Texts passed in wParam are valid only while the message is handled. Events concern the page itself,
 // not its frames. Page script sees an `external` object with `ismc()` (true), `getNewMsg()`,
-// `getGsName(name)` and `consoleMsg(text)` only in documents whose origin (scheme, host and port) is one
+// `getGsName(name)`, `consoleMsg(text)` and `invoke(name, [arguments])` (a named command) only in documents whose origin (scheme, host and port) is one
 // the program navigated to or allowed; frames from elsewhere get no such object and cannot raise these
 // messages. Backspace, Left and Right do nothing in a page outside editable fields.
 #pragma once
@@ -25,6 +27,9 @@
 
 namespace Vexel::Ui
 {
+
+// Page script called external.invoke(name, arguments): a named command for the program.
+constexpr _dword _WM_WEB_INVOKE = 1230;
 
 // Where every web view keeps its cookies, storage and cache (one store for the program). Call once,
 // before the first web view; without it the store lives only in memory.

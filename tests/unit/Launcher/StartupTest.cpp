@@ -187,6 +187,25 @@ TEST_F(DataFolderTest, ResourceRunsBeforeAFileOfTheSameName)
     EXPECT_EQ(name.GetText(), u"vexeldemo");
 }
 
+TEST_F(DataFolderTest, SettingsFileNamedByTheEnvironmentTakesThePlaceOfTheBuiltInOne)
+{
+    WriteBytes(mDir / "staging.lua", "appName = 'staging'");
+    ASSERT_TRUE(SetEnvironmentText(u"VEXEL_SETTINGS", mDir.Wide("staging.lua")));
+    RunSettingsScript(*mManager);
+    Variable name;
+    ASSERT_TRUE(mManager->GetGlobal(nullptr, "appName", name));
+    EXPECT_EQ(name.GetText(), u"staging");
+    EXPECT_TRUE(Logged(u"[MC] Settings script from " + mDir.Wide("staging.lua")));
+
+    // A file that is not there: said so, and the built-in settings run.
+    ASSERT_TRUE(SetEnvironmentText(u"VEXEL_SETTINGS", mDir.Wide("missing.lua")));
+    RunSettingsScript(*mManager);
+    ASSERT_TRUE(mManager->GetGlobal(nullptr, "appName", name));
+    EXPECT_EQ(name.GetText(), u"vexeldemo");
+    EXPECT_TRUE(Logged(u"Cannot read the settings script " + mDir.Wide("missing.lua")));
+    SetEnvironmentText(u"VEXEL_SETTINGS", String());
+}
+
 TEST_F(StartupTest, EnvironmentMarkers)
 {
     SetEnvironmentMarkers();

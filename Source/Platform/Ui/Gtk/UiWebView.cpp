@@ -41,7 +41,14 @@ const char* _PAGE_SCRIPT = R"JS((function () {
     ismc: function () { return true; },
     getNewMsg: function () { fire('n', ''); },
     getGsName: function () { fire('g', need(arguments)); },
-    consoleMsg: function () { fire('c', need(arguments)); }
+    consoleMsg: function () { fire('c', need(arguments)); },
+    invoke: function () {
+      var parts = [need(arguments)];
+      var list = arguments.length > 1 && arguments[1] ? arguments[1] : [];
+      for (var i = 0; i < list.length && i < 64; i++) parts.push(String(list[i]));
+      fire('i', parts.map(function (p) { return p.split('\x1f').join(''); }).join('\x1f'));
+      return true;
+    }
   });
   try { Object.defineProperty(window, 'external', { value: external, configurable: false, writable: false }); }
   catch (e) {}
@@ -357,6 +364,25 @@ void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
     case 'c':
         SendUiMessage(host, _WM_WEB_CONSOLEMSG, reinterpret_cast<WParam>(text.c_str()), 0);
         break;
+    case 'i':
+    {
+        // The command name, then its arguments, separated by unit separators.
+        std::vector<String> parts;
+        std::size_t start = 0;
+        for (;;)
+        {
+            std::size_t end = text.find(u'\x1f', start);
+            parts.push_back(String(text.substr(start, end == String::npos ? String::npos : end - start)));
+            if (end == String::npos)
+                break;
+            start = end + 1;
+        }
+        String name = parts.front();
+        parts.erase(parts.begin());
+        SendUiMessage(host, _WM_WEB_INVOKE, reinterpret_cast<WParam>(name.c_str()),
+                      reinterpret_cast<LParam>(&parts));
+        break;
+    }
     default:
         break;
     }

@@ -1,0 +1,42 @@
+#include "CommandLine.h"
+
+namespace Vexel
+{
+
+std::string QuoteArgument(const std::string& argument)
+{
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument)
+    {
+        if (c == '\\')
+        {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped; elsewhere they are literal.
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    // Before the closing quote they are doubled too.
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+std::string JoinArguments(const std::vector<std::string>& arguments)
+{
+    std::string line;
+    for (const auto& argument : arguments)
+    {
+        if (!line.empty())
+            line += ' ';
+        line += QuoteArgument(argument);
+    }
+    return line;
+}
+
+} // namespace Vexel

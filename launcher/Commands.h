@@ -1,0 +1,67 @@
+// The launcher's handlers: the game frame's window messages, named page commands, menu and title-bar
+// commands, skinned buttons, and the messages of the frame slot windows. They drive the main loop through
+// SwitchLocation, AskExit, the loop-end request and ending the pass.
+#pragma once
+
+#include "LauncherState.h"
+
+#include <vector>
+
+namespace Vexel
+{
+
+class FrameWindow;
+
+// Private window messages.
+constexpr _dword _WM_INVOKE = 0x43E;        // wParam: const char16_t* command, lParam: const InvokeArgs*
+constexpr _dword _WM_TRAY_NOTIFY = 0x442;   // wParam: icon id, lParam: mouse message
+constexpr _dword _WM_GAME_REFRESH = 0x443;  // to the game: wParam 1, lParam 0
+constexpr _dword _WM_EXIT_NOTICE = 0x444;   // exit now
+constexpr _dword _WM_SERVER_CHOICE = 0x464; // wParam: frame slot, lParam: combo box id
+constexpr _dword _WM_LOGOFF = 0x465;        // log off
+constexpr _dword _WM_BOSS_SETTINGS = 0x466; // wParam: frame slot, lParam: hot-key box id | check box id << 16
+constexpr _dword _WM_PROMPT_CONFIRMED = 0x467; // wParam: frame slot of the prompt
+constexpr _dword _WM_HIDE_SLOT = 0x468;        // wParam: frame slot
+constexpr _dword _WM_RUN_SETUP = 0x469;
+constexpr _dword _WM_NEW_MESSAGE = 0x4C8;
+constexpr _dword _WM_GS_NAME = 0x4C9; // wParam: name text
+constexpr _dword _WM_CLEAR_BLUR = 0x4CB;
+constexpr _dword _WM_OPEN_CLIENT_PAGE = 0x501;
+
+// The argument list of a named command.
+using InvokeArgs = std::vector<String>;
+
+// What the prompt window does when confirmed.
+constexpr int _PROMPT_NONE = 0;
+constexpr int _PROMPT_EXIT = 1;
+constexpr int _PROMPT_CLEAN = 2;
+constexpr int _PROMPT_REFRESH = 3;
+constexpr int _PROMPT_SERVER = 4; // switch to the server chosen again
+
+// Puts the handlers into the frame windows' hooks and the game frame's.
+void InstallHandlers(LauncherState& state);
+
+// Shows text in the prompt window (slot 3, label 0) with the action to take when it is confirmed.
+void ShowPrompt(LauncherState& state, int action, const String& text);
+// The clean-cache prompt (kind 3) as the script member asks for it.
+void ShowPrompt(LauncherState& state, int kind);
+
+// The game frame's message handler; true when it handled the message.
+bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wParam, Ui::LParam lParam);
+// A named command from a page or the game; the answer goes back to the caller.
+Ui::LResult HandlePageCommand(LauncherState& state, const String& command, const InvokeArgs* args);
+void HandleMenuCommand(LauncherState& state, _dword id, const String& text, const String& url);
+void HandleButton(LauncherState& state, int kind, ScriptObject* object, FrameWindow& frame);
+// Messages of the frame slot windows, before the frame handles them; true when handled.
+bool HandleSlotMessage(LauncherState& state, FrameWindow& frame, _dword message, Ui::WParam wParam,
+                       Ui::LParam lParam);
+
+void ChangeServer(LauncherState& state, int slot, _dword controlId);
+void ApplyBossSettings(LauncherState& state, int slot, _dword controlIds);
+// Registers the hot-key box value (key in bits 0-7, box modifiers in bits 8-15) as the boss key of the
+// game frame; 0 only unregisters. True when a key is registered.
+bool RegisterBossKey(LauncherState& state, _dword value);
+// Hides or shows the launcher (boss key or tray click).
+void ToggleLauncher(LauncherState& state, bool bossKey);
+
+} // namespace Vexel

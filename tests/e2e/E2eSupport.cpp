@@ -1,0 +1,464 @@
+#include "E2eSupport.h"
+
+#include "PrivateDisplay.h"
+
+#include "Common/StringEncoding.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Vexel::E2e
+{
+
+namespace
+{
+constexpr auto _POLL = 5ms;
+constexpr auto _KEY_PACE = 30ms;
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(_POLL);
+    }
+    return true;
+}
+
+// The environment with some variables replaced or added.
+std::vector<std::string> Environment(const std::vector<std::pair<std::string, std::string>>& changes)
+{
+    std::vector<std::string> out;
+    for (char** entry = environ; *entry; ++entry)
+    {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& change : changes)
+            replaced = replaced || change.first == name;
+        if (!replaced)
+            out.push_back(text);
+    }
+    for (const auto& [name, value] : changes)
+        out.push_back(name + "=" + value);
+    return out;
+}
+} // namespace
+
+std::filesystem::path SourceDir()
+{
+    return VEXEL_SOURCE_DIR;
+}
+
+// --- ChildProcess ------------------------------------------------------------------------------------
+
+ChildProcess::~ChildProcess()
+{
+    Stop();
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                         const std::filesystem::path& out, const std::filesystem::path& err)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const std::string& entry : environment)
+        env.push_back(const_cast<char*>(entry.c_str()));
+    env.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int rc = posix_spawn(&mPid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+    {
+        mPid = 0;
+        return false;
+    }
+    mStatus = -1;
+    return true;
+}
+
+bool ChildProcess::Running()
+{
+    if (mPid == 0)
+        return false;
+    int status = 0;
+    pid_t done = waitpid(mPid, &status, WNOHANG);
+    if (done == 0)
+        return true;
+    if (done == mPid)
+        mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    mPid = 0;
+    return false;
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds timeout)
+{
+    if (!Poll([this] { return !Running(); }, timeout))
+        return -1;
+    return mStatus;
+}
+
+int ChildProcess::Stop(std::chrono::milliseconds grace)
+{
+    if (!Running())
+        return mStatus;
+    kill(mPid, SIGTERM);
+    if (Wait(grace) >= 0)
+        return mStatus;
+    kill(mPid, SIGKILL);
+    return Wait(10s);
+}
+
+// --- Portal ------------------------------------------------------------------------------------------
+
+Portal::Portal(std::vector<std::string> arguments)
+{
+    std::vector<std::string> argv = {VEXEL_PORTAL_PATH, "--port", "0"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const auto out = mFolder / "port.txt";
+    if (!mProcess.Start(argv, Environment({}), out, mFolder / "requests.log"))
+        return;
+    Poll(
+        [&]
+        {
+            std::string text = ReadText(out);
+            if (text.rfind("port ", 0) == 0 && text.find('\n') != std::string::npos)
+                mPort = std::atoi(text.c_str() + 5);
+            return mPort > 0 || !mProcess.Running();
+        },
+        _EVENT_TIMEOUT);
+}
+
+std::string Portal::Log() const
+{
+    return ReadText(mFolder / "requests.log");
+}
+
+int Portal::CountRequests(const std::string& methodAndPathPrefix) const
+{
+    std::istringstream lines(Log());
+    int count = 0;
+    const std::string prefix = "demo-portal: " + methodAndPathPrefix;
+    for (std::string text; std::getline(lines, text);)
+        count += text.rfind(prefix, 0) == 0;
+    return count;
+}
+
+// --- TraceLog ----------------------------------------------------------------------------------------
+
+std::string TraceLog::Text() const
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(mRoot, error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.find("[Trace].log") == std::string::npos)
+            continue;
+        std::string bytes = ReadText(entry.path());
+        std::u16string wide(bytes.size() / 2, u'\0');
+        for (std::size_t i = 0; i < wide.size(); ++i)
+            wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                            static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+        if (!wide.empty() && wide[0] == u'\xFEFF')
+            wide.erase(0, 1);
+        return ToUtf8(wide);
+    }
+    return {};
+}
+
+std::size_t TraceLog::WaitFor(const std::string& needle, std::size_t from,
+                              std::chrono::milliseconds timeout) const
+{
+    std::size_t found = std::string::npos;
+    Poll(
+        [&]
+        {
+            std::size_t at = Text().find(needle, from);
+            if (at != std::string::npos)
+                found = at + needle.size();
+            return found != std::string::npos;
+        },
+        timeout);
+    return found;
+}
+
+int TraceLog::Count(const std::string& needle, std::size_t from) const
+{
+    std::string text = Text();
+    int count = 0;
+    for (std::size_t at = text.find(needle, from); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
+// --- Client ------------------------------------------------------------------------------------------
+
+Client::Client(const Portal& portal, const std::string& extraSettings,
+               const std::vector<std::string>& arguments)
+    : mUserRoot(mFolder / "data" / "vexel"), mTrace(mUserRoot)
+{
+    for (const char* sub : {"home", "data/vexel", "config", "cache", "run"})
+        std::filesystem::create_directories(mFolder / sub);
+    std::filesystem::permissions(mFolder / "run", std::filesystem::perms::owner_all);
+    Test::WriteBytes(mUserRoot / "mc.cfg", "mclog\n");
+
+    // The settings: the embedded config.lua with the site's address in its one "local site" line.
+    std::istringstream config(ReadText(SourceDir() / "resources" / "config.lua"));
+    std::string settings;
+    for (std::string line; std::getline(config, line);)
+        settings +=
+            (line.rfind("local site = ", 0) == 0 ? "local site = \"" + portal.Site() + "\"" : line) + "\n";
+    settings += extraSettings;
+    Test::WriteBytes(mFolder / "settings.lua", settings);
+
+    std::vector<std::string> argv = {VEXEL_LAUNCHER_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const char* display = std::getenv("DISPLAY");
+    auto environment = Environment({{"HOME", (mFolder / "home").string()},
+                                    {"XDG_DATA_HOME", (mFolder / "data").string()},
+                                    {"XDG_CONFIG_HOME", (mFolder / "config").string()},
+                                    {"XDG_CACHE_HOME", (mFolder / "cache").string()},
+                                    {"XDG_RUNTIME_DIR", (mFolder / "run").string()},
+                                    {"VEXEL_SETTINGS", (mFolder / "settings.lua").string()},
+                                    {"DISPLAY", display ? display : ""}});
+    // The program runs in its per-user data folder's parent, never in the source or build tree.
+    mStarted = mProcess.Start(argv, environment, mFolder / "stdout.txt", mFolder / "stderr.txt");
+}
+
+std::string Client::Errors() const
+{
+    return ReadText(mFolder / "stderr.txt");
+}
+
+// --- Desktop -----------------------------------------------------------------------------------------
+
+Desktop::Desktop()
+{
+    // One connection for the whole process: the private server ends when its last client leaves, and
+    // later tests of the same process need it still.
+    static ::Display* shared = nullptr;
+    static std::string problem;
+    if (!shared && problem.empty())
+    {
+        Test::UsePrivateDisplay();
+        const char* name = std::getenv("DISPLAY");
+        int event = 0, error = 0, major = 0, minor = 0;
+        if (!name || !*name)
+            problem = "no DISPLAY and no Xvfb to start one";
+        else if (!(shared = XOpenDisplay(name)))
+            problem = std::string("cannot open display ") + name;
+        else if (!XTestQueryExtension(shared, &event, &error, &major, &minor))
+        {
+            problem = "the X server has no XTEST extension";
+            XCloseDisplay(shared);
+            shared = nullptr;
+        }
+    }
+    mDisplay = shared;
+    mProblem = problem;
+}
+
+Desktop::~Desktop() = default;
+
+std::vector<DesktopWindow> Desktop::Windows()
+{
+    std::vector<DesktopWindow> out;
+    if (!mDisplay)
+        return out;
+    XSync(mDisplay, False);
+    ::Window root = DefaultRootWindow(mDisplay), parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(mDisplay, root, &root, &parent, &children, &count))
+        return out;
+    const Atom utf8 = XInternAtom(mDisplay, "UTF8_STRING", False);
+    const Atom netName = XInternAtom(mDisplay, "_NET_WM_NAME", False);
+    for (unsigned i = 0; i < count; ++i)
+    {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(mDisplay, children[i], &attributes))
+            continue;
+        DesktopWindow window;
+        window.id = children[i];
+        window.x = attributes.x;
+        window.y = attributes.y;
+        window.width = attributes.width;
+        window.height = attributes.height;
+        window.viewable = attributes.map_state == IsViewable;
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(mDisplay, children[i], netName, 0, 1024, False, utf8, &type, &format, &items,
+                               &after, &data) == Success &&
+            data)
+        {
+            window.name.assign(reinterpret_cast<char*>(data), items);
+            XFree(data);
+        }
+        out.push_back(window);
+    }
+    if (children)
+        XFree(children);
+    return out;
+}
+
+bool Desktop::WaitForWindow(const std::function<bool(const DesktopWindow&)>& match, DesktopWindow& found,
+                            std::chrono::milliseconds timeout)
+{
+    return Poll(
+        [&]
+        {
+            for (const DesktopWindow& window : Windows())
+                if (window.viewable && match(window))
+                {
+                    found = window;
+                    return true;
+                }
+            return false;
+        },
+        timeout);
+}
+
+bool Desktop::Viewable(unsigned long id)
+{
+    for (const DesktopWindow& window : Windows())
+        if (window.id == id)
+            return window.viewable;
+    return false;
+}
+
+bool Desktop::WaitUntilGone(unsigned long id, std::chrono::milliseconds timeout)
+{
+    return Poll([&] { return !Viewable(id); }, timeout);
+}
+
+void Desktop::Flush()
+{
+    XSync(mDisplay, False);
+}
+
+void Desktop::MoveTo(int x, int y)
+{
+    if (!mDisplay)
+        return;
+    XTestFakeMotionEvent(mDisplay, -1, x, y, CurrentTime);
+    Flush();
+}
+
+void Desktop::Click(int x, int y, unsigned button)
+{
+    if (!mDisplay)
+        return;
+    MoveTo(x, y);
+    XTestFakeButtonEvent(mDisplay, button, True, CurrentTime);
+    XTestFakeButtonEvent(mDisplay, button, False, CurrentTime);
+    Flush();
+}
+
+void Desktop::Key(const std::string& name, bool down)
+{
+    KeySym sym = XStringToKeysym(name.c_str());
+    KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(mDisplay, sym);
+    if (code != 0)
+        XTestFakeKeyEvent(mDisplay, code, down ? True : False, CurrentTime);
+}
+
+void Desktop::Press(const std::string& key, const std::vector<std::string>& modifiers)
+{
+    if (!mDisplay)
+        return;
+    for (const std::string& modifier : modifiers)
+        Key(modifier, true);
+    Key(key, true);
+    Key(key, false);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+        Key(*it, false);
+    Flush();
+}
+
+void Desktop::Type(const std::string& text)
+{
+    for (char c : text)
+    {
+        // Key by key at a person's pace: the page takes keys through the web process, which drops
+        // keys that arrive in one burst.
+        std::this_thread::sleep_for(_KEY_PACE);
+        if (c >= 'A' && c <= 'Z')
+            Press(std::string(1, c), {"Shift_L"});
+        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+            Press(std::string(1, c));
+        else if (c == ' ')
+            Press("space");
+        else if (c == '.')
+            Press("period");
+        else if (c == '-')
+            Press("minus");
+        else if (c == '_')
+            Press("underscore", {"Shift_L"});
+    }
+}
+
+bool Desktop::Screenshot(const std::filesystem::path& file, const DesktopWindow* area)
+{
+    if (!mDisplay)
+        return false;
+    const char* display = std::getenv("DISPLAY");
+    std::vector<std::string> argv = {"/usr/bin/import", "-display", display ? display : "", "-window",
+                                     "root"};
+    if (area)
+    {
+        argv.push_back("-crop");
+        argv.push_back(std::to_string(area->width) + "x" + std::to_string(area->height) + "+" +
+                       std::to_string(area->x) + "+" + std::to_string(area->y));
+        argv.push_back("+repage");
+    }
+    argv.push_back(file.string());
+    ChildProcess import;
+    if (!import.Start(argv, Environment({}), "/dev/null", "/dev/null"))
+        return false;
+    return import.Wait(30s) == 0 && std::filesystem::exists(file);
+}
+
+void Desktop::Snap(const std::string& name, const DesktopWindow* area)
+{
+    const char* folder = std::getenv("VEXEL_E2E_SCREENSHOTS");
+    if (!folder || !*folder)
+        return;
+    // Only for the pictures: the web process paints a moment after the page reports itself shown.
+    std::this_thread::sleep_for(1500ms);
+    Screenshot(std::filesystem::path(folder) / (name + ".png"), area);
+}
+
+} // namespace Vexel::E2e

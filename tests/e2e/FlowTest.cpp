@@ -1,0 +1,225 @@
+// The client program against the demo site on a private X server, driven with synthesised input and
+// checked through its trace log and the site's request log.
+#include "E2eSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace Vexel::E2e
+{
+namespace
+{
+
+// The main window's size (config.lua frameW, frameH) and its page's place in it (frameWebX, frameWebY).
+constexpr int _MAIN_W = 600, _MAIN_H = 400, _WEB_X = 20, _WEB_Y = 76;
+// Places on the main window: its close button (frameClose*).
+constexpr int _CLOSE_X = 566 + 12, _CLOSE_Y = 16 + 12;
+// Places on the site's pages as laid out at the main window's page size (560 x 250).
+constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68, _LOGIN_PASSWORD_X = 300, _LOGIN_PASSWORD_Y = 106;
+constexpr int _SERVER_X = 100, _SERVER_Y = 70, _SERVER_STEP = 176; // the first server card, then each next
+constexpr int _LOGOUT_X = 515, _LOGOUT_Y = 22;
+// The prompt window (launcher.lua, frame slot 3): its size and its OK and Cancel buttons.
+constexpr int _PROMPT_W = 360, _PROMPT_H = 200, _PROMPT_OK_X = 155, _PROMPT_CANCEL_X = 285,
+              _PROMPT_BUTTON_Y = 161;
+
+class FlowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mDesktop.Ready()) << "no display for the end-to-end test: " << mDesktop.Problem();
+        ASSERT_TRUE(mPortal->Started()) << "the demo site did not start:\n" << mPortal->Log();
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure())
+        {
+            if (mClient)
+                std::fprintf(stderr, "--- client trace log ---\n%s\n--- client stderr ---\n%s\n",
+                             mClient->Trace().Text().c_str(), mClient->Errors().c_str());
+            std::fprintf(stderr, "--- site requests ---\n%s\n", mPortal->Log().c_str());
+        }
+    }
+
+    void StartClient(const std::string& extraSettings = {})
+    {
+        mClient = std::make_unique<Client>(*mPortal, extraSettings);
+        ASSERT_TRUE(mClient->Started());
+    }
+
+    bool FindMainWindow(DesktopWindow& main)
+    {
+        return mDesktop.WaitForWindow(
+            [](const DesktopWindow& w) { return w.width == _MAIN_W && w.height == _MAIN_H; }, main);
+    }
+
+    bool FindGameFrame(DesktopWindow& frame)
+    {
+        return mDesktop.WaitForWindow(
+            [](const DesktopWindow& w) { return w.width >= 640 && w.height >= 480; }, frame);
+    }
+
+    // Waits for the page at the address (the site's path) to be complete and shown in the main window.
+    std::size_t WaitForPage(const std::string& path, std::size_t from = 0)
+    {
+        std::size_t at = mClient->Trace().WaitFor("[MC] Preload page at: " + mPortal->Site() + path, from);
+        if (at == std::string::npos)
+            return at;
+        return mClient->Trace().WaitFor("[MC] Show page", at);
+    }
+
+    void ClickPage(const DesktopWindow& main, int x, int y)
+    {
+        mDesktop.Click(main.x + _WEB_X + x, main.y + _WEB_Y + y);
+    }
+
+    // Signs in on the login page in the main window; the offset in the trace log after the server list.
+    std::size_t SignIn(DesktopWindow& main, const std::string& user = "player")
+    {
+        if (WaitForPage("/login") == std::string::npos || !FindMainWindow(main))
+            return std::string::npos;
+        mDesktop.Snap("portal-login", &main);
+        ClickPage(main, _LOGIN_USER_X, _LOGIN_USER_Y);
+        mDesktop.Type(user);
+        ClickPage(main, _LOGIN_PASSWORD_X, _LOGIN_PASSWORD_Y);
+        mDesktop.Type("secret");
+        mDesktop.Press("Return");
+        std::size_t at = WaitForPage("/servers");
+        if (at != std::string::npos)
+            mDesktop.Snap("portal-servers", &main);
+        return at;
+    }
+
+    // Chooses server n (from 1) on the server list; the offset after the game stage was entered.
+    std::size_t EnterServer(const DesktopWindow& main, int n, std::size_t from)
+    {
+        ClickPage(main, _SERVER_X + (n - 1) * _SERVER_STEP, _SERVER_Y);
+        const std::string game =
+            "[MC] Preload page at: " + mPortal->Site() + "/game?sid=" + std::to_string(n);
+        std::size_t at = mClient->Trace().WaitFor(game, from);
+        if (at == std::string::npos)
+            return at;
+        return mClient->Trace().WaitFor("mc type 2", at);
+    }
+
+    Desktop mDesktop;
+    std::unique_ptr<Portal> mPortal =
+        std::make_unique<Portal>(std::vector<std::string>{"--client", VEXEL_LAUNCHER_PATH});
+    std::unique_ptr<Client> mClient;
+};
+
+TEST_F(FlowTest, ClientStartsAndShowsItsMainWindow)
+{
+    StartClient();
+    ASSERT_NE(mClient->Trace().WaitFor("[MC] Main window shown"), std::string::npos);
+    DesktopWindow main;
+    ASSERT_TRUE(FindMainWindow(main));
+    EXPECT_TRUE(mClient->Running());
+    mClient->Stop();
+    EXPECT_FALSE(mClient->Running());
+}
+
+TEST_F(FlowTest, SignInLeadsThroughTheServerListToTheGameStage)
+{
+    StartClient();
+    DesktopWindow main;
+    std::size_t servers = SignIn(main);
+    ASSERT_NE(servers, std::string::npos) << "the server list did not come after signing in";
+    EXPECT_EQ(mPortal->CountRequests("POST /login 302"), 1);
+
+    std::size_t game = EnterServer(main, 2, servers);
+    ASSERT_NE(game, std::string::npos) << "the game stage was not entered";
+    const std::string text = mClient->Trace().Text().substr(servers);
+    // The game page is found on its quiet address, kept hidden, and its parameters name the remote loader.
+    EXPECT_NE(text.find("[MC] Hide page"), std::string::npos);
+    EXPECT_NE(text.find("[MC] Use remote loader: " + mPortal->Site() + "/download/vexel3d.lod, "),
+              std::string::npos);
+    EXPECT_NE(text.find("[MC] Show game window, game stage 1, mc type 2"), std::string::npos);
+    // The main window gives way to the game frame.
+    EXPECT_TRUE(mDesktop.WaitUntilGone(main.id));
+    DesktopWindow frame;
+    EXPECT_TRUE(mDesktop.WaitForWindow(
+        [](const DesktopWindow& w) { return w.width >= 640 && w.height >= 480; }, frame));
+}
+
+TEST_F(FlowTest, GameStageAsksForTheServerInformationWithTheSessionAndFillsTheServerData)
+{
+    StartClient();
+    DesktopWindow main;
+    std::size_t servers = SignIn(main);
+    ASSERT_NE(servers, std::string::npos);
+    std::size_t game = EnterServer(main, 1, servers);
+    ASSERT_NE(game, std::string::npos);
+    ASSERT_NE(mClient->Trace().WaitFor("[MC] Servers: 3", game), std::string::npos);
+    DesktopWindow frame;
+    ASSERT_TRUE(FindGameFrame(frame));
+    mDesktop.Snap("portal-game-frame", &frame);
+    EXPECT_EQ(mPortal->CountRequests("GET /serverinfo"), mPortal->CountRequests("GET /serverinfo?uid="));
+    EXPECT_GE(mPortal->CountRequests("GET /serverinfo?uid="), 1);
+    // Signed, with the session cookie: the site answered it.
+    const std::string log = mPortal->Log();
+    EXPECT_NE(log.find(" 200\n", log.find("GET /serverinfo")), std::string::npos) << log;
+    EXPECT_NE(mClient->Trace().Text().find("一区 青龙", game), std::string::npos);
+}
+
+TEST_F(FlowTest, LogOffOnTheServerListReturnsToTheLoginPage)
+{
+    StartClient();
+    DesktopWindow main;
+    std::size_t servers = SignIn(main);
+    ASSERT_NE(servers, std::string::npos);
+    ClickPage(main, _LOGOUT_X, _LOGOUT_Y);
+    ASSERT_NE(WaitForPage("/login", servers), std::string::npos);
+    EXPECT_EQ(mPortal->CountRequests("GET /logout 302"), 1);
+    // The session is gone: the site asks for the sign-in again.
+    EXPECT_NE(SignIn(main, "second"), std::string::npos);
+}
+
+TEST_F(FlowTest, ClosingAsksFirstAndOnlyYesEndsTheProgram)
+{
+    StartClient();
+    DesktopWindow main;
+    ASSERT_NE(WaitForPage("/login"), std::string::npos);
+    ASSERT_TRUE(FindMainWindow(main));
+    auto isPrompt = [](const DesktopWindow& w) { return w.width == _PROMPT_W && w.height == _PROMPT_H; };
+
+    mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
+    DesktopWindow prompt;
+    ASSERT_TRUE(mDesktop.WaitForWindow(isPrompt, prompt)) << "no exit question";
+    // A second close while the question is open changes nothing.
+    mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
+    // No: the question goes, the program stays.
+    mDesktop.Click(prompt.x + _PROMPT_CANCEL_X, prompt.y + _PROMPT_BUTTON_Y);
+    ASSERT_TRUE(mDesktop.WaitUntilGone(prompt.id));
+    EXPECT_TRUE(mClient->Running());
+    EXPECT_TRUE(mDesktop.Viewable(main.id));
+
+    // Yes: the program ends by itself.
+    mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
+    ASSERT_TRUE(mDesktop.WaitForWindow(isPrompt, prompt));
+    mDesktop.Click(prompt.x + _PROMPT_OK_X, prompt.y + _PROMPT_BUTTON_Y);
+    EXPECT_GE(mClient->Wait(), 0) << "the program did not end after Yes";
+}
+
+TEST_F(FlowTest, GamePageWithOneParameterIsRefreshedAfterTheTimeout)
+{
+    mPortal = std::make_unique<Portal>(
+        std::vector<std::string>{"--client", VEXEL_LAUNCHER_PATH, "--game-params", "single"});
+    ASSERT_TRUE(mPortal->Started());
+    StartClient("appTimeout = 2000\n");
+    DesktopWindow main;
+    std::size_t servers = SignIn(main);
+    ASSERT_NE(servers, std::string::npos);
+    ClickPage(main, _SERVER_X, _SERVER_Y);
+    const std::string timeout =
+        "[MC] Timeout of getting game param, refresh " + mPortal->Site() + "/game?sid=1";
+    std::size_t first = mClient->Trace().WaitFor(timeout, servers);
+    ASSERT_NE(first, std::string::npos);
+    // The page was reloaded and, still lacking its parameters, times out again; the game stage never comes.
+    ASSERT_NE(mClient->Trace().WaitFor(timeout, first), std::string::npos);
+    EXPECT_GE(mPortal->CountRequests("GET /game?sid=1"), 2);
+    EXPECT_EQ(mClient->Trace().Count("mc type 2"), 0);
+}
+
+} // namespace
+} // namespace Vexel::E2e

@@ -1,0 +1,185 @@
+// The launcher's handlers: page commands, the refresh command, the close guard, server change and the
+// boss-key settings.
+#include "PortalTestSupport.h"
+
+#include "Platform/File.h"
+
+namespace Vexel::Test
+{
+namespace
+{
+
+class LauncherCommandsTest : public PortalTest
+{
+protected:
+    Ui::LResult Invoke(const char16_t* command, const InvokeArgs* args = nullptr)
+    {
+        return Ui::SendUiMessage(mState->mGameFrame->mWindow, _WM_INVOKE,
+                                 reinterpret_cast<Ui::WParam>(command), reinterpret_cast<Ui::LParam>(args));
+    }
+    void MakeGameFrame()
+    {
+        InstallHandlers(*mState);
+        ASSERT_TRUE(EnsureGameFrame(*mState));
+    }
+    void MakePrompt()
+    {
+        ASSERT_TRUE(CreateFrameWindow(*mState, _FRAME_PROMPT, u"prompt", 0, 0, 300, 150, 2));
+        mState->mFrames[_FRAME_PROMPT]->AddLabel(0, 10, 10, 280, 40, String(), String(), 0, 14, 0);
+    }
+};
+
+TEST_F(LauncherCommandsTest, PageCommands)
+{
+    MakeGameFrame();
+    mState->mTitle = u"game";
+    Drain();
+
+    // refresh: to the given address, ending the pass; without arguments nothing.
+    Invoke(u"refresh");
+    EXPECT_FALSE(Drain());
+    InvokeArgs to = {u"http://127.0.0.1:1/again"};
+    Invoke(u"refresh", &to);
+    EXPECT_TRUE(Logged(u"[MC] _WM_INVOKE called, refresh"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/again, restart 0"));
+    EXPECT_TRUE(Drain());
+
+    Invoke(u"logindone");
+    EXPECT_TRUE(mState->mLoginDone);
+
+    // The game frame ignores close requests until a page says "maxwin".
+    EXPECT_TRUE(mState->mGameFrame->mCloseGuard);
+    Ui::SendUiMessage(mState->mGameFrame->mWindow, Ui::_WM_CLOSE);
+    EXPECT_EQ(mState->mLoopEnd, 0);
+    EXPECT_FALSE(Drain());
+    Invoke(u"maxwin");
+    EXPECT_FALSE(mState->mGameFrame->mCloseGuard);
+    MakePrompt();
+    Ui::SendUiMessage(mState->mGameFrame->mWindow, Ui::_WM_CLOSE);
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_EXIT); // now it asks
+
+    // openvideo needs six arguments.
+    InvokeArgs five = {u"10", u"20", u"320", u"240", u"http://127.0.0.1:1/video"};
+    EXPECT_EQ(Invoke(u"openvideo", &five), 0);
+    EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay param count error 5"));
+    EXPECT_FALSE(mState->mVideoPopup);
+    mServer.Page("/video", "<html><body>video</body></html>");
+    InvokeArgs six = {u"10", u"20", u"320", u"240", mServer.Url("/video"), u"Video"};
+    EXPECT_EQ(Invoke(u"qqpay", &six), 1);
+    ASSERT_TRUE(mState->mVideoPopup);
+    EXPECT_EQ(mState->mVideoPopup->mKind, _WEB_FOLLOWER);
+    EXPECT_EQ(Ui::GetWindowTitle(mState->mVideoPopup->mWindow), u"Video");
+    EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay: 10,20,320,240," + mServer.Url("/video") + u",Video"));
+    EXPECT_EQ(Invoke(u"unknown"), 0);
+}
+
+TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
+{
+    mServer.Page("/cmd", "<html><body><script>"
+                         "external.invoke('openvideo', ['10', '20', '320', 240, 'http://x/v']);"
+                         "external.invoke('logindone');"
+                         "try { external.invoke(); } catch (e) { external.consoleMsg('refused'); }"
+                         "</script></body></html>");
+    MakeGameFrame();
+    WebRef page = AddMainPage(mServer.Url("/cmd"));
+    ASSERT_TRUE(PumpUntil([&] { return mState->mLoginDone; }));
+    EXPECT_TRUE(Logged(u"[MC] _WM_INVOKE called, openvideo"));
+    EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay param count error 5"));
+    EXPECT_EQ(Count(u"_WM_INVOKE called"), 2); // a call without a name is refused in the page
+}
+
+TEST_F(LauncherCommandsTest, SecondRefreshOfARunningGameIsIgnored)
+{
+    mServer.Page("/game", "<html><body>game</body></html>");
+    MakeGameFrame();
+    WebRef page = AddMainPage(mServer.Url("/game"));
+    ASSERT_TRUE(WaitReady(*page));
+    mState->mGameState = 2;
+    Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
+    HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
+    HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
+    EXPECT_EQ(Count(u"[MC] Refresh http"), 1);
+    EXPECT_EQ(mState->mRefreshing, 1);
+    EXPECT_TRUE(Drain());
+
+    // Once logged in, a refresh goes to the game instead.
+    mState->mRefreshing = 0;
+    mState->mLoginDone = true;
+    HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
+    EXPECT_TRUE(Logged(u"[MC] Send msg to game, 1091, 1, 0"));
+}
+
+TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
+{
+    MakeGameFrame();
+    MakePrompt();
+    mState->mPrompts[3] = u"Again?";
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"servers", 0, 0, 300, 150, 2));
+    FrameWindow& slot = *mState->mFrames[1];
+    slot.AddComboBox(5, 10, 10, 200, 100, String(), 0, 14, 0);
+    Ui::WindowId combo = slot.FindComboBox(5)->mControl;
+    mState->mServerNames = {u"Alpha", u"Beta"};
+    mState->mServerIds = {u"1", u"2"};
+    mState->mServerUrls = {u"http://127.0.0.1:1/a", u"http://127.0.0.1:1/b"};
+    mState->mCurrentServer = u"Alpha";
+    for (const auto& name : mState->mServerNames)
+        Ui::ComboAddItem(combo, name);
+
+    Ui::ComboSetSelection(combo, 1);
+    HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
+    EXPECT_TRUE(Logged(u"[MC] Change server to Beta"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/b, restart 1"));
+    EXPECT_EQ(mState->mCurrentServer, u"Beta");
+    EXPECT_TRUE(Drain());
+
+    // The same server again: the prompt asks first, and confirming switches.
+    mCapture->Clear();
+    HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
+    EXPECT_FALSE(Logged(u"Switch location"));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_SERVER);
+    EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Again?");
+    EXPECT_FALSE(Drain());
+    HandleGameFrameMessage(*mState, _WM_PROMPT_CONFIRMED, _FRAME_PROMPT, 0);
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/b, restart 1"));
+    EXPECT_TRUE(Drain());
+
+    // An index beyond the list is ignored.
+    mCapture->Clear();
+    Ui::ComboAddItem(combo, u"Gamma");
+    Ui::ComboSetSelection(combo, 2);
+    HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
+    EXPECT_FALSE(Logged(u"Change server"));
+}
+
+TEST_F(LauncherCommandsTest, BossKeyNeedsAModifier)
+{
+    TempDir folder;
+    ASSERT_TRUE(SetCurrentFolder(folder.Wide()));
+    MakeGameFrame();
+    MakePrompt();
+    mState->mPrompts[2] = u"Add Ctrl, Alt or Shift";
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"boss", 0, 0, 300, 150, 2));
+    FrameWindow& slot = *mState->mFrames[2];
+    slot.AddCheckBox(0, 10, 10, 20, 20, true);
+    slot.AddHotkeyBox(0, 10, 40, 200, 26, String(), 0, 14, 0, 0);
+    Ui::ShowUiWindow(slot.mWindow, Ui::_SW_SHOW);
+
+    slot.SetHotkey(0x41); // A alone
+    HandleGameFrameMessage(*mState, _WM_BOSS_SETTINGS, 2, 0);
+    EXPECT_EQ(mState->mHotKey, 0u);
+    EXPECT_FALSE(mState->mBossChecked);
+    EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Add Ctrl, Alt or Shift");
+    EXPECT_FALSE(FileExists(folder.Wide("mcconfig.ini")));
+    EXPECT_TRUE(Ui::IsUiWindowVisible(slot.mWindow));
+
+    slot.SetHotkey(0x241); // Ctrl + A
+    HandleGameFrameMessage(*mState, _WM_BOSS_SETTINGS, 2, 0);
+    EXPECT_EQ(mState->mHotKey, 0x241u);
+    EXPECT_TRUE(mState->mBossChecked);
+    EXPECT_EQ(ReadBytes(folder / "mcconfig.ini"), std::string("\x41\x02\0\0\x01\0\0\0", 8));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(slot.mWindow));
+    SetCurrentFolder(mFolder);
+}
+
+} // namespace
+} // namespace Vexel::Test

@@ -1,0 +1,190 @@
+// The main loop's rules: the pump's sleeps and idle calls, navigation of the main page, the main page
+// events and the exit question.
+#include "PortalTestSupport.h"
+
+namespace Vexel::Test
+{
+namespace
+{
+
+using LauncherMainLoopTest = PortalTest;
+
+TEST_F(LauncherMainLoopTest, PumpSleepsByWindowStateAndCallsIdleWithElapsedTime)
+{
+    ASSERT_TRUE(CreateFrameWindow(*mState, _FRAME_MAIN, u"pump", 50, 50, 200, 150, 1));
+    Ui::WindowId window = mState->mFrames[_FRAME_MAIN]->mWindow;
+    Ui::ShowUiWindow(window, Ui::_SW_SHOW);
+    Ui::SetForegroundUiWindow(window);
+    ASSERT_TRUE(PumpUntil([&] { return Ui::GetForegroundUiWindow() == window; }));
+    EXPECT_EQ(PumpSleep(window, true), 10u);
+    EXPECT_EQ(PumpSleep(window, false), 0u);
+
+    // Idle turns get the time since the previous one; false ends the pump without a quit.
+    std::vector<_dword> elapsed;
+    mSleeps.clear();
+    bool quit = PumpMessages(
+        window,
+        [&](_dword ms)
+        {
+            elapsed.push_back(ms);
+            mNow += 7;
+            return elapsed.size() < 3;
+        },
+        true);
+    EXPECT_FALSE(quit);
+    ASSERT_EQ(elapsed.size(), 3u);
+    EXPECT_EQ(elapsed[0], 0u);
+    EXPECT_EQ(elapsed[1], 7u);
+    ASSERT_EQ(mSleeps.size(), 2u);
+    EXPECT_EQ(mSleeps[0], 10u);
+
+    // A quit ends it before any idle turn.
+    Ui::PostQuit(0);
+    elapsed.clear();
+    EXPECT_TRUE(PumpMessages(
+        window,
+        [&](_dword ms)
+        {
+            elapsed.push_back(ms);
+            return true;
+        },
+        false));
+    EXPECT_TRUE(elapsed.empty());
+
+    Ui::ShowUiWindow(window, Ui::_SW_MINIMIZE);
+    ASSERT_TRUE(PumpUntil([&] { return Ui::IsUiWindowMinimized(window); }));
+    EXPECT_EQ(PumpSleep(window, true), 200u);
+    Ui::ShowUiWindow(window, Ui::_SW_RESTORE);
+    Ui::WindowParams p;
+    p.title = u"other";
+    p.width = p.height = 100;
+    p.style = Ui::_WS_POPUP | Ui::_WS_VISIBLE;
+    p.handler = Ui::DefaultHandler;
+    Ui::WindowId other = Ui::NewWindow(p);
+    Ui::SetForegroundUiWindow(other);
+    ASSERT_TRUE(PumpUntil([&] { return Ui::GetForegroundUiWindow() == other; }));
+    EXPECT_EQ(PumpSleep(window, true), 20u);
+    Ui::DestroyUiWindow(other);
+}
+
+TEST_F(LauncherMainLoopTest, SwitchLocationReplacesTheBrowserAndChoosesTheStage)
+{
+    mServer.Page("/login", "<html><body>login</body></html>");
+    mServer.Page("/news", "<html><body>news</body></html>");
+    mState->mFrameUrls = {mServer.Url("/login")};
+    WebRef first = AddMainPage(mServer.Url("/news"));
+    ASSERT_TRUE(WaitReady(*first));
+
+    mState->mStartMode = 0;
+    SwitchLocation(*mState, mServer.Url("/login?from=x"), 1);
+    EXPECT_EQ(mState->mStartMode, 1);
+    EXPECT_TRUE(Logged(u"Switching to frame url " + mServer.Url("/login?from=x")));
+    WebRef second = MainPage(*mState);
+    ASSERT_TRUE(second);
+    EXPECT_NE(second.get(), first.get());
+    ASSERT_TRUE(PumpUntil([&] { return second->mReady; }));
+    EXPECT_EQ(CurrentUrl(*second), mServer.Url("/login?from=x"));
+
+    SwitchLocation(*mState, mServer.Url("/news"), 0);
+    EXPECT_EQ(mState->mStartMode, 0);
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: " + mServer.Url("/news") + u", restart 0"));
+
+    // A loader started directly keeps its stage.
+    mState->mStartMode = 2;
+    SwitchLocation(*mState, mServer.Url("/news"), 0);
+    EXPECT_EQ(mState->mStartMode, 2);
+}
+
+TEST_F(LauncherMainLoopTest, AGameAddressInTheFrameStageHidesThePageAndEndsThePass)
+{
+    mServer.Page("/servers", "<html><body>servers</body></html>");
+    mServer.Page("/game", "<html><body>game</body></html>");
+    mState->mFrameUrls = {mServer.Url("/servers")};
+    mState->mQuietUrls = {u"/game"};
+    mState->mStartMode = 1;
+    WebRef page = AddMainPage(mServer.Url("/servers"));
+    ASSERT_TRUE(PumpUntil([&] { return page->mReady && Ui::IsUiWindowVisible(page->mWindow); }));
+    EXPECT_FALSE(Drain()); // a frame URL is shown, the pass goes on
+
+    NavigateWeb(*page, mServer.Url("/game?w=800&h=600"));
+    ASSERT_TRUE(PumpUntil([&] { return mState->mGameShown; }));
+    EXPECT_EQ(mState->mGameState, 1);
+    EXPECT_EQ(mState->mLoginPage, page);
+    EXPECT_EQ(mState->mLoadingWidth, 800);
+    EXPECT_EQ(mState->mLoadingHeight, 600);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(page->mWindow));
+    EXPECT_TRUE(Logged(u"[MC] Found game url, " + mServer.Url("/game?w=800&h=600")));
+    EXPECT_TRUE(Drain());
+}
+
+TEST_F(LauncherMainLoopTest, ExitQuestionByExitPagePromptOrMessageBox)
+{
+    mServer.Page("/bye", "<html><body>bye</body></html>");
+    // An exit page: the main page goes there and the pass may end.
+    AddMainPage(mServer.Url("/bye"));
+    EXPECT_TRUE(AskExit(*mState, 0, mServer.Url("/bye")));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: " + mServer.Url("/bye")));
+    EXPECT_EQ(mState->mLoopEnd, 0);
+
+    // A box answered No keeps the program; one answered Yes ends it. A second close while it is open
+    // does nothing.
+    mState->mTitle = u"Exit question test";
+    mState->mPrompts[0] = u"Leave?";
+    Ui::WindowId timerWindow = mState->mFrames[_FRAME_MAIN]->mWindow;
+    int answer = Ui::_IDNO;
+    bool secondClose = true;
+    mState->mFrameHook = [&](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
+    {
+        if (message != Ui::_WM_TIMER)
+            return false;
+        if (Ui::WindowId box = Ui::FindUiWindow(u"Exit question test"))
+        {
+            secondClose = AskExit(*mState, 0, String());
+            Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(answer));
+        }
+        return true;
+    };
+    Ui::SetUiTimer(timerWindow, 9, 20);
+    EXPECT_FALSE(AskExit(*mState, timerWindow, String()));
+    EXPECT_EQ(mState->mLoopEnd, 0);
+    EXPECT_FALSE(secondClose);
+    answer = Ui::_IDYES;
+    secondClose = true;
+    EXPECT_TRUE(AskExit(*mState, timerWindow, String()));
+    EXPECT_EQ(mState->mLoopEnd, 1);
+    EXPECT_FALSE(secondClose);
+    Ui::KillUiTimer(timerWindow, 9);
+    EXPECT_TRUE(AskExit(*mState, timerWindow, String())); // already leaving
+
+    // With a prompt window the question goes there, with exit as its action.
+    mState->mLoopEnd = 0;
+    mState->mFrameHook = nullptr;
+    ASSERT_TRUE(CreateFrameWindow(*mState, _FRAME_PROMPT, u"prompt", 0, 0, 300, 150, 2));
+    mState->mFrames[_FRAME_PROMPT]->AddLabel(0, 10, 10, 280, 40, String(), String(), 0, 14, 0);
+    EXPECT_FALSE(AskExit(*mState, timerWindow, String()));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_EXIT);
+    EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Leave?");
+    EXPECT_TRUE(Ui::IsUiWindowVisible(mState->mFrames[_FRAME_PROMPT]->mWindow));
+    EXPECT_EQ(mState->mLoopEnd, 0);
+    // Confirming it ends the program.
+    HandleGameFrameMessage(*mState, _WM_PROMPT_CONFIRMED, _FRAME_PROMPT, 0);
+    EXPECT_EQ(mState->mLoopEnd, 1);
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_NONE);
+    EXPECT_TRUE(Drain());
+}
+
+TEST(LauncherUrlRules, SizesAndListMatches)
+{
+    EXPECT_EQ(ReadSizeValue(u"http://a/game?w=1024&h=768", u"w="), 1024);
+    EXPECT_EQ(ReadSizeValue(u"http://a/game?h=768", u"w="), 0);
+    EXPECT_EQ(ReadSizeValue(u"http://a/game?w=&w=12", u"w="), 12);
+    EXPECT_EQ(ReadSizeValue(u"http://a/game?w=abc", u"w="), 0);
+    std::vector<String> list = {String(), u"http://a/login"};
+    EXPECT_TRUE(StartsWithAny(u"http://a/login?x", list));
+    EXPECT_FALSE(StartsWithAny(u"http://A/login", list)); // with case
+    EXPECT_FALSE(StartsWithAny(u"x", {String()}));        // empty entries match nothing
+    EXPECT_TRUE(ContainsAny(u"http://a/b/game2", {u"/game"}));
+}
+
+} // namespace
+} // namespace Vexel::Test

@@ -1,0 +1,146 @@
+// Launcher tests with real web windows: a loopback server for the operator's pages, the web store in a
+// temporary folder, a clock the test moves by hand, and helpers for the pass-ending quit message.
+#pragma once
+
+#include "LauncherTestSupport.h"
+
+#include "../Ui/UiTestSupport.h"
+#include "Commands.h"
+#include "MainLoop.h"
+#include "Platform/Folders.h"
+#include "Platform/Ui/WebView.h"
+#include "WebWindow.h"
+
+#include <httplib.h>
+#include <thread>
+
+namespace Vexel::Test
+{
+
+class PortalServer
+{
+public:
+    PortalServer()
+    {
+        // One request per connection, so that stopping never waits for an idle browser connection.
+        mServer.set_keep_alive_max_count(1);
+        mPort = mServer.bind_to_any_port("127.0.0.1");
+        mThread = std::thread([this] { mServer.listen_after_bind(); });
+        for (int i = 0; i < 500 && !mServer.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~PortalServer()
+    {
+        mServer.stop();
+        mThread.join();
+    }
+    void Page(const std::string& path, const std::string& body)
+    {
+        mServer.Get(path, [body](const httplib::Request&, httplib::Response& res)
+                    { res.set_content(body, "text/html; charset=utf-8"); });
+    }
+    String Url(const std::string& path) const
+    {
+        std::string url = "http://127.0.0.1:" + std::to_string(mPort) + path;
+        return String(url.begin(), url.end());
+    }
+
+private:
+    httplib::Server mServer;
+    std::thread mThread;
+    int mPort = 0;
+};
+
+// The web store lives for the whole test process.
+inline const String& WebStore()
+{
+    static TempDir folder;
+    static String wide = folder.Wide();
+    return wide;
+}
+
+class PortalTest : public LauncherTest
+{
+protected:
+    void SetUp() override
+    {
+        UsePrivateDisplay();
+        ASSERT_TRUE(Ui::InitUi()) << "no display";
+        ASSERT_TRUE(Ui::InitWebViews(WebStore()));
+        LauncherTest::SetUp();
+        mFolder = GetCurrentFolder();
+        SetLoopClock({[this] { return mNow; },
+                      [this](_dword ms)
+                      {
+                          mSleeps.push_back(ms);
+                          Ui::WaitUiMessage(5);
+                      }});
+        Drain();
+    }
+    void TearDown() override
+    {
+        SetLoopClock({});
+        mState->mPages.clear();
+        mState->mLoginPage.reset();
+        mState->mGamePage.reset();
+        ClosePopups(*mState);
+        LauncherTest::TearDown();
+        Drain();
+        SetCurrentFolder(mFolder);
+    }
+
+    // Takes every waiting message; true when a quit (the end of a pass) was among them.
+    bool Drain()
+    {
+        bool quit = false;
+        Ui::Message m;
+        while (Ui::PeekUiMessage(m, true))
+        {
+            if (m.message == Ui::_WM_QUIT)
+                quit = true;
+            else
+                Ui::DispatchUiMessage(m);
+        }
+        return quit;
+    }
+
+    // A main window (slot 0) with a web window of the kind registered as the main page.
+    WebRef AddMainPage(const String& url, int kind = _WEB_CHILD)
+    {
+        if (!mState->mFrames[_FRAME_MAIN])
+            EXPECT_TRUE(CreateFrameWindow(*mState, _FRAME_MAIN, u"main", 40, 40, 640, 480, 1));
+        FrameWindow& main = *mState->mFrames[_FRAME_MAIN];
+        main.mWebRect = {10, 10, 600, 400};
+        Ui::ShowUiWindow(main.mWindow, Ui::_SW_SHOW);
+        PageEntry page;
+        page.mId = -1;
+        page.mSlot = _FRAME_MAIN;
+        page.mUrl = url;
+        page.mKind = static_cast<_dword>(kind);
+        page.mShowOnLoad = true;
+        mState->mPages.push_back(page);
+        AddPageWindow(*mState, mState->mPages.back());
+        return mState->mPages.back().mWeb;
+    }
+
+    static bool WaitReady(const WebWindow& web)
+    {
+        return PumpUntil([&] { return web.mReady; });
+    }
+
+    int Count(std::u16string_view needle) const
+    {
+        std::u16string text = mCapture->Text();
+        int count = 0;
+        for (std::size_t at = text.find(needle); at != std::u16string::npos; at = text.find(needle, at + 1))
+            ++count;
+        return count;
+    }
+
+    PortalServer mServer;
+    _dword mNow = 1000;
+    std::vector<_dword> mSleeps;
+    String mFolder;
+};
+
+} // namespace Vexel::Test

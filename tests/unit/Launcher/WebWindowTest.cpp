@@ -1,0 +1,155 @@
+// Web windows over real browsers: load-state flags and callbacks, show-on-load, the page's `external`
+// calls by window kind, named values, hide-on-close.
+#include "PortalTestSupport.h"
+
+namespace Vexel::Test
+{
+namespace
+{
+
+class LauncherWebWindowTest : public PortalTest
+{
+protected:
+    void SetUp() override
+    {
+        PortalTest::SetUp();
+        Ui::WindowParams p;
+        p.title = u"web parent";
+        p.x = 30;
+        p.y = 30;
+        p.width = 500;
+        p.height = 400;
+        p.handler = mParentLog.Handler();
+        mParent = Ui::NewWindow(p);
+        ASSERT_NE(mParent, 0u);
+        Ui::ShowUiWindow(mParent, Ui::_SW_SHOW);
+    }
+    void TearDown() override
+    {
+        mWebs.clear();
+        Ui::DestroyUiWindow(mParent);
+        PortalTest::TearDown();
+    }
+    WebRef Make(int kind)
+    {
+        WebRef web = CreateWebWindow(mParent, 10, 10, 300, 200, kind);
+        EXPECT_TRUE(web && web->mBrowser);
+        mWebs.push_back(web);
+        return web;
+    }
+
+    Recorder mParentLog;
+    Ui::WindowId mParent = 0;
+    std::vector<WebRef> mWebs;
+};
+
+TEST_F(LauncherWebWindowTest, RestartCallbackOnlyForANavigationAfterACompletedDocument)
+{
+    mServer.Page("/one", "<html><body><p>one</p></body></html>");
+    mServer.Page("/two", "<html><body><p>two</p></body></html>");
+    WebRef web = Make(_WEB_CHILD);
+    web->mShowOnLoad = true;
+    int restarts = 0, readies = 0;
+    bool flagsAtRestart = true;
+    web->mOnRestart = [&](WebWindow& w)
+    {
+        ++restarts;
+        flagsAtRestart = w.mReady || w.mPageDone || w.mForce;
+    };
+    web->mOnReady = [&](WebWindow&) { ++readies; };
+
+    ASSERT_EQ(NavigateWeb(*web, mServer.Url("/one")), 0);
+    ASSERT_TRUE(WaitReady(*web));
+    EXPECT_EQ(restarts, 0); // the first navigation starts from nothing
+    EXPECT_EQ(readies, 1);
+    EXPECT_TRUE(web->mPageDone);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::IsUiWindowVisible(web->mWindow); }));
+
+    ASSERT_EQ(NavigateWeb(*web, mServer.Url("/two")), 0);
+    ASSERT_TRUE(PumpUntil([&] { return restarts == 1 && web->mReady; }));
+    EXPECT_FALSE(flagsAtRestart); // cleared before the callback
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(readies, 2);
+    EXPECT_TRUE(Logged(u"[MC] Show page 0x"));
+}
+
+TEST_F(LauncherWebWindowTest, ShowOnLoadClearKeepsAHiddenPageHidden)
+{
+    mServer.Page("/quiet", "<html><body><script>var a = 1;</script>quiet</body></html>");
+    WebRef web = Make(_WEB_CHILD);
+    HidePage(*web);
+    web->mShowOnLoad = false;
+    NavigateWeb(*web, mServer.Url("/quiet"));
+    ASSERT_TRUE(WaitReady(*web));
+    EXPECT_FALSE(web->mPageDone);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(web->mWindow));
+    EXPECT_TRUE(Logged(u"[MC] Start to load page, but not shown"));
+    EXPECT_TRUE(Logged(u"[MC] Hide page 0x"));
+}
+
+TEST_F(LauncherWebWindowTest, OnlyTopLevelKindsAnswerThePage)
+{
+    mServer.Page("/im", "<html><body><script>external.getGsName('Server 7'); external.consoleMsg('hello');"
+                        "external.getNewMsg();</script></body></html>");
+    WebRef child = Make(_WEB_CHILD);
+    NavigateWeb(*child, mServer.Url("/im"));
+    ASSERT_TRUE(WaitReady(*child));
+    WebRef top = Make(_WEB_TOPLEVEL);
+    top->mTitleSuffix = u" - Vexel";
+    NavigateWeb(*top, mServer.Url("/im"));
+    ASSERT_TRUE(PumpUntil([&] { return mParentLog.Count(Ui::_WM_WEB_NEWMSG) == 1; }));
+    // Everything the page sent came from the top-level window alone.
+    EXPECT_EQ(mParentLog.Count(Ui::_WM_WEB_GSNAME), 1);
+    EXPECT_EQ(Count(u"LOG: hello"), 1);
+    EXPECT_EQ(Ui::GetWindowTitle(top->mWindow), u"Server 7 - Vexel");
+    EXPECT_TRUE(Logged(u"webpage got new msg"));
+    for (const auto& r : mParentLog.mLog)
+        if (r.message == Ui::_WM_WEB_GSNAME)
+            EXPECT_EQ(r.lParam, 1);
+}
+
+TEST_F(LauncherWebWindowTest, NamedValuesFromThePageAndItsFrames)
+{
+    mServer.Page("/inner", "<html><body><param name='framed' value='2'></body></html>");
+    mServer.Page("/params", "<html><body><object><param name='libmd5' value='abc'><param name='novalue'>"
+                            "<param name='liburl' value='http://x/y'></object><iframe src='/inner'></iframe>"
+                            "</body></html>");
+    mServer.Page("/none", "<html><body><p>nothing</p></body></html>");
+    WebRef web = Make(_WEB_CHILD);
+    NavigateWeb(*web, mServer.Url("/params"));
+    ASSERT_TRUE(WaitReady(*web));
+    std::vector<Ui::NamedValue> values = ReadNamedValues(*web, u"param");
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0].name, u"libmd5");
+    EXPECT_EQ(values[1].value, u"http://x/y");
+    EXPECT_EQ(values[2].name, u"framed");
+
+    NavigateWeb(*web, mServer.Url("/none"));
+    ASSERT_TRUE(PumpUntil([&] { return web->mReady && CurrentUrl(*web).find(u"/none") != String::npos; }));
+    EXPECT_TRUE(ReadNamedValues(*web, u"param").empty());
+}
+
+TEST_F(LauncherWebWindowTest, HideOnCloseHidesAndTellsTheParent)
+{
+    mServer.Page("/p", "<html><body>p</body></html>");
+    WebRef web = Make(_WEB_TOPLEVEL);
+    web->mHideOnClose = true;
+    NavigateWeb(*web, mServer.Url("/p"));
+    ASSERT_TRUE(WaitReady(*web));
+    ShowPage(*web);
+    ASSERT_TRUE(PumpUntil([&] { return Ui::IsUiWindowVisible(web->mWindow); }));
+    Ui::SendUiMessage(web->mWindow, Ui::_WM_CLOSE, 7, 0);
+    EXPECT_TRUE(Ui::IsUiWindow(web->mWindow));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(web->mWindow));
+    EXPECT_FALSE(web->mShown);
+    EXPECT_EQ(mParentLog.Count(_WM_WEB_HIDDEN), 1);
+
+    // Without the flag a close request closes the window; a child asks its parent instead.
+    WebRef child = Make(_WEB_CHILD);
+    Ui::SendUiMessage(child->mWindow, Ui::_WM_CLOSE);
+    EXPECT_TRUE(Ui::IsUiWindow(child->mWindow));
+    EXPECT_EQ(mParentLog.Count(Ui::_WM_CLOSE), 1);
+}
+
+} // namespace
+} // namespace Vexel::Test
