@@ -65,7 +65,7 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_FALSE(mState->mVideoPopup);
     mServer.Page("/video", "<html><body>video</body></html>");
     InvokeArgs six = {u"10", u"20", u"320", u"240", mServer.Url("/video"), u"Video"};
-    EXPECT_EQ(Invoke(u"qqpay", &six), 1);
+    EXPECT_EQ(HandlePageCommand(*mState, u"qqpay", &six), 1);
     ASSERT_TRUE(mState->mVideoPopup);
     EXPECT_EQ(mState->mVideoPopup->mKind, _WEB_FOLLOWER);
     EXPECT_EQ(Ui::GetWindowTitle(mState->mVideoPopup->mWindow), u"Video");
