@@ -71,6 +71,11 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_EQ(Ui::GetWindowTitle(mState->mVideoPopup->mWindow), u"Video");
     EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay: 10,20,320,240," + mServer.Url("/video") + u",Video"));
     EXPECT_EQ(Invoke(u"unknown"), 0);
+
+    // A script cannot hand a number where a text's address belongs.
+    ASSERT_TRUE(
+        Run(u"_launcher:sendMsg(0x43E, 5, 0) _launcher:sendMsg(0x4C9, 7, 1) _launcher:sendMsg(0x501, 9, 0)"));
+    EXPECT_EQ(Count(u"refused: its parameters are addresses"), 3);
 }
 
 TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
