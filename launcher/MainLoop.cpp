@@ -391,6 +391,7 @@ void ResetPass(LauncherState& state)
 {
     state.mGameState = 0;
     state.mGameShown = false;
+    state.mMainShown = false; // a flag of the pass
     state.mLoginDone = false;
     state.mCurrentPageUrl.clear();
     state.mLoader.mWaitStarted = false;
