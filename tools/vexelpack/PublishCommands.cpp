@@ -415,6 +415,8 @@ int RunPackage(const Command& self, const std::vector<std::string>& args)
     for (const fs::path& output : {packagePath, manifestPath})
         if (Inside(output, folder))
             return Fail(Shown(output) + ": lies inside " + Shown(folder) + ", which is being packaged");
+    if (Inside(packagePath, manifestPath))
+        return UsageError(self, "PACKAGE and MANIFEST must be different files");
 
     ResourceManifest manifest;
     manifest.SetVersion(static_cast<_dword>(options.version));
@@ -444,6 +446,15 @@ int RunPackage(const Command& self, const std::vector<std::string>& args)
     std::printf("%zu files, %s in %s; %s manifest %s\n", files.size(), ShowSize(double(offset)).c_str(),
                 Shown(packagePath).c_str(), options.binary ? "binary" : "text", Shown(manifestPath).c_str());
     return _EXIT_OK;
+}
+
+// Where publish puts a file: its name under OUT, with "/" folders.
+fs::path Target(const fs::path& out, const SourceFile& file)
+{
+    String relative = file.name;
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    const std::string bytes = ToUtf8(relative);
+    return out / fs::path(std::u8string(bytes.begin(), bytes.end()));
 }
 
 int RunPublish(const Command& self, const std::vector<std::string>& args)
@@ -482,15 +493,16 @@ int RunPublish(const Command& self, const std::vector<std::string>& args)
     if (Inside(manifestPath, folder))
         return Fail(Shown(manifestPath) + ": lies inside " + Shown(folder) + ", which is being published");
 
+    for (const SourceFile& file : files)
+        if (Inside(manifestPath, Target(out, file)))
+            return Fail(Shown(manifestPath) + ": would take the place of " + Shown(file.path));
+
     ResourceManifest manifest;
     WorkProgress progress("published", files.size(), TotalSize(files));
     std::uint64_t total = 0;
     for (const SourceFile& file : files)
     {
-        String relative = file.name;
-        std::replace(relative.begin(), relative.end(), u'\\', u'/');
-        const std::string bytes = ToUtf8(relative);
-        const fs::path target = out / fs::path(std::u8string(bytes.begin(), bytes.end()));
+        const fs::path target = Target(out, file);
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);
         if (ec)

@@ -248,6 +248,14 @@ TEST(PublishTest, NamesThatCannotBeResourcesAndOverlappingOutputsAreRefused)
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("overlap"), std::string::npos) << run.err;
 
+    run = Tool(dir, {"publish", (dir / "ok").string(), (dir / "www").string(), "--manifest",
+                     (dir / "www" / "a.txt").string()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("would take the place of"), std::string::npos) << run.err;
+    EXPECT_EQ(
+        Tool(dir, {"package", (dir / "ok").string(), (dir / "p.pack").string(), (dir / "p.pack").string()})
+            .code,
+        2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), (dir / "p.pack").string()}).code, 2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), "p", "m", "--group", "nothing"}).code, 2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), "p", "m", "--version", "x"}).code, 2);
