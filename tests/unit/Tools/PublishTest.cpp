@@ -262,6 +262,27 @@ TEST(PublishTest, NamesThatCannotBeResourcesAndOverlappingOutputsAreRefused)
     EXPECT_EQ(Tool(dir, {"publish", (dir / "ok").string()}).code, 2);
 }
 
+TEST(PublishTest, AFileThatCannotBeReadLeavesNoOutputBehind)
+{
+    TempDir dir;
+    WriteSource(dir / "src", {{"a.txt", TestServer::GeneratedBytes(3, 0, 300000)}});
+    // Listed as a regular file, but every read of it fails.
+    std::filesystem::create_symlink("/proc/self/mem", dir / "src" / "z.bin");
+    std::filesystem::create_directories(dir / "out");
+    ToolRun run = Tool(dir, {"package", (dir / "src").string(), (dir / "out" / "p.pack").string(),
+                             (dir / "out" / "p.txt").string()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("z.bin"), std::string::npos) << run.err;
+    run = Tool(dir, {"publish", (dir / "src").string(), (dir / "out" / "www").string()});
+    EXPECT_EQ(run.code, 1);
+    // Neither a package, a manifest nor a temporary file; publish's finished files stay, without a manifest.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "out"))
+        left.push_back(entry.path().lexically_relative(dir / "out").generic_string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"www", "www/a.txt"}));
+}
+
 TEST(PublishTest, GroupsCollectEveryMatchingTag)
 {
     TempDir dir;
