@@ -34,7 +34,7 @@ struct DownloadItem
     _dword end = _DOWNLOAD_UNKNOWN; // exclusive
     _dword received = 0;            // bytes delivered by the current attempt
     // Why the current attempt failed, when the transport knows: the source's HTTP status (0 when it gave
-    // no answer) and the URL asked.
+    // no answer) and the URL that answered (the last one when redirected).
     int status = 0;
     String url;
 };

@@ -19,6 +19,7 @@ bool IsUnreserved(unsigned char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
 }
+
 // Notes on the item what the source answered the handle's last transfer: its HTTP status (0 when it
 // gave none) and the URL that answered (the last redirect target).
 void NoteReply(WebHandle handle, const String& asked, DownloadItem& item)

@@ -28,6 +28,7 @@ namespace
 namespace fs = std::filesystem;
 
 constexpr auto _PROGRESS_EVERY = std::chrono::milliseconds(500);
+constexpr std::uint64_t _SMALL_FILE = 1 << 20;
 // Offsets are signed 32-bit in a manifest, and all bits set means "unknown" in the resource space.
 constexpr std::uint64_t _MAX_OFFSET = 0x7FFFFFFF;
 constexpr std::uint64_t _MAX_END = 0xFFFFFFFE;
@@ -177,17 +178,31 @@ bool CopyFile(const fs::path& path, OutputFile& output, WorkProgress& progress, 
     }
     Md5Hasher hasher;
     size = 0;
-    ReadAhead reader(input);
-    for (auto block = reader.Next(); block.second > 0; block = reader.Next())
+    auto take = [&](const _byte* data, std::size_t length)
     {
-        hasher.Update(block.first, block.second);
-        if (!output.Write(block.first, block.second))
-        {
-            error = output.Error();
-            return false;
-        }
-        size += block.second;
-        progress.Add(block.second);
+        hasher.Update(data, length);
+        size += length;
+        progress.Add(length);
+        return output.Write(data, length);
+    };
+    bool written = true;
+    if (input.Size() <= _SMALL_FILE)
+    {
+        // Small files are read at once: a reading thread would cost more than it saves.
+        std::vector<_byte> bytes(static_cast<std::size_t>(input.Size()) + 1);
+        const std::size_t got = input.Read(bytes.data(), bytes.size());
+        written = input.Failed() || take(bytes.data(), got);
+    }
+    else
+    {
+        ReadAhead reader(input);
+        for (auto block = reader.Next(); written && block.second > 0; block = reader.Next())
+            written = take(block.first, block.second);
+    }
+    if (!written)
+    {
+        error = output.Error();
+        return false;
     }
     if (input.Failed())
     {
@@ -415,6 +430,8 @@ int RunPackage(const Command& self, const std::vector<std::string>& args)
     for (const fs::path& output : {packagePath, manifestPath})
         if (Inside(output, folder))
             return Fail(Shown(output) + ": lies inside " + Shown(folder) + ", which is being packaged");
+    if (Inside(packagePath, manifestPath))
+        return UsageError(self, "PACKAGE and MANIFEST must be different files");
 
     ResourceManifest manifest;
     manifest.SetVersion(static_cast<_dword>(options.version));
@@ -444,6 +461,15 @@ int RunPackage(const Command& self, const std::vector<std::string>& args)
     std::printf("%zu files, %s in %s; %s manifest %s\n", files.size(), ShowSize(double(offset)).c_str(),
                 Shown(packagePath).c_str(), options.binary ? "binary" : "text", Shown(manifestPath).c_str());
     return _EXIT_OK;
+}
+
+// Where publish puts a file: its name under OUT, with "/" folders.
+fs::path Target(const fs::path& out, const SourceFile& file)
+{
+    String relative = file.name;
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    const std::string bytes = ToUtf8(relative);
+    return out / fs::path(std::u8string(bytes.begin(), bytes.end()));
 }
 
 int RunPublish(const Command& self, const std::vector<std::string>& args)
@@ -482,19 +508,29 @@ int RunPublish(const Command& self, const std::vector<std::string>& args)
     if (Inside(manifestPath, folder))
         return Fail(Shown(manifestPath) + ": lies inside " + Shown(folder) + ", which is being published");
 
+    // Resolved once: the published names are plain relative paths under OUT.
+    std::error_code ec;
+    const fs::path resolvedManifest = fs::weakly_canonical(manifestPath, ec);
+    const fs::path resolvedOut = fs::weakly_canonical(out, ec);
+    for (const SourceFile& file : files)
+        if (!ec && Target(resolvedOut, file) == resolvedManifest)
+            return Fail(Shown(manifestPath) + ": would take the place of " + Shown(file.path));
+
     ResourceManifest manifest;
     WorkProgress progress("published", files.size(), TotalSize(files));
     std::uint64_t total = 0;
+    fs::path folderMade; // files come folder by folder
     for (const SourceFile& file : files)
     {
-        String relative = file.name;
-        std::replace(relative.begin(), relative.end(), u'\\', u'/');
-        const std::string bytes = ToUtf8(relative);
-        const fs::path target = out / fs::path(std::u8string(bytes.begin(), bytes.end()));
-        std::error_code ec;
-        fs::create_directories(target.parent_path(), ec);
-        if (ec)
-            return Fail(Shown(target.parent_path()) + ": cannot make the folder: " + ec.message());
+        const fs::path target = Target(out, file);
+        if (target.parent_path() != folderMade)
+        {
+            std::error_code ec;
+            fs::create_directories(target.parent_path(), ec);
+            if (ec)
+                return Fail(Shown(target.parent_path()) + ": cannot make the folder: " + ec.message());
+            folderMade = target.parent_path();
+        }
         OutputFile output;
         MD5 digest;
         std::uint64_t size = 0;

@@ -1,7 +1,11 @@
 #include "ToolFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 namespace Vexel::Pack
@@ -13,6 +17,68 @@ std::string Describe(const std::filesystem::path& path, const char* what, int er
 {
     return Shown(path) + ": " + what + (error ? std::string(": ") + std::strerror(error) : std::string());
 }
+// The temporary files of the outputs being written, so that an interrupted run removes them too: a slot
+// holds a path while its ready flag is set. Fixed storage, because the signal handler may not allocate.
+constexpr std::size_t _TEMPORARY_SLOTS = 8;
+constexpr std::size_t _TEMPORARY_PATH = 4096;
+struct TemporarySlot
+{
+    std::atomic<bool> used{false};
+    std::atomic<bool> ready{false};
+    char path[_TEMPORARY_PATH];
+};
+TemporarySlot gTemporaries[_TEMPORARY_SLOTS];
+
+extern "C" void RemoveTemporariesAndStop(int signal)
+{
+    for (TemporarySlot& slot : gTemporaries)
+        if (slot.ready.load())
+            std::remove(slot.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void CatchInterrupts()
+{
+    static std::once_flag once;
+    std::call_once(once,
+                   []
+                   {
+                       std::signal(SIGINT, RemoveTemporariesAndStop);
+                       std::signal(SIGTERM, RemoveTemporariesAndStop);
+#ifdef SIGHUP
+                       std::signal(SIGHUP, RemoveTemporariesAndStop);
+#endif
+                   });
+}
+
+int ClaimTemporarySlot(const std::string& path)
+{
+    if (path.size() >= _TEMPORARY_PATH)
+        return -1;
+    CatchInterrupts();
+    for (std::size_t i = 0; i < _TEMPORARY_SLOTS; ++i)
+    {
+        bool expected = false;
+        if (gTemporaries[i].used.compare_exchange_strong(expected, true))
+        {
+            std::memcpy(gTemporaries[i].path, path.c_str(), path.size() + 1);
+            gTemporaries[i].ready.store(true);
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void ReleaseTemporarySlot(int& slot)
+{
+    if (slot < 0)
+        return;
+    gTemporaries[slot].ready.store(false);
+    gTemporaries[slot].used.store(false);
+    slot = -1;
+}
+
 } // namespace
 
 std::string Shown(const std::filesystem::path& path)
@@ -93,6 +159,7 @@ void OutputFile::Discard()
         std::filesystem::remove(mTemporary, ec);
         mTemporary.clear();
     }
+    ReleaseTemporarySlot(mSlot);
 }
 
 bool OutputFile::Open(const std::filesystem::path& target)
@@ -115,7 +182,10 @@ bool OutputFile::Open(const std::filesystem::path& target)
         // "x": never take over a file that already exists.
         mFile = std::fopen(candidate.string().c_str(), "wbx");
         if (mFile)
+        {
             mTemporary = candidate;
+            mSlot = ClaimTemporarySlot(candidate.string());
+        }
         else if (errno != EEXIST)
             break;
     }
@@ -163,6 +233,7 @@ bool OutputFile::Commit()
         return false;
     }
     mTemporary.clear();
+    ReleaseTemporarySlot(mSlot);
     return true;
 }
 

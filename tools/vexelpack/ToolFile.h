@@ -1,6 +1,6 @@
 // Files for the tool's commands: inputs read in large pieces, and outputs written to a temporary file
 // beside the target that replaces it only when everything was written, so a failure never leaves a
-// partial output behind.
+// partial output behind. An interruption (SIGINT, SIGTERM, SIGHUP) removes the temporary files too.
 #pragma once
 
 #include "Common/String.h"
@@ -64,6 +64,7 @@ private:
     std::FILE* mFile = nullptr;
     std::filesystem::path mTarget;
     std::filesystem::path mTemporary;
+    int mSlot = -1; // where an interruption finds the temporary file
     bool mFailed = false;
     std::string mError;
 };

@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <string>
@@ -248,10 +253,80 @@ TEST(PublishTest, NamesThatCannotBeResourcesAndOverlappingOutputsAreRefused)
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("overlap"), std::string::npos) << run.err;
 
+    run = Tool(dir, {"publish", (dir / "ok").string(), (dir / "www").string(), "--manifest",
+                     (dir / "www" / "a.txt").string()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("would take the place of"), std::string::npos) << run.err;
+    EXPECT_EQ(
+        Tool(dir, {"package", (dir / "ok").string(), (dir / "p.pack").string(), (dir / "p.pack").string()})
+            .code,
+        2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), (dir / "p.pack").string()}).code, 2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), "p", "m", "--group", "nothing"}).code, 2);
     EXPECT_EQ(Tool(dir, {"package", (dir / "ok").string(), "p", "m", "--version", "x"}).code, 2);
     EXPECT_EQ(Tool(dir, {"publish", (dir / "ok").string()}).code, 2);
+}
+
+TEST(PublishTest, AFileThatCannotBeReadLeavesNoOutputBehind)
+{
+    TempDir dir;
+    WriteSource(dir / "src", {{"a.txt", TestServer::GeneratedBytes(3, 0, 300000)}});
+    // Listed as a regular file, but every read of it fails.
+    std::filesystem::create_symlink("/proc/self/mem", dir / "src" / "z.bin");
+    std::filesystem::create_directories(dir / "out");
+    ToolRun run = Tool(dir, {"package", (dir / "src").string(), (dir / "out" / "p.pack").string(),
+                             (dir / "out" / "p.txt").string()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("z.bin"), std::string::npos) << run.err;
+    run = Tool(dir, {"publish", (dir / "src").string(), (dir / "out" / "www").string()});
+    EXPECT_EQ(run.code, 1);
+    // Neither a package, a manifest nor a temporary file; publish's finished files stay, without a manifest.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "out"))
+        left.push_back(entry.path().lexically_relative(dir / "out").generic_string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"www", "www/a.txt"}));
+}
+
+TEST(PublishTest, AnInterruptedRunLeavesNothingBehind)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    std::filesystem::create_directories(dir / "out");
+    // Large enough that the run is still going when it is interrupted; sparse, so it costs no disk.
+    WriteBytes(dir / "src" / "big.bin", "");
+    std::filesystem::resize_file(dir / "src" / "big.bin", std::uintmax_t(3) << 30);
+
+    const std::string program = VEXEL_BINARY_DIR "/vexelpack";
+    const std::string src = (dir / "src").string();
+    const std::string pack = (dir / "out" / "p.pack").string();
+    const std::string manifest = (dir / "out" / "p.txt").string();
+    pid_t pid = fork();
+    if (pid == 0)
+    {
+        int null = open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0)
+            _exit(126);
+        execl(program.c_str(), program.c_str(), "package", src.c_str(), pack.c_str(), manifest.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    const auto writing = [&]
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "out"))
+            if (entry.path().string().find(".vexelpack-") != std::string::npos && entry.file_size() > 0)
+                return true;
+        return false;
+    };
+    const bool started = Vexel::Test::WaitUntil(writing);
+    kill(pid, SIGINT);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+        ;
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
 TEST(PublishTest, GroupsCollectEveryMatchingTag)
