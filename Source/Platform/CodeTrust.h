@@ -43,6 +43,8 @@ struct SignatureLayout
     String error;
 };
 SignatureLayout ReadSignatureLayout(const _byte* data, std::size_t size);
+// The same from the file's last tailSize bytes (the trailer's 12 when the file has them) and its size.
+SignatureLayout ReadSignatureLayoutFromTail(const _byte* tail, std::size_t tailSize, _qword fileSize);
 
 // M followed by S, its length and the magic.
 std::vector<_byte> AppendSignature(const _byte* module, std::size_t moduleSize, const _byte* signature,

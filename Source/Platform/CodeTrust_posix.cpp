@@ -51,10 +51,17 @@ struct FreeContext
 {
     void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
 };
+struct FreeDigest
+{
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
 struct FreeKey
 {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
+
+// A signature is a few kilobytes; a length beyond this is a damaged or hostile file.
+constexpr std::size_t _MAX_SIGNATURE_SIZE = 16u << 20;
 
 // Everything OpenSSL queued on this thread, oldest first, and the queue emptied.
 std::string TakeErrors()
@@ -128,23 +135,18 @@ BIO* OpenPem(const String& path)
     return BIO_new_file(NativePath(path).c_str(), "r");
 }
 
-} // namespace
-
-CodeTrust CheckSignedBytes(const _byte* data, std::size_t size, const String& operatorCaFile)
+// S checked against the SHA-256 digest of M.
+CodeTrust CheckSignature(const _byte* signature, std::size_t signatureSize, const unsigned char* digest,
+                         const String& operatorCaFile)
 {
-    SignatureLayout layout = ReadSignatureLayout(data, size);
-    if (layout.kind == SignatureLayout::None)
-        return CodeTrust();
-    if (layout.kind == SignatureLayout::Damaged)
-        return Invalid(layout.error);
-    if (layout.signatureSize > LONG_MAX)
+    if (signatureSize > _MAX_SIGNATURE_SIZE)
         return Invalid(u"the signature is too large to check");
 
     ERR_clear_error();
-    const unsigned char* cursor = data + layout.moduleSize;
-    const unsigned char* end = cursor + layout.signatureSize;
+    const unsigned char* cursor = signature;
+    const unsigned char* end = cursor + signatureSize;
     std::unique_ptr<CMS_ContentInfo, FreeCms> cms(
-        d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(layout.signatureSize)));
+        d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(signatureSize)));
     if (!cms)
         return Invalid(u"the signature is not a DER-encoded CMS structure", TakeErrors());
     if (cursor != end)
@@ -185,11 +187,9 @@ CodeTrust CheckSignedBytes(const _byte* data, std::size_t size, const String& op
     // Chains are checked for any purpose; code signing is required of the signer itself below.
     X509_STORE_set_purpose(store.get(), X509_PURPOSE_ANY);
 
-    // The steps of a CMS verification done one by one: the content digest is computed here rather than
-    // through OpenSSL's digest chain, which leaks when the structure names an unknown algorithm.
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    if (!SHA256(data, layout.moduleSize, digest))
-        return Invalid(u"cannot compute the module's digest", TakeErrors());
+    // The steps of a CMS verification done one by one: the content digest comes from the caller rather
+    // than OpenSSL's digest chain (which leaks when the structure names an unknown algorithm, and would
+    // need the whole module in memory).
     std::unique_ptr<STACK_OF(X509), FreeCerts> carried(CMS_get1_certs(cms.get()));
     X509* firstSigner = nullptr;
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i)
@@ -238,12 +238,61 @@ CodeTrust CheckSignedBytes(const _byte* data, std::size_t size, const String& op
     return trust;
 }
 
+} // namespace
+
+CodeTrust CheckSignedBytes(const _byte* data, std::size_t size, const String& operatorCaFile)
+{
+    SignatureLayout layout = ReadSignatureLayout(data, size);
+    if (layout.kind == SignatureLayout::None)
+        return CodeTrust();
+    if (layout.kind == SignatureLayout::Damaged)
+        return Invalid(layout.error);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    static const _byte nothing = 0;
+    if (!EVP_Digest(layout.moduleSize ? data : &nothing, layout.moduleSize, digest, nullptr, EVP_sha256(),
+                    nullptr))
+        return Invalid(u"cannot compute the module's digest", TakeErrors());
+    return CheckSignature(data + layout.moduleSize, layout.signatureSize, digest, operatorCaFile);
+}
+
+// Streamed: only the signature is held in memory, the module is hashed block by block.
 CodeTrust CheckFileTrust(const String& path, const String& operatorCaFile)
 {
-    std::vector<_byte> bytes;
-    if (!ReadFile(path, bytes))
+    File file;
+    if (!file.OpenRead(path))
         return Invalid(FormatString(u"cannot read %ls", path));
-    return CheckSignedBytes(bytes.data(), bytes.size(), operatorCaFile);
+    const _qword size = file.GetSize();
+    _byte tail[_SIGNATURE_TRAILER_SIZE];
+    const _dword tailSize = size < sizeof tail ? static_cast<_dword>(size) : static_cast<_dword>(sizeof tail);
+    if (!file.Seek(size - tailSize) || !file.Read(tail, tailSize))
+        return Invalid(FormatString(u"cannot read %ls", path));
+    SignatureLayout layout = ReadSignatureLayoutFromTail(tail, tailSize, size);
+    if (layout.kind == SignatureLayout::None)
+        return CodeTrust();
+    if (layout.kind == SignatureLayout::Damaged)
+        return Invalid(layout.error);
+    if (layout.signatureSize > _MAX_SIGNATURE_SIZE)
+        return Invalid(u"the signature is too large to check");
+
+    std::vector<_byte> signature(layout.signatureSize);
+    if (!file.Seek(layout.moduleSize) || !file.Read(signature.data(), static_cast<_dword>(signature.size())))
+        return Invalid(FormatString(u"cannot read %ls", path));
+    std::unique_ptr<EVP_MD_CTX, FreeDigest> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 || !file.Seek(0))
+        return Invalid(u"cannot compute the module's digest", TakeErrors());
+    std::vector<_byte> block(1 << 20);
+    for (std::size_t left = layout.moduleSize; left > 0;)
+    {
+        const _dword piece = static_cast<_dword>(left < block.size() ? left : block.size());
+        if (!file.Read(block.data(), piece))
+            return Invalid(FormatString(u"cannot read %ls", path));
+        EVP_DigestUpdate(context.get(), block.data(), piece);
+        left -= piece;
+    }
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    if (EVP_DigestFinal_ex(context.get(), digest, nullptr) != 1)
+        return Invalid(u"cannot compute the module's digest", TakeErrors());
+    return CheckSignature(signature.data(), signature.size(), digest, operatorCaFile);
 }
 
 bool SignModuleBytes(const _byte* module, std::size_t size, const String& keyFile, const String& certFile,

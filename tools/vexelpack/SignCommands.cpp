@@ -80,11 +80,12 @@ int RunSign(const Command& self, const std::vector<std::string>& args)
     if (!SignModuleBytes(module.data(), module.size(), Wide(options["--key"]), Wide(options["--cert"]),
                          options.count("--chain") ? Wide(options["--chain"]) : String(), signature, error))
         return Fail(ToUtf8(error));
-    std::vector<_byte> file =
-        AppendSignature(module.data(), module.size(), signature.data(), signature.size());
+    // The module as read, then the signature with its length and magic.
+    std::vector<_byte> tail = AppendSignature(nullptr, 0, signature.data(), signature.size());
 
     OutputFile output;
-    if (!output.Open(positional[1]) || !output.Write(file.data(), file.size()) || !output.Commit())
+    if (!output.Open(positional[1]) || !output.Write(module.data(), module.size()) ||
+        !output.Write(tail.data(), tail.size()) || !output.Commit())
         return Fail(output.Error());
     return _EXIT_OK;
 }

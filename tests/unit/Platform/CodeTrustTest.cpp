@@ -103,9 +103,14 @@ std::string Trailer(std::uint32_t length)
 
 TEST_F(CodeTrustTest, SignatureByTrustedRootWithCodeSigningIsValidAndAccepted)
 {
-    CodeTrust trust = Check(Signed(Module(), sPki->studio));
+    const std::string file = Signed(Module(), sPki->studio);
+    CodeTrust trust = Check(file);
     ASSERT_EQ(trust.state, TrustState::Valid) << Narrow(trust.reason);
     EXPECT_EQ(trust.signer, u"Vexel Studio Ltd.");
+    CodeTrust inMemory = CheckSignedBytes(reinterpret_cast<const _byte*>(file.data()), file.size(),
+                                          String(sPki->root.u16string()));
+    EXPECT_EQ(inMemory.state, TrustState::Valid) << Narrow(inMemory.reason);
+    EXPECT_EQ(inMemory.signer, trust.signer);
     EXPECT_TRUE(JudgeLoader(trust, MD5(), Policy()).accepted);
 
     // The same file without the operator's root: the system's store does not know it.
@@ -255,6 +260,11 @@ TEST_F(CodeTrustTest, DamagedTrailersAreInvalidWithAReason)
     {
         CodeTrust trust = Check(c.bytes);
         EXPECT_EQ(trust.state, TrustState::Invalid) << c.name;
+        // The check in memory agrees with the streamed one.
+        CodeTrust inMemory = CheckSignedBytes(reinterpret_cast<const _byte*>(c.bytes.data()), c.bytes.size(),
+                                              String(sPki->root.u16string()));
+        EXPECT_EQ(inMemory.state, TrustState::Invalid) << c.name;
+        EXPECT_EQ(inMemory.reason, trust.reason) << c.name;
         EXPECT_NE(Narrow(trust.reason).find(c.reason), std::string::npos)
             << c.name << ": " << Narrow(trust.reason);
     }
