@@ -1,5 +1,8 @@
 #include "Common/Json.h"
 
+#include "Common/JsonLexer.h"
+#include "Common/StringEncoding.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,293 +12,6 @@ namespace Vexel
 
 namespace
 {
-
-// Lexer states.
-enum : int
-{
-    LexBetween = 0,
-    LexTrueR = 1, // "t" read, "r" expected
-    LexTrueU = 2,
-    LexTrueE = 3,
-    LexFalseA = 4,
-    LexFalseL = 5,
-    LexFalseS = 6,
-    LexFalseE = 7,
-    LexNullU = 8,
-    LexNullL1 = 9,
-    LexNullL2 = 10,
-    LexString = 11,
-    LexEscape = 12,
-    LexHex1 = 13,
-    LexHex2 = 14,
-    LexHex3 = 15,
-    LexHex4 = 16,
-    LexMinus = 17,    // "-" read, a digit must follow
-    LexZero = 18,     // a leading "0": no more integer digits
-    LexInteger = 19,  // integer digits
-    LexPoint = 20,    // "." read, a digit must follow
-    LexFraction = 21, // fraction digits
-    LexExponent = 22, // "e" read, a sign or digit must follow
-    LexExpSign = 23,  // exponent sign read, a digit must follow
-    LexExpDigits = 24,
-};
-
-bool IsDigit(unsigned char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool IsHex(unsigned char c)
-{
-    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(unsigned char c)
-{
-    if (IsDigit(c))
-        return c - '0';
-    return (c | 0x20) - 'a' + 10;
-}
-
-// The four hexadecimal digits at text[at], or false.
-bool ReadHex4(std::string_view text, std::size_t at, unsigned& value)
-{
-    if (at + 4 > text.size())
-        return false;
-    value = 0;
-    for (std::size_t i = at; i < at + 4; ++i)
-    {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (!IsHex(c))
-            return false;
-        value = value * 16 + HexValue(c);
-    }
-    return true;
-}
-
-// One token per call. At the end of the input the position is cleared and 0 returned; the lexer state
-// and the token text stay for the next call.
-int Lex(JsonContext& c)
-{
-    const char*& p = c.mPosition;
-    const char* end = c.mEnd;
-    int& state = c.mLexerState;
-    // A token of the three-letter and four-letter words: the next letter and where it leads.
-    auto word = [&](char expected, int next, int token) -> int
-    {
-        ++p;
-        if (static_cast<unsigned char>(p[-1]) != static_cast<unsigned char>(expected))
-        {
-            state = LexBetween;
-            return _JSON_LEX_INVALID;
-        }
-        state = next;
-        return next == LexBetween ? token : -1;
-    };
-    // The number ends at the current character, which is read again as the next token's start.
-    auto endNumber = [&]()
-    {
-        state = LexBetween;
-        return _JSON_LEX_NUMBER;
-    };
-    auto invalid = [&]()
-    {
-        ++p;
-        state = LexBetween;
-        return _JSON_LEX_INVALID;
-    };
-
-    try
-    {
-        while (p && p < end)
-        {
-            unsigned char ch = static_cast<unsigned char>(*p);
-            int result = -1;
-            switch (state)
-            {
-            case LexBetween:
-                ++p;
-                switch (ch)
-                {
-                case ' ':
-                case '\t':
-                    break;
-                case '\n':
-                case '\r':
-                    ++c.mLine;
-                    break;
-                case '{':
-                    return _JSON_LEX_OBJECT_BEGIN;
-                case '}':
-                    return _JSON_LEX_OBJECT_END;
-                case '[':
-                    return _JSON_LEX_ARRAY_BEGIN;
-                case ']':
-                    return _JSON_LEX_ARRAY_END;
-                case ':':
-                    return _JSON_LEX_COLON;
-                case ',':
-                    return _JSON_LEX_COMMA;
-                case '"':
-                    c.mToken.clear();
-                    state = LexString;
-                    break;
-                case 't':
-                    state = LexTrueR;
-                    break;
-                case 'f':
-                    state = LexFalseA;
-                    break;
-                case 'n':
-                    state = LexNullU;
-                    break;
-                case '-':
-                    c.mToken.assign(1, '-');
-                    state = LexMinus;
-                    break;
-                default:
-                    if (IsDigit(ch))
-                    {
-                        c.mToken.assign(1, static_cast<char>(ch));
-                        state = ch == '0' ? LexZero : LexInteger;
-                        break;
-                    }
-                    return _JSON_LEX_INVALID;
-                }
-                break;
-            case LexTrueR:
-                result = word('r', LexTrueU, 0);
-                break;
-            case LexTrueU:
-                result = word('u', LexTrueE, 0);
-                break;
-            case LexTrueE:
-                result = word('e', LexBetween, _JSON_LEX_TRUE);
-                break;
-            case LexFalseA:
-                result = word('a', LexFalseL, 0);
-                break;
-            case LexFalseL:
-                result = word('l', LexFalseS, 0);
-                break;
-            case LexFalseS:
-                result = word('s', LexFalseE, 0);
-                break;
-            case LexFalseE:
-                result = word('e', LexBetween, _JSON_LEX_FALSE);
-                break;
-            case LexNullU:
-                result = word('u', LexNullL1, 0);
-                break;
-            case LexNullL1:
-                result = word('l', LexNullL2, 0);
-                break;
-            case LexNullL2:
-                result = word('l', LexBetween, _JSON_LEX_NULL);
-                break;
-            case LexString:
-            {
-                // Plain characters in one run: long strings cost one append, not one per byte.
-                const char* run = p;
-                while (run < end && *run != '"' && *run != '\\' && static_cast<unsigned char>(*run) >= 0x20)
-                    ++run;
-                c.mToken.append(p, run);
-                p = run;
-                if (p == end)
-                    break;
-                ch = static_cast<unsigned char>(*p);
-                if (ch == '"')
-                {
-                    ++p;
-                    state = LexBetween;
-                    return _JSON_LEX_STRING;
-                }
-                if (ch < 0x20)
-                    return invalid();
-                c.mToken.push_back('\\');
-                ++p;
-                state = LexEscape;
-                break;
-            }
-            case LexEscape:
-                if (!std::strchr("\"\\/bfnrtu", ch) || ch == 0)
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = ch == 'u' ? LexHex1 : LexString;
-                break;
-            case LexHex1:
-            case LexHex2:
-            case LexHex3:
-            case LexHex4:
-                if (!IsHex(ch))
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = state == LexHex4 ? LexString : state + 1;
-                break;
-            case LexMinus:
-                if (!IsDigit(ch))
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = ch == '0' ? LexZero : LexInteger;
-                break;
-            case LexZero:
-            case LexInteger:
-            case LexFraction:
-                if (ch == '.' && state != LexFraction)
-                    state = LexPoint;
-                else if (ch == 'e' || ch == 'E')
-                    state = LexExponent;
-                else if (!IsDigit(ch) || state == LexZero)
-                    return endNumber();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                break;
-            case LexPoint:
-                if (!IsDigit(ch))
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = LexFraction;
-                break;
-            case LexExponent:
-                if (!IsDigit(ch) && ch != '+' && ch != '-')
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = IsDigit(ch) ? LexExpDigits : LexExpSign;
-                break;
-            case LexExpSign:
-                if (!IsDigit(ch))
-                    return invalid();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                state = LexExpDigits;
-                break;
-            case LexExpDigits:
-                if (!IsDigit(ch))
-                    return endNumber();
-                c.mToken.push_back(static_cast<char>(ch));
-                ++p;
-                break;
-            default:
-                std::fprintf(stderr, "JSON: *state missing: %d\n", state);
-                return invalid();
-            }
-            if (result >= 0)
-                return result;
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        return _JSON_LEX_OUT_OF_MEMORY;
-    }
-    p = nullptr;
-    c.mEnd = nullptr;
-    return _JSON_LEX_MORE;
-}
 
 bool IsMemberName(const JsonNode* node)
 {
@@ -497,30 +213,6 @@ int Step(JsonContext& c, int token)
     }
 }
 
-void AppendUtf8(std::string& out, unsigned long code)
-{
-    if (code < 0x80)
-        out.push_back(static_cast<char>(code));
-    else if (code < 0x800)
-    {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-    else if (code < 0x10000)
-    {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-    else
-    {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
 void ReportUnsupported(unsigned long value)
 {
     std::fprintf(stderr, "JSON: unsupported unicode value: 0x%lX\n", value);
@@ -541,11 +233,11 @@ int parseJson(JsonContext& context, const char* text, std::size_t length)
     context.mEnd = length ? text + length : nullptr;
     for (;;)
     {
-        int token = Lex(context);
+        int token = LexJson(context);
         // A token begun after the finished root can only be malformed: say so now rather than report
         // a complete document for text such as {"a":1} 2.
         if (token == _JSON_LEX_MORE &&
-            (context.mParserState != _JSON_STATE_ROOT_DONE || context.mLexerState == LexBetween))
+            (context.mParserState != _JSON_STATE_ROOT_DONE || context.mLexerState == _JSON_LEX_BETWEEN))
             return context.mParserState == _JSON_STATE_ROOT_DONE ? _JSON_COMPLETE : _JSON_INCOMPLETE;
         int result = Step(context, token);
         if (result != _JSON_DONE)

@@ -1,14 +1,11 @@
 #include "Common/Log.h"
 
 #include "Common/Assert.h"
+#include "Common/StringEncoding.h"
 
 #include <ctime>
 #include <filesystem>
 #include <system_error>
-
-#ifdef _WIN32
-extern "C" __declspec(dllimport) void __stdcall OutputDebugStringW(const wchar_t* text);
-#endif
 
 namespace Vexel
 {
@@ -30,11 +27,9 @@ constexpr std::size_t _MESSAGE_CHARS = 8192;
 constexpr std::size_t _STAMP_CHARS = 1024;
 constexpr std::size_t _PATH_CHARS = 1024;
 
+// Standard error until the platform installs its own debugger output (SetDebugOutput at start-up).
 void DefaultDebugOutput(const char16_t* text)
 {
-#ifdef _WIN32
-    OutputDebugStringW(reinterpret_cast<const wchar_t*>(text));
-#else
     // UTF-8 in pieces through a stack buffer, each unit on its own as the engine's encoder does.
     char chunk[1024];
     std::size_t used = 0;
@@ -45,25 +40,11 @@ void DefaultDebugOutput(const char16_t* text)
             std::fwrite(chunk, 1, used, stderr);
             used = 0;
         }
-        char16_t c = *p;
-        if (c < 0x80)
-            chunk[used++] = static_cast<char>(c);
-        else if (c < 0x800)
-        {
-            chunk[used++] = static_cast<char>(0xC0 | (c >> 6));
-            chunk[used++] = static_cast<char>(0x80 | (c & 0x3F));
-        }
-        else
-        {
-            chunk[used++] = static_cast<char>(0xE0 | (c >> 12));
-            chunk[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            chunk[used++] = static_cast<char>(0x80 | (c & 0x3F));
-        }
+        used += EncodeUtf8(*p, chunk + used);
     }
     if (used)
         std::fwrite(chunk, 1, used, stderr);
     std::fflush(stderr);
-#endif
 }
 
 std::atomic<DebugOutputFunc> gDebugOutput{nullptr};

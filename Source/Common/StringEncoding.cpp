@@ -3,17 +3,8 @@
 #include "Common/Assert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
-
-#ifdef _WIN32
-extern "C" __declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned int codePage, unsigned long flags,
-                                                                   const char* source, int sourceLength,
-                                                                   wchar_t* dest, int destLength);
-extern "C" __declspec(dllimport) int __stdcall WideCharToMultiByte(unsigned int codePage, unsigned long flags,
-                                                                   const wchar_t* source, int sourceLength,
-                                                                   char* dest, int destLength,
-                                                                   const char* defaultChar, int* usedDefault);
-#endif
 
 namespace Vexel
 {
@@ -57,20 +48,7 @@ constexpr std::size_t Utf8Bytes(char16_t c)
 
 char* EncodeUnit(char* out, char16_t c)
 {
-    if (c < 0x80)
-        *out++ = static_cast<char>(c);
-    else if (c < 0x800)
-    {
-        *out++ = static_cast<char>(0xC0 | (c >> 6));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    else
-    {
-        *out++ = static_cast<char>(0xE0 | (c >> 12));
-        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
+    return out + EncodeUtf8(c, out);
 }
 
 std::size_t Utf8Size(const char16_t* str, std::size_t n)
@@ -81,7 +59,7 @@ std::size_t Utf8Size(const char16_t* str, std::size_t n)
     return bytes;
 }
 
-std::string EncodeUtf8(const char16_t* str, std::size_t n)
+std::string EncodeUnits(const char16_t* str, std::size_t n)
 {
     std::string out(Utf8Size(str, n), '\0');
     char* p = out.data();
@@ -122,9 +100,8 @@ template <typename Sink> void DecodeUtf8(const char* str, std::size_t n, Sink&& 
 
 // --- The system code page --------------------------------------------------------------------------
 
-#ifndef _WIN32
-
-// The system code page of a POSIX system is UTF-8: standard decoding, as the system's own converters do.
+// The built-in converters (used until the platform installs its own): the system code page of a POSIX
+// system is UTF-8: standard decoding, as the system's own converters do.
 // An ill-formed sequence gives one U+FFFD for its longest valid-looking start (at least one byte).
 // Calls sink(units, count) for each character (1 or 2 units) until it returns false.
 template <typename Sink> void DecodeSystem(const char* str, std::size_t n, Sink&& sink)
@@ -189,39 +166,31 @@ template <typename Sink> void EncodeSystem(const char16_t* str, std::size_t n, S
         else if (cp >= 0xD800 && cp <= 0xDFFF)
             cp = 0xFFFD;
         char bytes[4];
-        std::size_t count;
-        if (cp < 0x80)
-        {
-            bytes[0] = static_cast<char>(cp);
-            count = 1;
-        }
-        else if (cp < 0x800)
-        {
-            bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
-            bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
-            count = 2;
-        }
-        else if (cp < 0x10000)
-        {
-            bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
-            bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
-            count = 3;
-        }
-        else
-        {
-            bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-            bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-            count = 4;
-        }
+        std::size_t count = EncodeUtf8(cp, bytes);
         if (!sink(bytes, count))
             return;
     }
 }
 
-String SystemToWide(const char* str, std::size_t n)
+// A sink for the system decoders: copies each character whole into dest while it fits (counting the
+// units even without a dest), and stops at the first that does not.
+template <typename Char> auto CopyWhileRoom(Char* dest, std::size_t room, std::size_t& count, bool& cut)
+{
+    return [dest, room, &count, &cut](const Char* units, std::size_t k)
+    {
+        if (dest && k > room - count)
+        {
+            cut = true;
+            return false;
+        }
+        if (dest)
+            std::copy(units, units + k, dest + count);
+        count += k;
+        return true;
+    };
+}
+
+String BuiltInSystemToWide(const char* str, std::size_t n)
 {
     String out;
     out.reserve(n);
@@ -234,7 +203,7 @@ String SystemToWide(const char* str, std::size_t n)
     return out;
 }
 
-std::string WideToSystem(const char16_t* str, std::size_t n)
+std::string BuiltInWideToSystem(const char16_t* str, std::size_t n)
 {
     std::string out;
     out.reserve(n);
@@ -247,37 +216,27 @@ std::string WideToSystem(const char16_t* str, std::size_t n)
     return out;
 }
 
-#else
+std::atomic<SystemTextConverters::ToWide> gToWide{nullptr};
+std::atomic<SystemTextConverters::FromWide> gFromWide{nullptr};
 
-// Code page 0: the active code page of the system.
+bool PlatformConverts()
+{
+    return gToWide.load(std::memory_order_acquire) != nullptr;
+}
+
 String SystemToWide(const char* str, std::size_t n)
 {
-    if (n == 0)
-        return String();
-    int length = static_cast<int>(std::min<std::size_t>(n, 0x7FFFFFFF));
-    int units = MultiByteToWideChar(0, 0, str, length, nullptr, 0);
-    String out(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-    if (units > 0)
-        MultiByteToWideChar(0, 0, str, length, reinterpret_cast<wchar_t*>(out.data()), units);
-    return out;
+    auto convert = gToWide.load(std::memory_order_acquire);
+    return convert ? convert(str, n) : BuiltInSystemToWide(str, n);
 }
 
 std::string WideToSystem(const char16_t* str, std::size_t n)
 {
-    if (n == 0)
-        return std::string();
-    int length = static_cast<int>(std::min<std::size_t>(n, 0x7FFFFFFF));
-    const auto* wide = reinterpret_cast<const wchar_t*>(str);
-    int bytes = WideCharToMultiByte(0, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(0, 0, wide, length, out.data(), bytes, nullptr, nullptr);
-    return out;
+    auto convert = gFromWide.load(std::memory_order_acquire);
+    return convert ? convert(str, n) : BuiltInWideToSystem(str, n);
 }
 
-#endif
-
-[[maybe_unused]] bool IsHighSurrogate(char16_t c)
+bool IsHighSurrogate(char16_t c)
 {
     return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -308,11 +267,50 @@ bool SameUnits(std::u16string_view a, std::u16string_view b, bool exact)
 
 } // namespace
 
+void SetSystemTextConverters(const SystemTextConverters& converters)
+{
+    gToWide.store(converters.toWide, std::memory_order_release);
+    gFromWide.store(converters.fromWide, std::memory_order_release);
+}
+
+std::size_t EncodeUtf8(char32_t codePoint, char* out)
+{
+    if (codePoint < 0x80)
+    {
+        out[0] = static_cast<char>(codePoint);
+        return 1;
+    }
+    if (codePoint < 0x800)
+    {
+        out[0] = static_cast<char>(0xC0 | (codePoint >> 6));
+        out[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        return 2;
+    }
+    if (codePoint < 0x10000)
+    {
+        out[0] = static_cast<char>(0xE0 | (codePoint >> 12));
+        out[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (codePoint >> 18));
+    out[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    return 4;
+}
+
+void AppendUtf8(std::string& out, char32_t codePoint)
+{
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(codePoint, bytes));
+}
+
 // --- Whole-text conversions ----------------------------------------------------------------------
 
 std::string ToUtf8(std::u16string_view text)
 {
-    return EncodeUtf8(text.data(), text.size());
+    return EncodeUnits(text.data(), text.size());
 }
 
 String FromUtf8(std::string_view text)
@@ -368,7 +366,7 @@ std::string WideToUtf8(const char16_t* str, _dword maxLength)
 {
     if (!VEXEL_ASSERT_TEXT(str != nullptr, _NULL_SOURCE))
         return std::string();
-    return EncodeUtf8(str, SourceLength(str, maxLength));
+    return EncodeUnits(str, SourceLength(str, maxLength));
 }
 
 char16_t* Utf8ToWide(char16_t* dest, _dword destSize, const char* str, _dword maxLength, _dword* produced,
@@ -425,39 +423,26 @@ char16_t* AnsiToWide(char16_t* dest, _dword destSize, const char* str, _dword ma
     if (!VEXEL_ASSERT_TEXT(str != nullptr, _NULL_SOURCE))
         return nullptr;
     std::size_t n = SourceLength(str, maxLength);
-#ifndef _WIN32
     std::size_t room = destSize == 0 ? 0 : static_cast<std::size_t>(destSize) - 1;
     std::size_t count = 0;
     bool cut = false;
-    DecodeSystem(str, n,
-                 [&](const char16_t* units, std::size_t k)
-                 {
-                     if (dest && k > room - count)
-                     {
-                         cut = true;
-                         return false;
-                     }
-                     if (dest)
-                         std::copy(units, units + k, dest + count);
-                     count += k;
-                     return true;
-                 });
-#else
-    String all = SystemToWide(str, n);
-    std::size_t room = destSize == 0 ? 0 : static_cast<std::size_t>(destSize) - 1;
-    std::size_t count = all.size();
-    bool cut = false;
-    if (dest && count > room)
+    if (!PlatformConverts())
+        DecodeSystem(str, n, CopyWhileRoom(dest, room, count, cut));
+    else
     {
-        // Never end on the first half of a surrogate pair.
-        count = room;
-        if (count > 0 && IsHighSurrogate(all[count - 1]))
-            --count;
-        cut = true;
+        String all = SystemToWide(str, n);
+        count = all.size();
+        if (dest && count > room)
+        {
+            // Never end on the first half of a surrogate pair.
+            count = room;
+            if (count > 0 && IsHighSurrogate(all[count - 1]))
+                --count;
+            cut = true;
+        }
+        if (dest)
+            std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count), dest);
     }
-    if (dest)
-        std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count), dest);
-#endif
     if (dest && destSize > 0)
         dest[count] = u'\0';
     SetOutputs(produced, count, truncated, cut);
@@ -481,45 +466,34 @@ char* WideToAnsi(char* dest, _dword destSize, const char16_t* str, _dword maxLen
     std::size_t room = destSize == 0 ? 0 : static_cast<std::size_t>(destSize) - 1;
     std::size_t count = 0;
     bool cut = false;
-#ifndef _WIN32
-    EncodeSystem(str, n,
-                 [&](const char* bytes, std::size_t k)
-                 {
-                     if (dest && k > room - count)
-                     {
-                         cut = true;
-                         return false;
-                     }
-                     if (dest)
-                         std::copy(bytes, bytes + k, dest + count);
-                     count += k;
-                     return true;
-                 });
-#else
-    std::string all = WideToSystem(str, n);
-    count = all.size();
-    if (dest && count > room)
+    if (!PlatformConverts())
+        EncodeSystem(str, n, CopyWhileRoom(dest, room, count, cut));
+    else
     {
-        // A multi-byte code page cannot be cut at any byte: take the longest whole-character source
-        // prefix whose conversion fits.
-        std::size_t low = 0, high = n;
-        while (low < high)
-        {
-            std::size_t mid = low + (high - low + 1) / 2;
-            if (WideToSystem(str, mid).size() <= room)
-                low = mid;
-            else
-                high = mid - 1;
-        }
-        if (low > 0 && low < n && IsHighSurrogate(str[low - 1]))
-            --low;
-        all = WideToSystem(str, low);
+        std::string all = WideToSystem(str, n);
         count = all.size();
-        cut = true;
+        if (dest && count > room)
+        {
+            // A multi-byte code page cannot be cut at any byte: take the longest whole-character source
+            // prefix whose conversion fits.
+            std::size_t low = 0, high = n;
+            while (low < high)
+            {
+                std::size_t mid = low + (high - low + 1) / 2;
+                if (WideToSystem(str, mid).size() <= room)
+                    low = mid;
+                else
+                    high = mid - 1;
+            }
+            if (low > 0 && low < n && IsHighSurrogate(str[low - 1]))
+                --low;
+            all = WideToSystem(str, low);
+            count = all.size();
+            cut = true;
+        }
+        if (dest)
+            std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count), dest);
     }
-    if (dest)
-        std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count), dest);
-#endif
     if (dest && destSize > 0)
         dest[count] = '\0';
     SetOutputs(produced, count, truncated, cut);

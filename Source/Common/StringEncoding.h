@@ -16,6 +16,22 @@ namespace Vexel
 std::string ToUtf8(std::u16string_view text);
 String FromUtf8(std::string_view text);
 
+// The one UTF-8 encoder: a code point (up to U+10FFFF) as 1 to 4 bytes at out, returning the count.
+// The per-unit form above passes each UTF-16 unit as it is (at most 3 bytes each).
+std::size_t EncodeUtf8(char32_t codePoint, char* out);
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+// The system code page belongs to the platform layer, which installs its converters at start-up (both or
+// neither; null restores the built-in ones). Until then the system code page is taken as UTF-8.
+struct SystemTextConverters
+{
+    using ToWide = String (*)(const char* text, std::size_t length);
+    using FromWide = std::string (*)(const char16_t* text, std::size_t length);
+    ToWide toWide = nullptr;
+    FromWide fromWide = nullptr;
+};
+void SetSystemTextConverters(const SystemTextConverters& converters);
+
 // A maximum source length that does not limit: the conversion runs to the terminator.
 constexpr _dword _WHOLE_TEXT = 0xFFFFFFFF;
 

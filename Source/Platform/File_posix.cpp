@@ -2,6 +2,7 @@
 
 #include "Common/Assert.h"
 #include "Common/Log.h"
+#include "Common/StringEncoding.h"
 #include "Platform/FolderNames.h"
 
 #include <algorithm>
@@ -42,26 +43,7 @@ std::string Encode(std::u16string_view text, bool path)
         }
         if (path && c == u'\\')
             c = u'/';
-        if (c < 0x80)
-            out += static_cast<char>(c);
-        else if (c < 0x800)
-        {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        else if (c < 0x10000)
-        {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        else
-        {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(out, c);
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "Platform/System.h"
 
 #include "Common/Kernel.h"
+#include "Platform/PlatformHooks.h"
 
 #include <atomic>
 #include <thread>
@@ -16,6 +17,7 @@ std::thread::id gMainThread;
 
 void InitializePlatform()
 {
+    InstallPlatformHooks();
     Kernel().modulePath = GetModulePath();
     gMainThread = std::this_thread::get_id();
     gMainThreadKnown.store(true, std::memory_order_release);

@@ -9,7 +9,8 @@
 namespace Vexel
 {
 
-// Records the program's path in the kernel context and the calling thread as the main thread.
+// Installs the platform's debugger output and code page converters in the kernel layer, records the
+// program's path in the kernel context and the calling thread as the main thread.
 // Call once at start, before other threads exist.
 void InitializePlatform();
 

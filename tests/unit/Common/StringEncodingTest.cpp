@@ -348,6 +348,65 @@ TEST(AnsiConversions, TruncationKeepsWholeCharacters)
 }
 #endif
 
+namespace
+{
+// A stand-in for a double-byte code page: every UTF-16 unit is two bytes ('<' and its low byte), and two
+// bytes make one unit back; a "P" byte pair decodes to a surrogate pair.
+std::string DoubleBytes(const char16_t* text, std::size_t length)
+{
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i)
+        out += std::string{'<', static_cast<char>(text[i] & 0x7F)};
+    return out;
+}
+String FromDoubleBytes(const char* text, std::size_t length)
+{
+    String out;
+    for (std::size_t i = 0; i + 1 < length; i += 2)
+        out += text[i + 1] == 'P' ? String(u"\U0001F600") : String(1, static_cast<char16_t>(text[i + 1]));
+    return out;
+}
+} // namespace
+
+TEST(AnsiConversions, PlatformConvertersAreUsedAndCutWholeCharacters)
+{
+    SetSystemTextConverters({FromDoubleBytes, DoubleBytes});
+    EXPECT_EQ(WideToAnsi(u"ab"), "<a<b");
+    EXPECT_EQ(AnsiToWide("<x<y"), u"xy");
+    char out[6];
+    _dword produced = 0;
+    bool truncated = false;
+    WideToAnsi(out, 6, u"abcd", _WHOLE_TEXT, &produced, &truncated);
+    EXPECT_STREQ(out, "<a<b"); // five bytes of room hold two whole characters
+    EXPECT_EQ(produced, 4u);
+    EXPECT_TRUE(truncated);
+    char16_t wide[3];
+    AnsiToWide(wide, 3, "<a<P", _WHOLE_TEXT, &produced, &truncated);
+    EXPECT_EQ(std::u16string(wide), u"a"); // never half of the pair
+    EXPECT_TRUE(truncated);
+    SetSystemTextConverters({});
+    EXPECT_EQ(WideToAnsi(u"ab"), "ab");
+}
+
+TEST(Utf8Encoder, EachRangeTakesItsByteCount)
+{
+    const std::pair<char32_t, std::string> cases[] = {
+        {0x7F, "\x7F"},
+        {0x80, "\xC2\x80"},
+        {0x7FF, "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80"},
+        {0xFFFF, "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80"},
+        {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+    };
+    for (const auto& [codePoint, bytes] : cases)
+    {
+        std::string out;
+        AppendUtf8(out, codePoint);
+        EXPECT_EQ(out, bytes) << std::hex << static_cast<unsigned>(codePoint);
+    }
+}
+
 TEST(AnsiConversions, ShareTheBufferContract)
 {
     _dword produced = 0;
