@@ -193,7 +193,9 @@ bool DiskArchive::WriteResource(const String& name, const void* buffer, _dword s
     String folder = FolderOf(path);
     if (!folder.empty() && !FolderExists(folder))
         CreateFolder(folder);
-    return WriteFile(path, buffer, size);
+    // Not synced, as the hash archive's chunks are not: the wait costs many times the write, and a
+    // resource store can fetch what a power cut took.
+    return WriteFile(path, buffer, size, false);
 }
 
 bool DiskArchive::DeleteResource(const String& name)
