@@ -83,12 +83,9 @@ std::string ResolveCase(const std::string& path)
     {
         const std::string folder = path.substr(0, slash);
         const std::string last = path.substr(slash + 1);
-        struct stat st;
-        if (last != "." && last != ".." && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        {
-            std::string match = Detail::FindNameIgnoringCase(folder, last);
+        std::string match;
+        if (last != "." && last != ".." && Detail::FindNameIgnoringCase(folder, last, match))
             return folder + "/" + (match.empty() ? last : match);
-        }
     }
 
     std::string resolved = path[0] == '/' ? "/" : "";
@@ -108,7 +105,8 @@ std::string ResolveCase(const std::string& path)
             resolved += part;
             continue;
         }
-        std::string match = Detail::FindNameIgnoringCase(resolved, part);
+        std::string match;
+        Detail::FindNameIgnoringCase(resolved, part, match);
         if (match.empty())
         {
             // Missing: keep this component and the rest as given (a file or folder about to be made).
@@ -452,11 +450,19 @@ bool WriteFile(const String& path, const void* data, std::size_t size, bool dura
 {
     if (size != 0 && !VEXEL_ASSERT_TEXT(data != nullptr, u"buffer != _null"))
         return false;
-    std::string target = NativePath(path);
+    // NativePath's work with one look at the target, which must not be a folder.
+    std::string target = Encode(path, true);
     if (target.empty())
         return false;
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::stat(target.c_str(), &st) != 0)
+    {
+        std::string resolved = ResolveCase(target);
+        if (resolved != target && ::stat(resolved.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return false;
+        target = std::move(resolved);
+    }
+    else if (S_ISDIR(st.st_mode))
         return false;
     std::string temp;
     int fd = CreateSibling(target, temp);

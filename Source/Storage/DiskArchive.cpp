@@ -190,11 +190,14 @@ bool DiskArchive::WriteResource(const String& name, const void* buffer, _dword s
         LogTrace(u"[RM] Resource name leaves the archive folder : %ls", name);
         return false;
     }
-    String folder = FolderOf(path);
-    if (!folder.empty() && !FolderExists(folder))
-        CreateFolder(folder);
     // Not synced, as the hash archive's chunks are not: the wait costs many times the write, and a
     // resource store can fetch what a power cut took.
+    if (WriteFile(path, buffer, size, false))
+        return true;
+    // The first write into a folder makes it.
+    String folder = FolderOf(path);
+    if (folder.empty() || FolderExists(folder) || !CreateFolder(folder))
+        return false;
     return WriteFile(path, buffer, size, false);
 }
 
