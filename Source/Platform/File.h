@@ -127,8 +127,10 @@ bool FileExists(const String& path);
 bool FolderExists(const String& path);
 bool ReadFile(const String& path, std::vector<_byte>& buffer);
 // Writes a temporary file beside the target and renames it over the target, so a failed write leaves
-// the old file (or none) and never a partial one.
-bool WriteFile(const String& path, const void* data, std::size_t size);
+// the old file (or none) and never a partial one. Durable: the bytes reach the disk before the rename, so
+// after a power cut the file is the old one or the new one; stores that can fetch their contents again
+// (resource caches) may skip that wait, which costs far more than the write itself.
+bool WriteFile(const String& path, const void* data, std::size_t size, bool durable = true);
 bool WriteFile(const String& path, const std::vector<_byte>& data);
 // Deletes a file, read-only or not.
 bool DeleteFile(const String& path);

@@ -6,11 +6,13 @@
 #include "Platform/FolderNames.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +58,18 @@ bool Exists(const std::string& path)
 
 std::string ResolveCase(const std::string& path)
 {
+    // Mostly only the last name is missing or spelt in another case: when the folder holding it exists as
+    // written, that name is the one to look up.
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && slash + 1 < path.size())
+    {
+        const std::string folder = path.substr(0, slash);
+        const std::string last = path.substr(slash + 1);
+        std::string match;
+        if (last != "." && last != ".." && Detail::FindNameIgnoringCase(folder, last, match))
+            return folder + "/" + (match.empty() ? last : match);
+    }
+
     std::string resolved = path[0] == '/' ? "/" : "";
     std::size_t at = 0;
     while (at < path.size())
@@ -73,7 +87,8 @@ std::string ResolveCase(const std::string& path)
             resolved += part;
             continue;
         }
-        std::string match = Detail::FindNameIgnoringCase(resolved, part);
+        std::string match;
+        Detail::FindNameIgnoringCase(resolved, part, match);
         if (match.empty())
         {
             // Missing: keep this component and the rest as given (a file or folder about to be made).
@@ -120,17 +135,28 @@ bool WriteAllFd(int fd, const void* data, std::size_t size)
     return true;
 }
 
-// A new file beside target with a unique name; the name goes to tempPath.
+// A new file beside target with a name no other writer uses, made as a plain create makes files (the
+// process's file mask applies); the name goes to tempPath.
 int CreateSibling(const std::string& target, std::string& tempPath)
 {
-    tempPath = target + ".XXXXXX";
-    return ::mkostemp(tempPath.data(), O_CLOEXEC);
+    static std::atomic<unsigned> serial{0};
+    const std::string prefix = target + "." + std::to_string(::getpid()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        tempPath = prefix + std::to_string(serial++) + ".tmp";
+        int fd = OpenNative(tempPath, O_WRONLY | O_CREAT | O_EXCL);
+        if (fd >= 0 || errno != EEXIST)
+            return fd; // EEXIST: left by an earlier process of the same number
+    }
+    return -1;
 }
 
-// Moves a completely written temporary file over the target; removes it on failure.
-bool CommitSibling(int fd, const std::string& tempPath, const std::string& target, bool ok)
+// Moves a completely written temporary file over the target; removes it on failure. Durable: the bytes
+// are on the disk before the name changes.
+bool CommitSibling(int fd, const std::string& tempPath, const std::string& target, bool ok,
+                   bool durable = true)
 {
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!durable || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok)
@@ -402,15 +428,23 @@ bool FolderExists(const String& path)
     return !native.empty() && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteFile(const String& path, const void* data, std::size_t size)
+bool WriteFile(const String& path, const void* data, std::size_t size, bool durable)
 {
     if (size != 0 && !VEXEL_ASSERT_TEXT(data != nullptr, u"buffer != _null"))
         return false;
-    std::string target = NativePath(path);
+    // NativePath's work with one look at the target, which must not be a folder.
+    std::string target = Encode(path, true);
     if (target.empty())
         return false;
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::stat(target.c_str(), &st) != 0)
+    {
+        std::string resolved = ResolveCase(target);
+        if (resolved != target && ::stat(resolved.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return false;
+        target = std::move(resolved);
+    }
+    else if (S_ISDIR(st.st_mode))
         return false;
     std::string temp;
     int fd = CreateSibling(target, temp);
@@ -418,11 +452,7 @@ bool WriteFile(const String& path, const void* data, std::size_t size)
         return false;
     Detail::CountFileWrite();
     bool ok = WriteAllFd(fd, data, size);
-    // mkostemp makes the file private; give it the mode a plain create would have had.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    return CommitSibling(fd, temp, target, ok);
+    return CommitSibling(fd, temp, target, ok, durable);
 }
 
 bool DeleteFile(const String& path)

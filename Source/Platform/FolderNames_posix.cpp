@@ -1,6 +1,7 @@
 #include "Platform/FolderNames.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
@@ -37,22 +38,22 @@ bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-std::string ScanFolder(const std::string& folder, const std::string& name)
+bool ScanFolder(const std::string& folder, const std::string& name, std::string& found)
 {
+    found.clear();
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
-        return {};
+        return false;
     const std::string folded = Fold(name);
-    std::string best;
     while (dirent* entry = ::readdir(dir))
     {
         std::string_view candidate = entry->d_name;
         if (candidate.size() == name.size() && Fold(candidate) == folded &&
-            (best.empty() || candidate < best))
-            best = candidate;
+            (found.empty() || candidate < found))
+            found = candidate;
     }
     ::closedir(dir);
-    return best;
+    return true;
 }
 
 #if defined(__linux__)
@@ -87,32 +88,35 @@ public:
             ::close(mNotifier);
     }
 
-    std::string Find(const std::string& folder, const std::string& name)
+    bool Find(const std::string& folder, const std::string& name, std::string& found)
     {
         std::lock_guard guard(mLock);
         if (!EnsureNotifier())
-            return ScanFolder(folder, name);
+            return ScanFolder(folder, name, found);
         ApplyReports();
+        found.clear();
         struct stat st;
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return {};
-        auto found = mByPath.find(folder);
+            return false;
+        auto kept = mByPath.find(folder);
         // The same path may name another folder now (a parent moved, the current folder changed).
-        if (found != mByPath.end() && (found->second.device != st.st_dev || found->second.inode != st.st_ino))
+        if (kept != mByPath.end() && (kept->second.device != st.st_dev || kept->second.inode != st.st_ino))
         {
-            Drop(found->first);
-            found = mByPath.end();
+            Drop(kept->first);
+            kept = mByPath.end();
         }
-        if (found == mByPath.end())
+        if (kept == mByPath.end())
         {
-            found = Fill(folder, st);
-            if (found == mByPath.end())
-                return ScanFolder(folder, name);
+            kept = Fill(folder, st);
+            if (kept == mByPath.end())
+                return ScanFolder(folder, name, found);
         }
-        Listing& listing = found->second;
+        Listing& listing = kept->second;
         listing.used = ++mUseCount;
         auto names = listing.names.find(Fold(name));
-        return names == listing.names.end() ? std::string() : *names->second.begin();
+        if (names != listing.names.end())
+            found = *names->second.begin();
+        return true;
     }
 
 private:
@@ -148,6 +152,9 @@ private:
                 at += sizeof(inotify_event) + report->len;
                 Apply(*report);
             }
+            // A read takes every report that fits: room left for the largest one means none was left.
+            if (sizeof buffer - static_cast<std::size_t>(length) >= sizeof(inotify_event) + NAME_MAX + 1)
+                return;
         }
     }
 
@@ -239,14 +246,14 @@ private:
 
 } // namespace
 
-std::string FindNameIgnoringCase(const std::string& folder, const std::string& name)
+bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string& found)
 {
     const std::string path = folder.empty() ? std::string(".") : folder;
 #if defined(__linux__)
     static ListingCache cache;
-    return cache.Find(path, name);
+    return cache.Find(path, name, found);
 #else
-    return ScanFolder(path, name);
+    return ScanFolder(path, name, found);
 #endif
 }
 

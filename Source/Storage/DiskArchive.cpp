@@ -190,10 +190,15 @@ bool DiskArchive::WriteResource(const String& name, const void* buffer, _dword s
         LogTrace(u"[RM] Resource name leaves the archive folder : %ls", name);
         return false;
     }
+    // Not synced, as the hash archive's chunks are not: the wait costs many times the write, and a
+    // resource store can fetch what a power cut took.
+    if (WriteFile(path, buffer, size, false))
+        return true;
+    // The first write into a folder makes it.
     String folder = FolderOf(path);
-    if (!folder.empty() && !FolderExists(folder))
-        CreateFolder(folder);
-    return WriteFile(path, buffer, size);
+    if (folder.empty() || FolderExists(folder) || !CreateFolder(folder))
+        return false;
+    return WriteFile(path, buffer, size, false);
 }
 
 bool DiskArchive::DeleteResource(const String& name)

@@ -64,9 +64,8 @@ int Fetch(const char* url, bool stream)
     bool ok = false;
     if (stream)
         WebDownloadStream(
-            FromUtf8(url),
-            [&](const _byte*, std::size_t size, _qword) { buffer.resize(buffer.size() + 0 * size); },
-            _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(), nullptr, &ok);
+            FromUtf8(url), [&](const _byte*, std::size_t size, _qword) { received += size; }, _WEB_NO_TIMEOUT,
+            0, _WEB_OPEN, nullptr, String(), nullptr, &ok);
     else
         WebDownload(FromUtf8(url), &buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, nullptr, String(), nullptr, &ok);
     if (!ok)

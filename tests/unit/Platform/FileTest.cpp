@@ -290,6 +290,16 @@ TEST(WholeFiles, WriteFileReplacesWholeAndLeavesNoTemporaries)
     EXPECT_EQ(ReadBytes(dir / "out.bin"), "");
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 
+    // The mode a plain create gives, whatever the temporary file's way there; without the wait for the
+    // disk the result is the same.
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(WriteFile(path, "3rd", 3, false));
+    ::umask(mask);
+    EXPECT_EQ(fs::status(dir / "out.bin").permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                             fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(ReadBytes(dir / "out.bin"), "3rd");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+
     EXPECT_FALSE(WriteFile(dir.Wide("missing/out.bin"), "x", 1));
     EXPECT_FALSE(WriteFile(dir.Wide(), "x", 1)); // a folder is never replaced
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
