@@ -9,3 +9,14 @@ function(vexel_glob_sources out dir)
     endif()
     set(${out} ${_files} PARENT_SCOPE)
 endfunction()
+
+# Stops the configuration when a part's glob found no source: a moved or renamed folder must not
+# drop a target silently.
+function(vexel_require_sources what)
+    foreach(_list ${ARGN})
+        if(${_list})
+            return()
+        endif()
+    endforeach()
+    message(FATAL_ERROR "No sources found for ${what} (${ARGN})")
+endfunction()

@@ -61,7 +61,8 @@ void CloseLogFiles();
 bool LogsShareDestination();
 
 // The path OpenLogFiles uses for one channel ("Trace" or "Error"), in the program's "\" form.
-String LogFilePath(const char16_t* tag, const char16_t* folder, const char16_t* name, const char16_t* channel);
+String LogFilePath(const char16_t* tag, const char16_t* folder, const char16_t* name,
+                   const char16_t* channel);
 
 // The debugger output: standard error on POSIX systems, OutputDebugStringW on Windows. Tests may
 // redirect it; nullptr restores the default.

@@ -38,7 +38,8 @@ MD5 Md5Hasher::Final()
     MD5 digest;
     for (int i = 0; i < 4; ++i)
         digest.w[i] = static_cast<_dword>(bytes[i * 4]) | (static_cast<_dword>(bytes[i * 4 + 1]) << 8) |
-                      (static_cast<_dword>(bytes[i * 4 + 2]) << 16) | (static_cast<_dword>(bytes[i * 4 + 3]) << 24);
+                      (static_cast<_dword>(bytes[i * 4 + 2]) << 16) |
+                      (static_cast<_dword>(bytes[i * 4 + 3]) << 24);
     return digest;
 }
 

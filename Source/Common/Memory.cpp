@@ -22,7 +22,8 @@ _dword* HeaderOf(void* payload)
 bool CheckHeader(_dword* realbuffer)
 {
     // Both checks report with the program's own texts; a block that fails either is left alone.
-    bool ok = VEXEL_ASSERT_TEXT(realbuffer[0] == _SHARED_SIGNATURE, u"( (_dword*) realbuffer )[0] == 0x4642544E");
+    bool ok =
+        VEXEL_ASSERT_TEXT(realbuffer[0] == _SHARED_SIGNATURE, u"( (_dword*) realbuffer )[0] == 0x4642544E");
     ok = ok && VEXEL_ASSERT_TEXT(realbuffer[1] >= 1, u"( (_dword*) realbuffer )[1] >= 1");
     return ok;
 }

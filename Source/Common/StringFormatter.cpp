@@ -221,8 +221,8 @@ void EmitFloat(Sink& out, const Spec& spec, const FormatArg* arg)
     char text[640];
     long precision = spec.precision < 0 ? 6 : (spec.precision > 100 ? 100 : spec.precision);
     long width = spec.width > 500 ? 500 : spec.width;
-    int produced = std::snprintf(text, sizeof text, format, static_cast<int>(width), static_cast<int>(precision),
-                                 value);
+    int produced =
+        std::snprintf(text, sizeof text, format, static_cast<int>(width), static_cast<int>(precision), value);
     if (produced < 0)
         return;
     std::size_t length = static_cast<std::size_t>(produced) < sizeof text ? produced : sizeof text - 1;
@@ -239,8 +239,8 @@ void EmitText(Sink& out, const Spec& spec, const FormatArg* arg)
     {
         // A number under a text directive prints as a number.
         Spec numeric = spec;
-        numeric.conversion = arg->kind == FormatArg::Kind::Float ? u'g'
-                             : arg->kind == FormatArg::Kind::Signed ? u'd'
+        numeric.conversion = arg->kind == FormatArg::Kind::Float     ? u'g'
+                             : arg->kind == FormatArg::Kind::Signed  ? u'd'
                              : arg->kind == FormatArg::Kind::Pointer ? u'X'
                                                                      : u'u';
         numeric.precision = -1;
@@ -298,7 +298,7 @@ long ArgAsNumber(const FormatArg* arg)
 {
     if (!arg)
         return 0;
-    std::int64_t v = arg->kind == FormatArg::Kind::Signed ? SignExtend(arg->u, arg->size)
+    std::int64_t v = arg->kind == FormatArg::Kind::Signed     ? SignExtend(arg->u, arg->size)
                      : arg->kind == FormatArg::Kind::Unsigned ? static_cast<std::int64_t>(arg->u)
                                                               : 0;
     return v > _MAX_FIELD ? _MAX_FIELD : (v < -_MAX_FIELD ? -_MAX_FIELD : static_cast<long>(v));
@@ -425,7 +425,8 @@ std::size_t FormatArgs(char16_t* buffer, std::size_t length, const char16_t* for
         case u'C':
             EmitChar(out, spec, take());
             break;
-        case u'p': {
+        case u'p':
+        {
             Spec pointer = spec;
             pointer.conversion = u'X';
             pointer.precision = sizeof(void*) * 2;
@@ -452,8 +453,8 @@ std::size_t FormatArgs(char16_t* buffer, std::size_t length, const char16_t* for
     return out.Finish();
 }
 
-char16_t* FormatBufferList(char16_t* buffer, std::size_t length, const char16_t* format, const FormatArg* args,
-                           std::size_t count)
+char16_t* FormatBufferList(char16_t* buffer, std::size_t length, const char16_t* format,
+                           const FormatArg* args, std::size_t count)
 {
     if (!VEXEL_ASSERT_TEXT(buffer != nullptr && length != 0 && format != nullptr &&
                                (args != nullptr || count == 0),
@@ -468,7 +469,7 @@ char16_t* FormatBufferList(char16_t* buffer, std::size_t length, const char16_t*
 }
 
 char16_t* Detail::FormatBufferChecked(char16_t* buffer, std::size_t length, const char16_t* format,
-                                     const FormatArg* args, std::size_t count)
+                                      const FormatArg* args, std::size_t count)
 {
     if (!VEXEL_ASSERT_TEXT(buffer != nullptr && length != 0 && format != nullptr,
                            u"buffer != _null && length != 0 && format != _null"))

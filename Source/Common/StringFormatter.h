@@ -134,13 +134,13 @@ std::size_t FormatArgs(char16_t* buffer, std::size_t length, const char16_t* for
                        std::size_t count);
 
 // The variant over a prepared argument list; asserts its arguments like the other variants.
-char16_t* FormatBufferList(char16_t* buffer, std::size_t length, const char16_t* format, const FormatArg* args,
-                           std::size_t count);
+char16_t* FormatBufferList(char16_t* buffer, std::size_t length, const char16_t* format,
+                           const FormatArg* args, std::size_t count);
 
 namespace Detail
 {
-char16_t* FormatBufferChecked(char16_t* buffer, std::size_t length, const char16_t* format, const FormatArg* args,
-                              std::size_t count);
+char16_t* FormatBufferChecked(char16_t* buffer, std::size_t length, const char16_t* format,
+                              const FormatArg* args, std::size_t count);
 }
 
 template <typename... Args>

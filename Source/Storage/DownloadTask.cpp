@@ -40,14 +40,14 @@ bool HasTag(const String& attributes, const String& tag)
 } // namespace
 
 DownloadTask::DownloadTask(ResourceDownloader& owner, int priority, _dword kind)
-    : mOwner(owner), mKind(kind), mPriority(priority)
+    : mOwner(owner), mKind(kind), mPriority(priority), mClock(GetTime)
 {
     mOwner.TaskCreated();
 }
 
 DownloadTask::DownloadTask(ResourceDownloader& owner, int priority, _dword kind, DownloadLoadHandler handler,
                            void* argument)
-    : mOwner(owner), mKind(kind), mPriority(priority), mFlag(_LOADING | _TASK_PAUSED),
+    : mOwner(owner), mKind(kind), mPriority(priority), mFlag(_LOADING | _TASK_PAUSED), mClock(GetTime),
       mHandler(std::move(handler)), mArgument(argument)
 {
     mOwner.TaskCreated();
@@ -72,7 +72,7 @@ float DownloadTask::GetProgress()
         return 1.0f;
     if (flag & (_TASK_PAUSED | _LOADING))
         return mProgress.load();
-    const _dword now = GetTime();
+    const _dword now = mClock();
     if (now - mLastTime > _PROGRESS_INTERVAL_MS || mLastTime == 0)
     {
         std::lock_guard<std::recursive_mutex> lock(mOwner.GetLock());

@@ -117,6 +117,11 @@ public:
     // The cookie without taking the lock (the caller holds it).
     const String& CookieLocked() const { return mCookie; }
 
+    // Milliseconds that decide when GetProgress works the figures out again (at most every 100 ms);
+    // tests set a clock of their own.
+    using Clock = _dword (*)();
+    void SetClock(Clock clock) { mClock = clock; }
+
 private:
     void AddTagged(const String& tag);
 
@@ -125,6 +130,7 @@ private:
     const _dword mKind;
     std::atomic<int> mPriority;
     std::atomic<_dword> mFlag{0};
+    Clock mClock;
     _dword mLastTime = 0;
     std::atomic<float> mProgress{0.0f};
     std::atomic<_dword> mTotalBytes{0};

@@ -1,5 +1,7 @@
 #include "Storage/Downloader.h"
 
+#include "Common/Assert.h"
+
 #include <algorithm>
 
 namespace Vexel
@@ -41,7 +43,9 @@ Downloader::~Downloader()
 
 void Downloader::StartWorker()
 {
-    mThread.AddJob([this](WorkerThread& thread) { return RunJob(thread); });
+    // A thread never started takes jobs; only a stopped one refuses them.
+    bool queued = mThread.AddJob([this](WorkerThread& thread) { return RunJob(thread); });
+    VEXEL_ASSERT_TEXT(queued, u"mThread.AddJob( RunJob )");
     mThread.Start(_WORKER_INTERVAL, false);
 }
 

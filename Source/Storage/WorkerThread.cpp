@@ -12,16 +12,20 @@ WorkerThread::~WorkerThread()
     Stop();
 }
 
-void WorkerThread::AddJob(Job job)
+bool WorkerThread::AddJob(Job job)
 {
-    if (IsStopping() || !job)
-        return;
+    if (!job)
+        return false;
     {
+        // Checked under the lock: a job queued after Stop's final clear would never run nor be refused.
         std::lock_guard<std::mutex> lock(mLock);
+        if (IsStopping())
+            return false;
         mJobs.push_back(std::move(job));
         mWake = true;
     }
     mSignal.notify_all();
+    return true;
 }
 
 bool WorkerThread::Start(int interval, bool suspended)
@@ -106,7 +110,8 @@ std::unique_ptr<WorkerThread> WorkerThread::StartSingleJob(Job job)
     auto thread = std::make_unique<WorkerThread>();
     if (!thread->Start(_DEFAULT_INTERVAL, true))
         return nullptr;
-    thread->AddJob(std::move(job));
+    if (!thread->AddJob(std::move(job)))
+        return nullptr;
     thread->Resume();
     return thread;
 }

@@ -30,8 +30,9 @@ public:
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // Appends a job; refused silently once the thread is stopping.
-    void AddJob(Job job);
+    // Appends a job. False when refused: an empty job, or the thread is stopping (from Stop until the
+    // next Start), so the job would never run.
+    [[nodiscard]] bool AddJob(Job job);
     // Starts the thread when none runs. Not suspended: returns once the thread runs. Suspended: the
     // thread waits for Resume before its first pass.
     bool Start(int interval, bool suspended);

@@ -5,6 +5,7 @@
 #include "Common/Assert.h"
 
 #include <cstddef>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,14 @@ public:
     // Appends and returns the new element's index.
     std::size_t Append(const T& value)
     {
+        if (mItems.size() == mItems.capacity() && IsOwnElement(value))
+        {
+            // Growing would free the element being appended before it is copied.
+            T copy(value);
+            Grow();
+            mItems.push_back(std::move(copy));
+            return mItems.size() - 1;
+        }
         Grow();
         mItems.push_back(value);
         return mItems.size() - 1;
@@ -72,6 +81,12 @@ public:
     const std::vector<T>& Items() const noexcept { return mItems; }
 
 private:
+    bool IsOwnElement(const T& value) const noexcept
+    {
+        std::less<const T*> before;
+        const T* first = mItems.data();
+        return !before(&value, first) && before(&value, first + mItems.size());
+    }
     void Grow()
     {
         if (mItems.size() == mItems.capacity())

@@ -12,9 +12,9 @@ void AssertFailed(const char16_t* expression, const char16_t* file, int line);
 #define VEXEL_WIDEN(x) VEXEL_WIDEN_(x)
 
 // Evaluates to the condition's truth, so callers can stop the operation: if (!VEXEL_ASSERT(p)) return;
-#define VEXEL_ASSERT(condition)                                                                          \
+#define VEXEL_ASSERT(condition)                                                                              \
     ((condition) ? true : (::Vexel::AssertFailed(u"" #condition, VEXEL_WIDEN(__FILE__), __LINE__), false))
 
 // Same, with the report text given explicitly (for conditions whose text the program spells its own way).
-#define VEXEL_ASSERT_TEXT(condition, text)                                                               \
+#define VEXEL_ASSERT_TEXT(condition, text)                                                                   \
     ((condition) ? true : (::Vexel::AssertFailed(text, VEXEL_WIDEN(__FILE__), __LINE__), false))

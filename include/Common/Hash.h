@@ -18,7 +18,10 @@ public:
     explicit Hash(std::size_t divisor = 64) : mItems(VEXEL_ASSERT(divisor > 0) ? divisor : 1) {}
 
     // Inserts or replaces; returns the stored value.
-    Value& Insert(const Key& key, Value value) { return mItems.insert_or_assign(key, std::move(value)).first->second; }
+    Value& Insert(const Key& key, Value value)
+    {
+        return mItems.insert_or_assign(key, std::move(value)).first->second;
+    }
     Value* Find(const Key& key)
     {
         auto it = mItems.find(key);

@@ -25,7 +25,10 @@ public:
         mItems.pop_front();
         return true;
     }
-    T* Front() { return VEXEL_ASSERT_TEXT(!mItems.empty(), u"IsIndexValid( mFront )") ? &mItems.front() : nullptr; }
+    T* Front()
+    {
+        return VEXEL_ASSERT_TEXT(!mItems.empty(), u"IsIndexValid( mFront )") ? &mItems.front() : nullptr;
+    }
 
     std::size_t Number() const noexcept { return mItems.size(); }
     bool IsEmpty() const noexcept { return mItems.empty(); }

@@ -36,7 +36,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "vexel_embed: cannot read %s\n", path.c_str());
             return 1;
         }
-        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
         std::string name = path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
         out += "static const unsigned char sData" + std::to_string(i - 3) + "[] = {";
         for (std::size_t k = 0; k < bytes.size(); ++k)
@@ -59,7 +60,8 @@ int main(int argc, char** argv)
                 escaped += '\\';
             escaped += c;
         }
-        out += "    {\"" + escaped + "\", sData" + std::to_string(i) + ", " + std::to_string(entries[i].size) + "},\n";
+        out += "    {\"" + escaped + "\", sData" + std::to_string(i) + ", " +
+               std::to_string(entries[i].size) + "},\n";
     }
     out += "    {nullptr, nullptr, 0}};\n\nextern const std::size_t gEmbeddedResourceCount = " +
            std::to_string(entries.size()) + ";\n} // namespace Vexel\n";

@@ -10,13 +10,24 @@
 
 using namespace Vexel;
 
-TEST(Containers, ArrayGrowsBySixteenThenDoubles)
+TEST(Containers, ArrayKeepsItsElementsAcrossGrowth)
 {
-    Array<int> a;
-    for (int i = 0; i < 17; ++i)
-        EXPECT_EQ(a.Append(i), static_cast<std::size_t>(i));
-    EXPECT_EQ(a.Capacity(), 32u);
-    EXPECT_EQ(a[16], 16);
+    // Texts long enough to live on the heap, so a lost or half-copied element shows (and ASan sees a
+    // read of freed storage).
+    auto text = [](int i) { return String(40 + i, static_cast<char16_t>(u'A' + i % 26)); };
+    Array<String> a;
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(a.Append(text(i)), static_cast<std::size_t>(i));
+    while (a.Number() < a.Capacity())
+        a.Append(u"filler");
+    // Appending one of its own elements to a full array: growth must not free it before the copy.
+    std::size_t copied = a.Append(a[7]);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(a[i], text(i));
+    EXPECT_EQ(a[copied], text(7));
+    EXPECT_TRUE(a.RemoveAt(0));
+    EXPECT_EQ(a[0], text(1));
+    EXPECT_EQ(a[copied - 1], text(7));
 }
 
 TEST(Containers, OutOfRangeAccessIsReportedAndHarmless)

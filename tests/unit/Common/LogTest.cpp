@@ -1,5 +1,5 @@
-#include "Common/Assert.h"
 #include "Common/Log.h"
+#include "Common/Assert.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -42,6 +42,8 @@ protected:
     }
     void TearDown() override
     {
+        if (!mState)
+            return; // SetUp stopped before the state was made (no display)
         for (auto& frame : mState->mFrames)
             frame.reset();
         mState->mGameFrame.reset();

@@ -5,10 +5,12 @@
 #include "Platform/Module.h"
 #include "Platform/Resources.h"
 #include "ScopedEnvironment.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -17,6 +19,7 @@ using Vexel::Test::LogCapture;
 using Vexel::Test::Narrow;
 using Vexel::Test::ScopedEnvironment;
 using Vexel::Test::TempDir;
+using Vexel::Test::WaitUntil;
 using Vexel::Test::WriteBytes;
 
 namespace fs = std::filesystem;
@@ -90,11 +93,15 @@ TEST(System, MacAddressHasTheAdapterForm)
     EXPECT_NE(mac, u"00:00:00:00:00:00");
 }
 
-TEST(System, TimeNeverRunsBackwards)
+TEST(System, TimeCountsMillisecondsOfTheSteadyClock)
 {
+    // Waits until GetTime says 50 ms passed and checks the steady clock agrees on the unit: a clock in
+    // microseconds or seconds, or one that stands still, fails.
+    auto start = std::chrono::steady_clock::now();
     _dword first = GetTime();
-    _dword second = GetTime();
-    EXPECT_LE(first, second);
+    ASSERT_TRUE(WaitUntil([&] { return GetTime() - first >= 50; }, std::chrono::milliseconds(10000)));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(49));
 }
 
 TEST(Resources, LookupIgnoresCaseAndSeparator)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -288,10 +289,13 @@ TEST_F(DownloaderTest, IdleHandlerIsAskedForWorkWithoutSpinning)
             }
         });
     ASSERT_TRUE(WaitUntil([&] { return mSink.Total() == 300; }));
-    // With nothing left to give, the worker sleeps until woken instead of asking again and again.
+    // With nothing left to give, the worker waits (a second) between asks instead of asking again and
+    // again: two further asks cannot come sooner than one wait. A spinning worker asks at once.
     int before = asked;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(asked - before, 2);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return asked >= before + 2; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    before = asked;
     downloader.Wake();
     EXPECT_TRUE(WaitUntil([&] { return asked > before; }));
 }

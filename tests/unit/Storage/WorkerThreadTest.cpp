@@ -34,8 +34,8 @@ TEST(WorkerThreadTest, JobsRunInOrderAndRepeatUntilDone)
             return false;
         };
     };
-    thread.AddJob(job(1, 3));
-    thread.AddJob(job(2, 1));
+    ASSERT_TRUE(thread.AddJob(job(1, 3)));
+    ASSERT_TRUE(thread.AddJob(job(2, 1)));
     ASSERT_TRUE(WaitUntil([&] { return doneJobs == 2; }));
     ASSERT_TRUE(WaitUntil([&] { return thread.IsIdle(); }));
     std::lock_guard<std::mutex> guard(lock);
@@ -46,13 +46,13 @@ TEST(WorkerThreadTest, JobsRunInOrderAndRepeatUntilDone)
     EXPECT_EQ(calls, expected);
 }
 
-TEST(WorkerThreadTest, StopEndsAWaitingJobAndRefusesNewJobs)
+TEST(WorkerThreadTest, StopEndsAWaitingJob)
 {
     WorkerThread thread;
     ASSERT_TRUE(thread.Start(WorkerThread::_DEFAULT_INTERVAL, false));
     std::atomic<bool> waiting{false};
     std::atomic<bool> sawStop{false};
-    thread.AddJob(
+    ASSERT_TRUE(thread.AddJob(
         [&](WorkerThread& self)
         {
             waiting = true;
@@ -62,16 +62,36 @@ TEST(WorkerThreadTest, StopEndsAWaitingJobAndRefusesNewJobs)
             }
             sawStop = true;
             return true;
-        });
+        }));
     ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
     thread.Stop();
     EXPECT_TRUE(sawStop);
     EXPECT_TRUE(thread.IsStopping());
     EXPECT_FALSE(thread.IsRunning());
+}
 
-    std::atomic<bool> ran{false};
-    thread.AddJob([&](WorkerThread&) { return !(ran = true); });
-    EXPECT_FALSE(ran);
+TEST(WorkerThreadTest, JobsAreRefusedWhileStoppedAndTakenBeforeTheFirstStart)
+{
+    WorkerThread thread;
+    std::atomic<int> early{0};
+    // Before any start a job waits in the queue for the thread.
+    EXPECT_TRUE(thread.AddJob([&](WorkerThread&) { return ++early, false; }));
+    EXPECT_FALSE(thread.AddJob(WorkerThread::Job()));
+    ASSERT_TRUE(thread.Start(1, false));
+    ASSERT_TRUE(WaitUntil([&] { return early == 1; }));
+    thread.Stop();
+
+    std::atomic<bool> refusedRan{false};
+    EXPECT_FALSE(thread.AddJob([&](WorkerThread&) { return refusedRan = true, false; }));
+
+    // Started again, the thread runs new jobs; the refused one was never queued, so it does not run
+    // before them.
+    ASSERT_TRUE(thread.Start(1, false));
+    std::atomic<bool> laterRan{false};
+    ASSERT_TRUE(thread.AddJob([&](WorkerThread&) { return laterRan = true, false; }));
+    ASSERT_TRUE(WaitUntil([&] { return laterRan.load(); }));
+    EXPECT_FALSE(refusedRan);
+    EXPECT_EQ(early, 1);
 }
 
 TEST(WorkerThreadTest, SingleJobThreadBecomesIdleWhenItsJobEnds)
@@ -98,12 +118,12 @@ TEST(WorkerThreadTest, WakeEndsTheSleepBetweenPasses)
     // An interval long enough that only Wake can bring the second run within the test's limit.
     ASSERT_TRUE(thread.Start(60000, false));
     std::atomic<int> runs{0};
-    thread.AddJob(
+    ASSERT_TRUE(thread.AddJob(
         [&](WorkerThread&)
         {
             ++runs;
             return true;
-        });
+        }));
     ASSERT_TRUE(WaitUntil([&] { return runs >= 1; }));
     int before = runs;
     thread.Wake();

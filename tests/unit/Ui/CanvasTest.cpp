@@ -188,7 +188,9 @@ TEST_F(UiCanvasTest, TextIsAlignedClippedWrappedAndMeasured)
             _dword p = clipped.GetPixel(x, y);
             bool inside = x >= 10 && x < 60 && y >= 10 && y < 40;
             if (!inside)
+            {
                 ASSERT_EQ(p, 0u) << x << "," << y;
+            }
             if ((p >> 24) == 0xFF)
                 green = green || p == 0xFF00FF00;
         }

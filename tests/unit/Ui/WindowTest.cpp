@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <thread>
 
@@ -164,17 +166,27 @@ TEST_F(UiWindowTest, WaitWakesForAPostFromAnotherThreadAndOtherwiseTimesOut)
         DispatchUiMessage(m);
     EXPECT_FALSE(WaitUiMessage(30));
 
+    // The poster posts once this thread is about to wait (or already waits). A wait that missed the
+    // post would last its whole 10 s: the post must end it well before.
+    std::atomic<bool> waiting{false};
     std::thread poster(
-        [w]
+        [w, &waiting]
         {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            while (!waiting)
+                std::this_thread::yield();
             PostUiMessage(w, _WM_USER + 7, 1, 2);
         });
+    auto start = std::chrono::steady_clock::now();
+    waiting = true;
     bool arrived = false;
-    for (int i = 0; i < 20 && !arrived; ++i)
-        arrived = WaitUiMessage(10000) && PeekUiMessage(m, true) && m.message == _WM_USER + 7;
+    // Other events of the display may end a wait first: wait again until the post is there.
+    while (!arrived && WaitUiMessage(10000))
+        while (!arrived && PeekUiMessage(m, true))
+            arrived = m.message == _WM_USER + 7;
+    auto waited = std::chrono::steady_clock::now() - start;
     poster.join();
     EXPECT_TRUE(arrived);
+    EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
 TEST_F(UiWindowTest, DestroyGoesToTheWindowThenItsChildrenAndOwnedWindows)

@@ -114,6 +114,11 @@ struct UiState
 
 UiState& State();
 WindowRecord* FindRecord(WindowId window);
+// The window id a signal handler was connected with.
+inline WindowId IdOf(gpointer data)
+{
+    return static_cast<WindowId>(GPOINTER_TO_UINT(data));
+}
 WindowId AllocateWindowId();
 _dword NowMs();
 
@@ -126,6 +131,7 @@ void WakeUp();
 // Client-area origin on the screen, from the layer's own geometry.
 Point ClientOriginOnScreen(const WindowRecord& record);
 Size ClientSize(const WindowRecord& record);
+int MenuBarHeight(const WindowRecord& record);
 // Re-reads the client size and origin and sends _WM_SIZE / _WM_MOVE when they changed.
 void NotifyGeometry(WindowRecord& record, bool sizeMessages);
 void ApplyShape(WindowRecord& record);
@@ -135,6 +141,12 @@ GtkWindow* ToplevelOf(const WindowRecord& record);
 // Registers a record made by another file (controls, message boxes) and returns its id.
 WindowId AddRecord(std::unique_ptr<WindowRecord> record);
 void ConnectFocusTracking(GtkWidget* widget, WindowId window);
+// Signal handlers of a window's body and of its GtkWindow: input and activation (UiEvents.cpp), drawing
+// (UiPainting.cpp).
+void ConnectBodyEvents(GtkWidget* body, WindowId id);
+void ConnectTopLevelEvents(GtkWidget* top, WindowId id);
+void ConnectBodyPainting(GtkWidget* body, WindowId id);
+void ConnectTopLevelPainting(GtkWidget* top, WindowId id);
 // Activation messages and the foreground window for a GtkWindow made outside UiWindows.cpp.
 void ConnectActivation(GtkWidget* top, WindowId window);
 // Shows and activates a top-level GtkWindow now.

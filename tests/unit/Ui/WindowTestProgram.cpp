@@ -1,0 +1,2 @@
+// This program opens windows: its private X server and whole leak stacks (see WindowTestProgram.h).
+#include "WindowTestProgram.h"
