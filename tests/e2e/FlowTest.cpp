@@ -20,10 +20,12 @@ constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68;
 constexpr int _SERVER_X = 100, _SERVER_Y = 70, _SERVER_STEP = 176; // the first server card, then each next
 constexpr int _LOGOUT_X = 515, _LOGOUT_Y = 22;
 // The game frame's menu bar once the server data has filled it (entries laid out right to left after it).
-constexpr int _MENU_Y = 17, _MENU_REFRESH_X = 425, _MENU_SERVERS_X = 640, _MENU_MESSAGES_X = 776,
-              _MENU_BOSS_X = 853, _TRAY_BUTTON_X = 914;
+constexpr int _MENU_Y = 17, _MENU_RECHARGE_X = 351, _MENU_REFRESH_X = 425, _MENU_SERVERS_X = 640,
+              _MENU_MESSAGES_X = 776, _MENU_BOSS_X = 853, _TRAY_BUTTON_X = 914;
 // The messages pop-up's outer size (launcher.lua setIMParams).
 constexpr int _IM_W = 340, _IM_H = 440;
+// The payment page's video button, in the game frame.
+constexpr int _VIDEO_BUTTON_X = 300, _VIDEO_BUTTON_Y = 240;
 // The boss-key settings window (frame slot 2): check box, hot-key box, OK.
 constexpr int _BOSS_CHECK_X = 26, _BOSS_CHECK_Y = 66, _BOSS_KEY_X = 116, _BOSS_KEY_Y = 109, _BOSS_OK_X = 285,
               _BOSS_OK_Y = 161;
@@ -345,6 +347,27 @@ TEST_F(FlowTest, RefreshWithoutARunningGameReloadsThePages)
     EXPECT_TRUE(Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /game?sid=1") > before; },
                                        _EVENT_TIMEOUT));
     EXPECT_TRUE(mClient->Running());
+}
+
+TEST_F(FlowTest, PaymentPageOpensTheVideoPopupThroughAPageCommand)
+{
+    StartClient();
+    DesktopWindow frame;
+    std::size_t data = EnterGame(frame);
+    ASSERT_NE(data, std::string::npos);
+    ClickFrame(frame, _MENU_RECHARGE_X, _MENU_Y);
+    ASSERT_TRUE(Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /charge 200") > 0; },
+                                       _EVENT_TIMEOUT));
+    std::size_t script = mClient->Trace().WaitFor("[MC] Page 0x", data);
+    ASSERT_NE(script, std::string::npos);
+    ClickFrame(frame, _VIDEO_BUTTON_X, _VIDEO_BUTTON_Y);
+    std::size_t command = mClient->Trace().WaitFor("[MC] _WM_INVOKE called, openvideo", data);
+    ASSERT_NE(command, std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor(
+                  "[MC] Openvideo / QQpay: 120,80,640,420," + mPortal->Site() + "/video,攻略视频", command),
+              std::string::npos);
+    EXPECT_TRUE(
+        Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /video 200") > 0; }, _EVENT_TIMEOUT));
 }
 
 } // namespace
