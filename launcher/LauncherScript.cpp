@@ -456,6 +456,14 @@ LAUNCHER_NATIVE(CleanCacheMember)
 }
 LAUNCHER_NATIVE(SendMsg)
 {
+    // These carry texts or records by address; a number from a script would be read as one.
+    _dword message = U(m, 0);
+    if (message == _WM_INVOKE || message == _WM_GS_NAME || message == _WM_OPEN_CLIENT_PAGE ||
+        message == Ui::_WM_WEB_CONSOLEMSG || message == Ui::_WM_WEB_INVOKE)
+    {
+        LogError(u"[MC] sendMsg 0x%x refused: its parameters are addresses", message);
+        return m.ReturnNothing();
+    }
     Ui::WindowId target = 0;
     if (Game() && Game()->mWindow && Ui::IsUiWindowVisible(Game()->mWindow))
         target = Game()->mWindow;

@@ -106,7 +106,9 @@ bool ChooseLoader(LauncherState& state)
     _dword now = LoopNow();
     // Reading a page runs script in it: a page that is not ready is read a few times a second, not on
     // every idle turn.
-    if (loader.mRead && now - loader.mLastRead < _PARAM_READ_INTERVAL)
+    bool due = loader.mWaitStarted && state.mAppTimeout > 0 &&
+               now - loader.mWaitStart >= static_cast<_dword>(state.mAppTimeout);
+    if (loader.mRead && now - loader.mLastRead < _PARAM_READ_INTERVAL && !due)
         return false;
     loader.mRead = true;
     loader.mLastRead = now;

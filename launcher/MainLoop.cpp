@@ -270,7 +270,11 @@ void RunWebStage(LauncherState& state)
         }
         Ui::Rect client;
         Ui::GetClientBounds(game->mWindow, client);
-        if (WebRef web = CreateWebWindow(game->mWindow, 0, 0, client.Width(), client.Height(), _WEB_CHILD))
+        // A main page the scripts made (frame stage before) moves in below instead.
+        WebRef web = MainPage(state)
+                         ? nullptr
+                         : CreateWebWindow(game->mWindow, 0, 0, client.Width(), client.Height(), _WEB_CHILD);
+        if (web)
         {
             PageEntry page;
             page.mId = -1;
@@ -387,6 +391,7 @@ void ResetPass(LauncherState& state)
 {
     state.mGameState = 0;
     state.mGameShown = false;
+    state.mMainShown = false; // a flag of the pass
     state.mLoginDone = false;
     state.mCurrentPageUrl.clear();
     state.mLoader.mWaitStarted = false;

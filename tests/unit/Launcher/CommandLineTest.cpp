@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "LauncherTestSupport.h"
 
+#include "Common/StringEncoding.h"
 #include "Platform/Process.h"
 
 namespace Vexel::Test

@@ -65,12 +65,17 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_FALSE(mState->mVideoPopup);
     mServer.Page("/video", "<html><body>video</body></html>");
     InvokeArgs six = {u"10", u"20", u"320", u"240", mServer.Url("/video"), u"Video"};
-    EXPECT_EQ(Invoke(u"qqpay", &six), 1);
+    EXPECT_EQ(HandlePageCommand(*mState, u"qqpay", &six), 1);
     ASSERT_TRUE(mState->mVideoPopup);
     EXPECT_EQ(mState->mVideoPopup->mKind, _WEB_FOLLOWER);
     EXPECT_EQ(Ui::GetWindowTitle(mState->mVideoPopup->mWindow), u"Video");
     EXPECT_TRUE(Logged(u"[MC] Openvideo / QQpay: 10,20,320,240," + mServer.Url("/video") + u",Video"));
     EXPECT_EQ(Invoke(u"unknown"), 0);
+
+    // A script cannot hand a number where a text's address belongs.
+    ASSERT_TRUE(
+        Run(u"_launcher:sendMsg(0x43E, 5, 0) _launcher:sendMsg(0x4C9, 7, 1) _launcher:sendMsg(0x501, 9, 0)"));
+    EXPECT_EQ(Count(u"refused: its parameters are addresses"), 3);
 }
 
 TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
@@ -179,6 +184,95 @@ TEST_F(LauncherCommandsTest, BossKeyNeedsAModifier)
     EXPECT_EQ(ReadBytes(folder / "mcconfig.ini"), std::string("\x41\x02\0\0\x01\0\0\0", 8));
     EXPECT_FALSE(Ui::IsUiWindowVisible(slot.mWindow));
     SetCurrentFolder(mFolder);
+}
+
+TEST_F(LauncherCommandsTest, BossKeyAndTrayHideAndShowTheGame)
+{
+    MakeGameFrame();
+    Ui::WindowId game = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(game, Ui::_SW_SHOW);
+    bool tray = Ui::HasTrayIcon(game, 0);
+
+    // The boss key hides the game and its tray icon, and brings both back.
+    Ui::SendUiMessage(game, Ui::_WM_HOTKEY, 0, 0);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(game));
+    EXPECT_FALSE(Ui::HasTrayIcon(game, 0));
+    Ui::SendUiMessage(game, Ui::_WM_HOTKEY, 0, 0);
+    EXPECT_TRUE(Ui::IsUiWindowVisible(game));
+    EXPECT_EQ(Ui::HasTrayIcon(game, 0), tray);
+
+    // A tray click leaves the icon.
+    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_LBUTTONDOWN);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(game));
+    EXPECT_EQ(Ui::HasTrayIcon(game, 0), tray);
+    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_RBUTTONDOWN); // other clicks do nothing
+    EXPECT_FALSE(Ui::IsUiWindowVisible(game));
+    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_LBUTTONDOWN);
+    EXPECT_TRUE(Ui::IsUiWindowVisible(game));
+
+    // Nothing happens while the main window is on screen.
+    ASSERT_TRUE(CreateFrameWindow(*mState, _FRAME_MAIN, u"main", 0, 0, 200, 100, 1));
+    Ui::ShowUiWindow(mState->mFrames[_FRAME_MAIN]->mWindow, Ui::_SW_SHOW);
+    Ui::SendUiMessage(game, Ui::_WM_HOTKEY, 0, 0);
+    EXPECT_TRUE(Ui::IsUiWindowVisible(game));
+}
+
+TEST_F(LauncherCommandsTest, MenuEntriesToggleTheirWindowsAndPagesReachTheImEntry)
+{
+    MakeGameFrame();
+    GameFrame& game = *mState->mGameFrame;
+    game.AddMenuEntry(true, _CMD_IM, String(), 1, String(), String(), String(), 0, u"Messages", 0, String(),
+                      String());
+    Ui::ShowUiWindow(game.mWindow, Ui::_SW_SHOW);
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"boss", 0, 0, 300, 150, 2));
+    FrameWindow& boss = *mState->mFrames[2];
+    boss.AddCheckBox(0, 10, 10, 20, 20, false);
+    boss.AddHotkeyBox(0, 10, 40, 200, 26, String(), 0, 14, 0, 0);
+    mState->mBossChecked = true;
+    mState->mHotKey = 0;
+
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_TRUE(Ui::IsUiWindowVisible(boss.mWindow));
+    EXPECT_TRUE(boss.IsChecked(0));
+    EXPECT_EQ(boss.GetHotkey(0), 0x200u); // no saved key: a default to start from
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_FALSE(Ui::IsUiWindowVisible(boss.mWindow));
+
+    // The IM entry blinks on a new message and takes the game-server name.
+    Ui::SendUiMessage(game.mWindow, _WM_NEW_MESSAGE);
+    EXPECT_EQ(game.mBlinkId, _CMD_IM);
+    String name = u"Server 7";
+    Ui::SendUiMessage(game.mWindow, _WM_GS_NAME, reinterpret_cast<Ui::WParam>(name.c_str()), 1);
+    EXPECT_EQ(game.mMenuLists[1][0].mText, u"Server 7");
+    EXPECT_EQ(game.mMenuLists[1][0].mMask, 255);
+    Ui::SendUiMessage(game.mWindow, _WM_CLEAR_BLUR);
+    EXPECT_EQ(game.mBlinkId, 0u);
+    EXPECT_TRUE(Logged(u"[MC] Got gs name: Server 7"));
+}
+
+TEST_F(LauncherCommandsTest, ImPopupOpensHiddenThenToggles)
+{
+    mServer.Page("/im", "<html><body>messages</body></html>");
+    MakeGameFrame();
+    Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
+    mState->mImW = 300;
+    mState->mImH = 400;
+    mState->mImTitleSuffix = u" - IM";
+    HandleMenuCommand(*mState, _CMD_IM, u"Friends", String()); // no page named yet
+    EXPECT_FALSE(mState->mImPopup);
+    mState->mImUrl = mServer.Url("/im");
+    HandleMenuCommand(*mState, _CMD_IM, u"Friends", String());
+    ASSERT_TRUE(mState->mImPopup);
+    WebWindow& im = *mState->mImPopup;
+    EXPECT_EQ(im.mKind, _WEB_TOPLEVEL);
+    EXPECT_TRUE(im.mHideOnClose);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(im.mWindow));
+    EXPECT_TRUE(Logged(u"[MC] Open IM window: " + mServer.Url("/im") + u", Friends, xy("));
+    ASSERT_TRUE(WaitReady(im));
+    HandleMenuCommand(*mState, _CMD_IM, u"Friends", String());
+    EXPECT_TRUE(PumpUntil([&] { return Ui::IsUiWindowVisible(im.mWindow); }));
+    HandleMenuCommand(*mState, _CMD_IM, u"Friends", String());
+    EXPECT_FALSE(Ui::IsUiWindowVisible(im.mWindow));
 }
 
 } // namespace

@@ -54,6 +54,7 @@ TEST_F(LauncherLoaderChoiceTest, ParametersAddressDigestAndCdnListFromThePage)
     WriteBytes(mData / "mine.lod", "module");
     mState->mLoaderPath = mData.Wide("mine.lod");
     mState->mGameState = 1;
+    mNow += _PARAM_READ_INTERVAL;
     EXPECT_TRUE(ChooseLoader(*mState));
     EXPECT_EQ(mState->mLoader.mUrl, u"local:\\" + mData.Wide("mine.lod"));
     EXPECT_TRUE(mState->mLoader.mMd5.empty());

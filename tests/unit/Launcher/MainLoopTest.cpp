@@ -173,6 +173,82 @@ TEST_F(LauncherMainLoopTest, ExitQuestionByExitPagePromptOrMessageBox)
     EXPECT_TRUE(Drain());
 }
 
+// Runs the loop until the game stage has read the loader, then asks it to end.
+class LauncherLoopRunTest : public PortalTest
+{
+protected:
+    void RunUntilGame()
+    {
+        Ui::WindowParams p;
+        p.title = u"loop watcher";
+        p.width = p.height = 10;
+        p.handler = [this](Ui::WindowId w, _dword message, Ui::WParam wParam, Ui::LParam lParam)
+        {
+            // A loop that never gets there ends after a while, failing instead of hanging.
+            if (message == Ui::_WM_TIMER &&
+                ((mState->mGameState == 2 && mCapture->Contains(u"Game loader to load")) || ++mTicks > 1500))
+            {
+                mState->mLoopEnd = 1;
+                EndPass();
+            }
+            return Ui::DefaultHandler(w, message, wParam, lParam);
+        };
+        Ui::WindowId watcher = Ui::NewWindow(p);
+        SetLoopClock({}); // the real clock: the loop waits on pages here
+        Ui::SetUiTimer(watcher, 1, 20);
+        RunMainLoop(*mState);
+        Ui::DestroyUiWindow(watcher);
+    }
+    void Pages()
+    {
+        mServer.Page("/servers",
+                     "<html><body><script>location.href = '/game?w=640&h=480';</script></body></html>");
+        mServer.Page("/game",
+                     "<html><body><param name='libmd5' value='0123'><param name='liburl' "
+                     "value='http://127.0.0.1:1/l.lod'><param name='param1' value='a=b'></body></html>");
+        mState->mFrameUrls = {mServer.Url("/servers")};
+        mState->mQuietUrls = {u"/game"};
+        mState->mUseCurrentPath = true;
+        InstallHandlers(*mState);
+    }
+    TempDir mData;
+    int mTicks = 0;
+};
+
+TEST_F(LauncherLoopRunTest, WebStageFindsTheGamePageAndEntersTheGameStage)
+{
+    Pages();
+    ASSERT_TRUE(SetCurrentFolder(mData.Wide()));
+    mState->mStartMode = 0;
+    mState->mStartUrl = mServer.Url("/game");
+    RunUntilGame();
+    EXPECT_TRUE(Logged(u"[MC] Show web window"));
+    EXPECT_TRUE(Logged(u"[MC] Show page at: " + mServer.Url("/game")));
+    EXPECT_TRUE(Logged(u"[MC] Show game window, game stage 0, mc type 2"));
+    EXPECT_TRUE(Logged(u"[MC] Game loader to load: url http://127.0.0.1:1/l.lod, md5 0123, path "));
+    EXPECT_TRUE(Logged(u", 1 parameters"));
+    // The reset after the pass.
+    EXPECT_EQ(mState->mGameState, 0);
+    EXPECT_TRUE(mState->mCurrentPageUrl.empty());
+}
+
+TEST_F(LauncherLoopRunTest, FrameStageFollowsTheMainPageToTheGame)
+{
+    Pages();
+    ASSERT_TRUE(SetCurrentFolder(mData.Wide()));
+    mState->mStartMode = 1;
+    AddMainPage(mServer.Url("/servers"));
+    RunUntilGame();
+    EXPECT_TRUE(Logged(u"[MC] Show frame window, 0, 0"));
+    EXPECT_TRUE(Logged(u"[MC] Main window shown"));
+    EXPECT_TRUE(Logged(u"[MC] Found game url, " + mServer.Url("/game?w=640&h=480")));
+    EXPECT_TRUE(Logged(u"[MC] No game window, continue loop main window."));
+    EXPECT_TRUE(Logged(u"[MC] Show game window, game stage 1, mc type 2"));
+    EXPECT_EQ(mState->mLoadingWidth, 640);
+    // Back in the main window, hidden, for the next pass.
+    EXPECT_EQ(Ui::GetParentWindow(MainPage(*mState)->mWindow), mState->mFrames[_FRAME_MAIN]->mWindow);
+}
+
 TEST(LauncherUrlRules, SizesAndListMatches)
 {
     EXPECT_EQ(ReadSizeValue(u"http://a/game?w=1024&h=768", u"w="), 1024);

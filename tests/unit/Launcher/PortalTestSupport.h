@@ -108,7 +108,9 @@ protected:
     WebRef AddMainPage(const String& url, int kind = _WEB_CHILD)
     {
         if (!mState->mFrames[_FRAME_MAIN])
+        {
             EXPECT_TRUE(CreateFrameWindow(*mState, _FRAME_MAIN, u"main", 40, 40, 640, 480, 1));
+        }
         FrameWindow& main = *mState->mFrames[_FRAME_MAIN];
         main.mWebRect = {10, 10, 600, 400};
         Ui::ShowUiWindow(main.mWindow, Ui::_SW_SHOW);

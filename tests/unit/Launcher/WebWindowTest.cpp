@@ -104,8 +104,12 @@ TEST_F(LauncherWebWindowTest, OnlyTopLevelKindsAnswerThePage)
     EXPECT_EQ(Ui::GetWindowTitle(top->mWindow), u"Server 7 - Vexel");
     EXPECT_TRUE(Logged(u"webpage got new msg"));
     for (const auto& r : mParentLog.mLog)
+    {
         if (r.message == Ui::_WM_WEB_GSNAME)
+        {
             EXPECT_EQ(r.lParam, 1);
+        }
+    }
 }
 
 TEST_F(LauncherWebWindowTest, NamedValuesFromThePageAndItsFrames)
@@ -124,8 +128,10 @@ TEST_F(LauncherWebWindowTest, NamedValuesFromThePageAndItsFrames)
     EXPECT_EQ(values[1].value, u"http://x/y");
     EXPECT_EQ(values[2].name, u"framed");
 
+    int restarts = 0;
+    web->mOnRestart = [&](WebWindow&) { ++restarts; };
     NavigateWeb(*web, mServer.Url("/none"));
-    ASSERT_TRUE(PumpUntil([&] { return web->mReady && CurrentUrl(*web).find(u"/none") != String::npos; }));
+    ASSERT_TRUE(PumpUntil([&] { return restarts == 1 && web->mReady; }));
     EXPECT_TRUE(ReadNamedValues(*web, u"param").empty());
 }
 
@@ -144,11 +150,47 @@ TEST_F(LauncherWebWindowTest, HideOnCloseHidesAndTellsTheParent)
     EXPECT_FALSE(web->mShown);
     EXPECT_EQ(mParentLog.Count(_WM_WEB_HIDDEN), 1);
 
-    // Without the flag a close request closes the window; a child asks its parent instead.
+    // A child asks its parent instead.
+    mParentLog.mHook = [](Ui::WindowId, _dword message, Ui::WParam, Ui::LParam, Ui::LResult&)
+    { return message == Ui::_WM_CLOSE; };
     WebRef child = Make(_WEB_CHILD);
     Ui::SendUiMessage(child->mWindow, Ui::_WM_CLOSE);
     EXPECT_TRUE(Ui::IsUiWindow(child->mWindow));
     EXPECT_EQ(mParentLog.Count(Ui::_WM_CLOSE), 1);
+}
+
+TEST_F(LauncherWebWindowTest, DrawnFrameAndItsCloseButton)
+{
+    WebRef web = Make(_WEB_TOPLEVEL);
+    web->mHideOnClose = true;
+    web->mCloseNormal = LoadSkinImage(u"skin/close_n.png");
+    web->mCloseHover = LoadSkinImage(u"skin/close_h.png");
+    ASSERT_TRUE(web->mCloseNormal);
+    web->mCloseRight = 4;
+    web->mCloseTop = 2;
+    Ui::Rect insets;
+    ASSERT_TRUE(Ui::GetFrameInsets(web->mWindow, insets));
+    EXPECT_EQ(insets.top, _WEB_FIXED_FRAME + _WEB_CAPTION_HEIGHT); // no title image: the caption height
+    EXPECT_EQ(insets.left, _WEB_FIXED_FRAME);
+    ShowPage(*web, 1);
+    Ui::ShowUiWindow(web->mWindow, Ui::_SW_SHOW);
+    web->PaintFrame();
+    Ui::Rect bounds;
+    ASSERT_TRUE(Ui::GetWindowBounds(web->mWindow, bounds));
+    const Ui::Rect& close = web->mCloseRect;
+    EXPECT_EQ(close.right, bounds.Width() - _WEB_FIXED_FRAME - 4);
+    EXPECT_EQ(close.top, _WEB_FIXED_FRAME + 2);
+    Ui::LParam at = Ui::MakeLParam(bounds.left + (close.left + close.right) / 2,
+                                   bounds.top + (close.top + close.bottom) / 2);
+    EXPECT_EQ(Ui::SendUiMessage(web->mWindow, Ui::_WM_NCHITTEST, 0, at), Ui::_HTBORDER);
+    // The title bar drags the window; the system's own buttons are never hit.
+    Ui::LParam title = Ui::MakeLParam(bounds.left + 20, bounds.top + _WEB_FIXED_FRAME + 5);
+    EXPECT_EQ(Ui::SendUiMessage(web->mWindow, Ui::_WM_NCHITTEST, 0, title), Ui::_HTCAPTION);
+    Ui::SendUiMessage(web->mWindow, Ui::_WM_NCMOUSEMOVE, Ui::_HTBORDER, at);
+    EXPECT_TRUE(web->mCloseHot);
+    Ui::SendUiMessage(web->mWindow, Ui::_WM_NCLBUTTONUP, Ui::_HTBORDER, at);
+    EXPECT_FALSE(Ui::IsUiWindowVisible(web->mWindow));
+    EXPECT_EQ(mParentLog.Count(_WM_WEB_HIDDEN), 1);
 }
 
 } // namespace
