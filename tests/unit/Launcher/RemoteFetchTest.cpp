@@ -4,7 +4,6 @@
 // signature and cookies; the server data into lists, menus and the combo box, and bad server data.
 #include "RemoteFetch.h"
 #include "LauncherTestSupport.h"
-#include "ServerData.h"
 #include "TestServer.h"
 
 #include "Common/Compression.h"
@@ -192,19 +191,6 @@ TEST(RemoteFetchParameters, ExtractParameterReadsTheWordAfterTheName)
     EXPECT_EQ(ExtractParameter(u"a?uid=ab_9-z", u"uid", u""), u"ab_9");
     EXPECT_EQ(ExtractParameter(u"a?axb=1", u"a.b", u""), u""); // the name is literal text
     EXPECT_EQ(ExtractParameter(u"a?x=1", u"", u""), u"");
-}
-
-TEST(RemoteFetchParameters, ServerDataFieldsSplitAtBars)
-{
-    ServerDataFields fields =
-        MakeServerDataFields(u"gsname", u"name|sid|url", u"nickname", u"imurl", u"imtitle");
-    EXPECT_EQ(fields.mName, u"name");
-    EXPECT_EQ(fields.mId, u"sid");
-    EXPECT_EQ(fields.mUrl, u"url");
-    fields = MakeServerDataFields(u"", u"n||u|extra", u"", u"", u"");
-    EXPECT_EQ(fields.mName, u"n");
-    EXPECT_EQ(fields.mId, u"");
-    EXPECT_EQ(fields.mUrl, u"u");
 }
 
 // Server data read into a launcher state without windows.
