@@ -2,6 +2,8 @@
 // checked through its trace log and the site's request log.
 #include "E2eSupport.h"
 
+#include "TestServer.h"
+
 #include <gtest/gtest.h>
 
 namespace Vexel::E2e
@@ -14,9 +16,21 @@ constexpr int _MAIN_W = 600, _MAIN_H = 400, _WEB_X = 20, _WEB_Y = 76;
 // Places on the main window: its close button (frameClose*).
 constexpr int _CLOSE_X = 566 + 12, _CLOSE_Y = 16 + 12;
 // Places on the site's pages as laid out at the main window's page size (560 x 250).
-constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68, _LOGIN_PASSWORD_X = 300, _LOGIN_PASSWORD_Y = 106;
+constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68;
 constexpr int _SERVER_X = 100, _SERVER_Y = 70, _SERVER_STEP = 176; // the first server card, then each next
 constexpr int _LOGOUT_X = 515, _LOGOUT_Y = 22;
+// The game frame's menu bar once the server data has filled it (entries laid out right to left after it).
+constexpr int _MENU_Y = 17, _MENU_RECHARGE_X = 351, _MENU_REFRESH_X = 425, _MENU_SERVERS_X = 640,
+              _MENU_MESSAGES_X = 776, _MENU_BOSS_X = 853, _TRAY_BUTTON_X = 914;
+// The messages pop-up's outer size (launcher.lua setIMParams).
+constexpr int _IM_W = 340, _IM_H = 440;
+// The payment page's video button, in the game frame.
+constexpr int _VIDEO_BUTTON_X = 300, _VIDEO_BUTTON_Y = 240;
+// The boss-key settings window (frame slot 2): check box, hot-key box, OK.
+constexpr int _BOSS_CHECK_X = 26, _BOSS_CHECK_Y = 66, _BOSS_KEY_X = 116, _BOSS_KEY_Y = 109, _BOSS_OK_X = 285,
+              _BOSS_OK_Y = 161;
+// The server window (frame slot 1) and its combo box.
+constexpr int _SERVER_WIN_W = 300, _SERVER_WIN_H = 120, _COMBO_X = 150, _COMBO_Y = 63;
 // The prompt window (launcher.lua, frame slot 3): its size and its OK and Cancel buttons.
 constexpr int _PROMPT_W = 360, _PROMPT_H = 200, _PROMPT_OK_X = 155, _PROMPT_CANCEL_X = 285,
               _PROMPT_BUTTON_Y = 161;
@@ -81,7 +95,9 @@ protected:
         mDesktop.Snap("portal-login", &main);
         ClickPage(main, _LOGIN_USER_X, _LOGIN_USER_Y);
         mDesktop.Type(user);
-        ClickPage(main, _LOGIN_PASSWORD_X, _LOGIN_PASSWORD_Y);
+        // Tab, not a click: keys stay in order with each other, a click may overtake them on its way
+        // to the page.
+        mDesktop.Press("Tab");
         mDesktop.Type("secret");
         mDesktop.Press("Return");
         std::size_t at = WaitForPage("/servers");
@@ -100,6 +116,30 @@ protected:
         if (at == std::string::npos)
             return at;
         return mClient->Trace().WaitFor("mc type 2", at);
+    }
+
+    // Signs in and enters server n; the game frame once the server data has filled its menus.
+    std::size_t EnterGame(DesktopWindow& frame, int n = 1)
+    {
+        DesktopWindow main;
+        std::size_t servers = SignIn(main);
+        if (servers == std::string::npos)
+            return servers;
+        std::size_t game = EnterServer(main, n, servers);
+        if (game == std::string::npos)
+            return game;
+        std::size_t data = mClient->Trace().WaitFor("[MC] Servers: 3", game);
+        if (data == std::string::npos || !FindGameFrame(frame))
+            return std::string::npos;
+        return data;
+    }
+
+    void ClickFrame(const DesktopWindow& frame, int x, int y) { mDesktop.Click(frame.x + x, frame.y + y); }
+
+    bool WaitForShown(unsigned long id)
+    {
+        DesktopWindow found;
+        return mDesktop.WaitForWindow([id](const DesktopWindow& w) { return w.id == id; }, found);
     }
 
     Desktop mDesktop;
@@ -151,9 +191,6 @@ TEST_F(FlowTest, GameStageAsksForTheServerInformationWithTheSessionAndFillsTheSe
     std::size_t game = EnterServer(main, 1, servers);
     ASSERT_NE(game, std::string::npos);
     ASSERT_NE(mClient->Trace().WaitFor("[MC] Servers: 3", game), std::string::npos);
-    DesktopWindow frame;
-    ASSERT_TRUE(FindGameFrame(frame));
-    mDesktop.Snap("portal-game-frame", &frame);
     EXPECT_EQ(mPortal->CountRequests("GET /serverinfo"), mPortal->CountRequests("GET /serverinfo?uid="));
     EXPECT_GE(mPortal->CountRequests("GET /serverinfo?uid="), 1);
     // Signed, with the session cookie: the site answered it.
@@ -219,6 +256,118 @@ TEST_F(FlowTest, GamePageWithOneParameterIsRefreshedAfterTheTimeout)
     ASSERT_NE(mClient->Trace().WaitFor(timeout, first), std::string::npos);
     EXPECT_GE(mPortal->CountRequests("GET /game?sid=1"), 2);
     EXPECT_EQ(mClient->Trace().Count("mc type 2"), 0);
+}
+
+TEST_F(FlowTest, MessagesEntryOpensTheImPopupWhichNamesTheServerAndMakesTheEntryBlink)
+{
+    StartClient();
+    DesktopWindow frame;
+    std::size_t data = EnterGame(frame);
+    ASSERT_NE(data, std::string::npos);
+    mDesktop.Snap("portal-game-frame", &frame);
+
+    ClickFrame(frame, _MENU_MESSAGES_X, _MENU_Y);
+    std::size_t open =
+        mClient->Trace().WaitFor("[MC] Open IM window: " + mPortal->Site() + "/im, Messages", data);
+    ASSERT_NE(open, std::string::npos);
+    // The page, still hidden, reports through `external`: its log line, the server's name, news.
+    EXPECT_NE(mClient->Trace().WaitFor("LOG: messages page of player on 一区 青龙", open), std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor("[MC] Got gs name: 一区 青龙", open), std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor("[MC] Got new message", open), std::string::npos);
+
+    // A second click shows the pop-up.
+    ClickFrame(frame, _MENU_MESSAGES_X, _MENU_Y);
+    DesktopWindow popup;
+    ASSERT_TRUE(mDesktop.WaitForWindow(
+        [&](const DesktopWindow& w) { return w.id != frame.id && w.width < frame.width; }, popup));
+    mDesktop.Snap("portal-im-popup", &frame);
+}
+
+TEST_F(FlowTest, BossKeyAndTrayButtonHideTheGameAndTheBossKeyBringsItBack)
+{
+    StartClient();
+    DesktopWindow frame;
+    ASSERT_NE(EnterGame(frame), std::string::npos);
+
+    ClickFrame(frame, _MENU_BOSS_X, _MENU_Y);
+    DesktopWindow settings;
+    ASSERT_TRUE(mDesktop.WaitForWindow(
+        [](const DesktopWindow& w) { return w.width == _PROMPT_W && w.height == _PROMPT_H; }, settings))
+        << "no boss-key settings window";
+    mDesktop.Click(settings.x + _BOSS_CHECK_X, settings.y + _BOSS_CHECK_Y);
+    mDesktop.Click(settings.x + _BOSS_KEY_X, settings.y + _BOSS_KEY_Y);
+    mDesktop.Press("b", {"Control_L", "Alt_L"});
+    mDesktop.Click(settings.x + _BOSS_OK_X, settings.y + _BOSS_OK_Y);
+    ASSERT_TRUE(mDesktop.WaitUntilGone(settings.id));
+
+    mDesktop.Press("b", {"Control_L", "Alt_L"});
+    ASSERT_TRUE(mDesktop.WaitUntilGone(frame.id)) << "the boss key did not hide the game";
+    mDesktop.Press("b", {"Control_L", "Alt_L"});
+    ASSERT_TRUE(WaitForShown(frame.id)) << "the boss key did not bring the game back";
+
+    ClickFrame(frame, _TRAY_BUTTON_X, _MENU_Y);
+    ASSERT_TRUE(mDesktop.WaitUntilGone(frame.id)) << "the tray button did not hide the game";
+    mDesktop.Press("b", {"Control_L", "Alt_L"});
+    ASSERT_TRUE(WaitForShown(frame.id));
+    EXPECT_TRUE(mClient->Running());
+}
+
+TEST_F(FlowTest, ChoosingAnotherServerInTheComboBoxEntersIt)
+{
+    StartClient();
+    DesktopWindow frame;
+    std::size_t data = EnterGame(frame);
+    ASSERT_NE(data, std::string::npos);
+
+    ClickFrame(frame, _MENU_SERVERS_X, _MENU_Y);
+    DesktopWindow servers;
+    ASSERT_TRUE(mDesktop.WaitForWindow([](const DesktopWindow& w)
+                                       { return w.width == _SERVER_WIN_W && w.height == _SERVER_WIN_H; },
+                                       servers))
+        << "no server window";
+    mDesktop.Click(servers.x + _COMBO_X, servers.y + _COMBO_Y);
+    mDesktop.Press("Down");
+    mDesktop.Press("Return");
+    std::size_t change = mClient->Trace().WaitFor("[MC] Change server to 二区 白虎", data);
+    ASSERT_NE(change, std::string::npos);
+    std::size_t game =
+        mClient->Trace().WaitFor("[MC] Preload page at: " + mPortal->Site() + "/game?sid=2", change);
+    ASSERT_NE(game, std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor("mc type 2", game), std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor("current 二区 白虎", game), std::string::npos);
+}
+
+TEST_F(FlowTest, RefreshWithoutARunningGameReloadsThePages)
+{
+    StartClient();
+    DesktopWindow frame;
+    ASSERT_NE(EnterGame(frame), std::string::npos);
+    const int before = mPortal->CountRequests("GET /game?sid=1");
+    ClickFrame(frame, _MENU_REFRESH_X, _MENU_Y);
+    EXPECT_TRUE(Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /game?sid=1") > before; },
+                                       _EVENT_TIMEOUT));
+    EXPECT_TRUE(mClient->Running());
+}
+
+TEST_F(FlowTest, PaymentPageOpensTheVideoPopupThroughAPageCommand)
+{
+    StartClient();
+    DesktopWindow frame;
+    std::size_t data = EnterGame(frame);
+    ASSERT_NE(data, std::string::npos);
+    ClickFrame(frame, _MENU_RECHARGE_X, _MENU_Y);
+    ASSERT_TRUE(Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /charge 200") > 0; },
+                                       _EVENT_TIMEOUT));
+    std::size_t script = mClient->Trace().WaitFor("[MC] Page 0x", data);
+    ASSERT_NE(script, std::string::npos);
+    ClickFrame(frame, _VIDEO_BUTTON_X, _VIDEO_BUTTON_Y);
+    std::size_t command = mClient->Trace().WaitFor("[MC] _WM_INVOKE called, openvideo", data);
+    ASSERT_NE(command, std::string::npos);
+    EXPECT_NE(mClient->Trace().WaitFor(
+                  "[MC] Openvideo / QQpay: 120,80,640,420," + mPortal->Site() + "/video,攻略视频", command),
+              std::string::npos);
+    EXPECT_TRUE(
+        Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /video 200") > 0; }, _EVENT_TIMEOUT));
 }
 
 } // namespace

@@ -20,13 +20,13 @@ a:hover { text-decoration: underline; }
 .brand small { font-weight: 400; color: #6b7f95; margin-left: 6px; }
 .card { background: #fff; border-radius: 8px; box-shadow: 0 2px 10px rgba(24, 59, 99, .12); }
 .compact { padding: 12px 18px; }
-.row { display: flex; align-items: center; gap: 10px; }
+.row { display: flex; flex-wrap: wrap; align-items: center; gap: 10px; }
 .spread { justify-content: space-between; }
 label { width: 64px; color: #4a5d73; }
 input[type=text], input[type=password] { flex: 1; height: 30px; padding: 0 8px; border: 1px solid #c5d2e0;
        border-radius: 4px; font: inherit; }
 input:focus { outline: none; border-color: #1d6fd6; box-shadow: 0 0 0 2px rgba(29, 111, 214, .15); }
-button, .button { display: inline-block; height: 32px; padding: 0 18px; border: 0; border-radius: 4px;
+button, .button { display: inline-block; white-space: nowrap; height: 32px; padding: 0 18px; border: 0; border-radius: 4px;
        background: #1d6fd6; color: #fff; font: inherit; line-height: 32px; cursor: pointer; }
 button:hover, .button:hover { background: #175bb0; text-decoration: none; }
 button.quiet { background: #e8eef5; color: #1f2d3d; }
@@ -187,8 +187,8 @@ std::string MessagesPage(const std::string& user, const std::string& serverName)
 <li class="unread">公会：请大家准时上线集合。<time>19:42</time></li>
 <li>好友 小明：明天一起做任务吧？<time>昨天</time></li>
 </ul>
-<div class="row"><button id="newmsg">新消息提醒</button><button class="quiet" id="gsname">刷新服务器名</button>
-<button class="quiet" id="log">写日志</button></div></div>)HTML";
+<div class="row"><button id="newmsg">新消息</button><button class="quiet" id="gsname">服务器名</button>
+<button class="quiet" id="log">日志</button></div></div>)HTML";
     std::string script = _CLIENT_SCRIPT;
     script += "var serverName = " + JsonQuote(serverName) + ";\nvar user = " + JsonQuote(user) + ";\n";
     script += R"JS(
