@@ -111,14 +111,7 @@ int ChunkArchive::Enumerate(ArchiveCallback callback, void* a, void* b)
     std::vector<String> names;
     for (const Entry& entry : mEntries)
         names.push_back(entry.name);
-    int count = 0;
-    for (const String& name : names)
-    {
-        ++count;
-        if (callback && !callback(name, a, b))
-            return -1;
-    }
-    return count;
+    return WalkNames(names, callback, a, b);
 }
 
 } // namespace Vexel

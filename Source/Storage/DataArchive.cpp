@@ -32,6 +32,18 @@ String DataArchive::LookupName(const String& name) const
     return lookup;
 }
 
+int DataArchive::WalkNames(const std::vector<String>& names, ArchiveCallback callback, void* a, void* b)
+{
+    int count = 0;
+    for (const String& name : names)
+    {
+        ++count;
+        if (callback && !callback(name, a, b))
+            return -1;
+    }
+    return count;
+}
+
 void DataArchive::NoteLoad(const String& name) const
 {
     if (mOwner && mOwner->GetMainThreadWarning() && IsMainThread())

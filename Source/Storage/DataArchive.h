@@ -8,6 +8,7 @@
 #include "Storage/DataStream.h"
 
 #include <unordered_set>
+#include <vector>
 
 namespace Vexel
 {
@@ -67,6 +68,9 @@ public:
     void SetOwner(IResourceManager* owner) { mOwner = owner; }
 
 protected:
+    // The walk every Enumerate ends with, over a copy of the names so that a callback may change the
+    // archive: the count, or -1 when the callback stopped it.
+    static int WalkNames(const std::vector<String>& names, ArchiveCallback callback, void* a, void* b);
     // The lookup form of a name: normalised, with the default extension added when it has none.
     String LookupName(const String& name) const;
     // The trace line for loads made on the main thread while the manager asks for it.

@@ -293,14 +293,7 @@ int DiskArchive::Enumerate(ArchiveCallback callback, void* a, void* b)
             if (!IsDeleted(name) && seen.insert(name).second)
                 names.push_back(std::move(name));
     }
-    int count = 0;
-    for (const String& name : names)
-    {
-        ++count;
-        if (callback && !callback(name, a, b))
-            return -1;
-    }
-    return count;
+    return WalkNames(names, callback, a, b);
 }
 
 String DiskArchive::DeletedListPath() const

@@ -874,14 +874,7 @@ int HashArchive::Enumerate(ArchiveCallback callback, void* a, void* b)
                 names.push_back(NameKeyToText(key));
         }
     }
-    int count = 0;
-    for (const String& name : names)
-    {
-        ++count;
-        if (callback && !callback(name, a, b))
-            return -1;
-    }
-    return count;
+    return WalkNames(names, callback, a, b);
 }
 
 } // namespace Vexel

@@ -175,7 +175,8 @@ std::vector<DownloadTask*>& ResourceDownloader::ListOf(int priority)
 IDownloadTask* ResourceDownloader::CreateTask(int priority, _dword kind)
 {
     std::lock_guard<std::recursive_mutex> lock(mLock);
-    auto* task = new DownloadTask(*this, priority, kind);
+    mOwnedTasks.push_back(std::make_unique<DownloadTask>(*this, priority, kind));
+    DownloadTask* task = mOwnedTasks.back().get();
     MoveTask(task, priority, priority, true);
     return task;
 }
@@ -184,7 +185,9 @@ IDownloadTask* ResourceDownloader::CreateLoadTask(int priority, _dword kind, Dow
                                                   void* argument)
 {
     std::lock_guard<std::recursive_mutex> lock(mLock);
-    auto* task = new DownloadTask(*this, priority, kind, std::move(handler), argument);
+    mOwnedTasks.push_back(
+        std::make_unique<DownloadTask>(*this, priority, kind, std::move(handler), argument));
+    DownloadTask* task = mOwnedTasks.back().get();
     MoveTask(task, priority, priority, true);
     mLoading.push_back(task);
     return task;
@@ -214,21 +217,30 @@ void ResourceDownloader::DestroyTask(IDownloadTask*& task)
     mLoading.erase(std::remove(mLoading.begin(), mLoading.end(), owned), mLoading.end());
     if (owned == mBackground)
         mBackground = nullptr;
-    delete owned;
     task = nullptr;
+    // Out of the list first: the task's destructor calls back into this downloader.
+    auto at =
+        std::find_if(mOwnedTasks.begin(), mOwnedTasks.end(),
+                     [owned](const std::unique_ptr<DownloadTask>& held) { return held.get() == owned; });
+    if (at == mOwnedTasks.end())
+        return;
+    std::unique_ptr<DownloadTask> doomed = std::move(*at);
+    mOwnedTasks.erase(at);
 }
 
 void ResourceDownloader::DestroyAllTasks()
 {
     std::lock_guard<std::recursive_mutex> lock(mLock);
     for (auto& list : mTasks)
-    {
-        for (DownloadTask* task : list)
-            if (task != mBackground)
-                delete task;
         list.clear();
-    }
     mLoading.clear();
+    // The tasks leave the list before they are destroyed: their destructors call back into this downloader.
+    std::vector<std::unique_ptr<DownloadTask>> doomed;
+    for (auto& held : mOwnedTasks)
+        if (held.get() != mBackground)
+            doomed.push_back(std::move(held));
+    std::erase(mOwnedTasks, nullptr);
+    doomed.clear();
     // The background task lives on until StopBackground.
     if (mBackground != nullptr)
         ListOf(mBackground->GetPriority()).push_back(mBackground);
@@ -271,16 +283,16 @@ _dword ResourceDownloader::GetChunkCount()
     return mResChunkCount;
 }
 
-bool ResourceDownloader::GetChunk(_dword index, int& flag, std::vector<Fragment>& frags,
+bool ResourceDownloader::GetChunk(_dword index, int& flag, std::vector<Fragment>& fragments,
                                   std::size_t* resources)
 {
     std::lock_guard<std::recursive_mutex> lock(mLock);
     if (index >= mResChunks.size() || !mResChunks[index])
         return false;
     flag = mResChunks[index]->mFlag;
-    frags = mResChunks[index]->mFrags;
+    fragments = mResChunks[index]->mFragments;
     if (resources != nullptr)
-        *resources = mResChunks[index]->mReses.size();
+        *resources = mResChunks[index]->mShares.size();
     return true;
 }
 
@@ -345,9 +357,9 @@ void ResourceDownloader::AttachChunks(DownloadRes* record)
     {
         if (!mResChunks[c])
             mResChunks[c] = std::make_unique<Chunk>();
-        auto& reses = mResChunks[c]->mReses;
-        if (std::none_of(reses.begin(), reses.end(), [&](const ResShare& s) { return s.mRes == record; }))
-            reses.push_back({record, 0});
+        auto& shares = mResChunks[c]->mShares;
+        if (std::none_of(shares.begin(), shares.end(), [&](const ResShare& s) { return s.mRes == record; }))
+            shares.push_back({record, 0});
     }
 }
 
@@ -431,11 +443,11 @@ void ResourceDownloader::ReleaseRecord(DownloadRes* record)
         {
             if (!mResChunks[c])
                 continue;
-            auto& reses = mResChunks[c]->mReses;
-            reses.erase(std::remove_if(reses.begin(), reses.end(),
-                                       [&](const ResShare& s) { return s.mRes == record; }),
-                        reses.end());
-            if (reses.empty())
+            auto& shares = mResChunks[c]->mShares;
+            shares.erase(std::remove_if(shares.begin(), shares.end(),
+                                        [&](const ResShare& s) { return s.mRes == record; }),
+                         shares.end());
+            if (shares.empty())
                 mResChunks[c].reset();
         }
     }
@@ -477,9 +489,9 @@ bool ResourceDownloader::ScanList(const std::vector<DownloadTask*>& list, bool u
                 if (!VEXEL_ASSERT_TEXT(mResChunks[c] != nullptr, u"chunk != _null"))
                     break;
                 const int flag = mResChunks[c]->mFlag;
-                if (flag == -1)
+                if (flag == _CHUNK_COMPLETE)
                     continue;
-                if (flag == 0)
+                if (flag == _CHUNK_UNREQUESTED)
                 {
                     if (fresh == _EMPTY_SLOT)
                     {
@@ -487,7 +499,7 @@ bool ResourceDownloader::ScanList(const std::vector<DownloadTask*>& list, bool u
                         // Later fresh chunks of the same resource go along in one request.
                         while (fresh.second + 1 <= c2 && fresh.second + 1 - c < _MAX_RUN_CHUNKS &&
                                fresh.second + 1 < mResChunkCount && mResChunks[fresh.second + 1] &&
-                               mResChunks[fresh.second + 1]->mFlag == 0)
+                               mResChunks[fresh.second + 1]->mFlag == _CHUNK_UNREQUESTED)
                             ++fresh.second;
                     }
                     return true;
@@ -553,7 +565,7 @@ void ResourceDownloader::RequestChunks(_dword c1, _dword c2, IDownloader& downlo
         if (c >= mResChunks.size() || !mResChunks[c])
             return;
         Chunk& chunk = *mResChunks[c];
-        if (!VEXEL_ASSERT_TEXT(chunk.mFlag != -1, u"chunk->mFlag != -1"))
+        if (!VEXEL_ASSERT_TEXT(chunk.mFlag != _CHUNK_COMPLETE, u"chunk->mFlag != -1"))
             return;
         const _dword begin = c * _CHUNK_SIZE;
         const _dword end =
@@ -561,8 +573,8 @@ void ResourceDownloader::RequestChunks(_dword c1, _dword c2, IDownloader& downlo
         if (!VEXEL_ASSERT_TEXT(end > begin, u"end > begin"))
             return;
         ++chunk.mFlag;
-        if (chunk.mFrags.empty())
-            chunk.mFrags = {{begin, 0}, {end, -1}};
+        if (chunk.mFragments.empty())
+            chunk.mFragments = {{begin, _SPAN_OPEN}, {end, _SPAN_CLOSE}};
     }
     const _dword cbegin = c1 * _CHUNK_SIZE;
     const _dword cend =
@@ -691,9 +703,9 @@ void ResourceDownloader::ResetChunksOf(DownloadRes* record)
         if (!mResChunks[c])
             mResChunks[c] = std::make_unique<Chunk>();
         Chunk& chunk = *mResChunks[c];
-        chunk.mFlag = 0;
-        chunk.mFrags.clear();
-        for (ResShare& share : chunk.mReses)
+        chunk.mFlag = _CHUNK_UNREQUESTED;
+        chunk.mFragments.clear();
+        for (ResShare& share : chunk.mShares)
         {
             if (share.mRes != record)
             {
@@ -723,17 +735,17 @@ void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offs
         !mResChunks[chunkId])
         return;
     Chunk& chunk = *mResChunks[chunkId];
-    auto& frags = chunk.mFrags;
-    if (frags.empty())
+    auto& fragments = chunk.mFragments;
+    if (fragments.empty())
         return;
-    if (!VEXEL_ASSERT_TEXT(frags.size() >= 2, u"frags.Length( ) >= 2") ||
-        !VEXEL_ASSERT_TEXT(frags.front().mFlag == 0, u"hfrag.mFlag == 0") ||
-        !VEXEL_ASSERT_TEXT(frags.back().mFlag == -1, u"tfrag.mFlag == -1"))
+    if (!VEXEL_ASSERT_TEXT(fragments.size() >= 2, u"frags.Length( ) >= 2") ||
+        !VEXEL_ASSERT_TEXT(fragments.front().mFlag == _SPAN_OPEN, u"hfrag.mFlag == 0") ||
+        !VEXEL_ASSERT_TEXT(fragments.back().mFlag == _SPAN_CLOSE, u"tfrag.mFlag == -1"))
         return;
 
     // Clip to the span the list still covers.
-    const _dword head = frags.front().mOffset;
-    const _dword tail = frags.back().mOffset;
+    const _dword head = fragments.front().mOffset;
+    const _dword tail = fragments.back().mOffset;
     const _qword dataEnd = static_cast<_qword>(offset) + length;
     if (dataEnd <= head || offset >= tail || length == 0)
         return;
@@ -753,16 +765,16 @@ void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offs
     }
 
     // Skip what already arrived: the arrived spans lie between a closing pair and the next opening one.
-    for (std::size_t i = 0; i < frags.size() && length > 0; ++i)
+    for (std::size_t i = 0; i < fragments.size() && length > 0; ++i)
     {
-        if (frags[i].mOffset >= static_cast<_qword>(offset) + length)
+        if (fragments[i].mOffset >= static_cast<_qword>(offset) + length)
             break;
-        if (frags[i].mFlag != -1)
+        if (fragments[i].mFlag != _SPAN_CLOSE)
             continue;
-        if (!VEXEL_ASSERT_TEXT(i + 1 < frags.size(), u"i + 1 < frags.Length( )"))
+        if (!VEXEL_ASSERT_TEXT(i + 1 < fragments.size(), u"i + 1 < frags.Length( )"))
             break;
-        const _dword arrivedBegin = frags[i].mOffset;
-        const _dword arrivedEnd = frags[i + 1].mOffset;
+        const _dword arrivedBegin = fragments[i].mOffset;
+        const _dword arrivedEnd = fragments[i + 1].mOffset;
         if (offset < arrivedEnd)
         {
             if (offset < arrivedBegin)
@@ -781,39 +793,41 @@ void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offs
     VEXEL_ASSERT_TEXT(offset / _CHUNK_SIZE == chunkId, u"offset / _CHUNK_SIZE == chunkid");
 
     // Record the arrival in the one missing span that holds the data.
-    bool fragprocessed = false;
+    bool recorded = false;
     const _dword end = offset + length;
-    for (std::size_t i = 0; i + 1 < frags.size(); ++i)
+    for (std::size_t i = 0; i + 1 < fragments.size(); ++i)
     {
-        if (frags[i].mFlag != 0 || offset < frags[i].mOffset || end > frags[i + 1].mOffset)
+        if (fragments[i].mFlag != _SPAN_OPEN || offset < fragments[i].mOffset ||
+            end > fragments[i + 1].mOffset)
             continue;
-        const _dword spanBegin = frags[i].mOffset;
-        const _dword spanEnd = frags[i + 1].mOffset;
-        VEXEL_ASSERT_TEXT(frags[i + 1].mFlag == -1, u"frags[i + 1].mFlag == -1");
+        const _dword spanBegin = fragments[i].mOffset;
+        const _dword spanEnd = fragments[i + 1].mOffset;
+        VEXEL_ASSERT_TEXT(fragments[i + 1].mFlag == _SPAN_CLOSE, u"frags[i + 1].mFlag == -1");
         if (offset == spanBegin && end == spanEnd)
         {
-            frags.erase(frags.begin() + static_cast<std::ptrdiff_t>(i),
-                        frags.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-            if (frags.empty())
-                chunk.mFlag = -1;
+            fragments.erase(fragments.begin() + static_cast<std::ptrdiff_t>(i),
+                            fragments.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            if (fragments.empty())
+                chunk.mFlag = _CHUNK_COMPLETE;
         }
         else if (offset == spanBegin)
-            frags[i].mOffset += length;
+            fragments[i].mOffset += length;
         else if (end == spanEnd)
-            frags[i + 1].mOffset = offset;
+            fragments[i + 1].mOffset = offset;
         else
-            frags.insert(frags.begin() + static_cast<std::ptrdiff_t>(i) + 1, {{offset, -1}, {end, 0}});
-        fragprocessed = true;
+            fragments.insert(fragments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                             {{offset, _SPAN_CLOSE}, {end, _SPAN_OPEN}});
+        recorded = true;
         break;
     }
-    if (!VEXEL_ASSERT(fragprocessed))
+    if (!VEXEL_ASSERT(recorded))
         return;
 
     // Hand the bytes to every resource that overlaps them.
-    auto& reses = chunk.mReses;
-    for (std::size_t i = 0; i < reses.size(); ++i)
+    auto& shares = chunk.mShares;
+    for (std::size_t i = 0; i < shares.size(); ++i)
     {
-        DownloadRes* record = reses[i].mRes;
+        DownloadRes* record = shares[i].mRes;
         if (record->IsComplete() || record->mOffset == _NONE || record->mLength == _NONE)
             continue;
         const _qword resBegin = record->mOffset;
@@ -824,7 +838,7 @@ void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offs
         const _dword l = static_cast<_dword>(std::min<_qword>(length - (o - offset), resEnd - o));
         if (!VEXEL_ASSERT_TEXT(l > 0, u"l > 0"))
             continue;
-        reses[i].mFinished += l;
+        shares[i].mFinished += l;
         record->Write(data + (o - offset), l, o - record->mOffset);
 
         if (record->IsComplete())
@@ -836,16 +850,16 @@ void ResourceDownloader::ChunkData(const _byte* data, _dword length, _dword offs
             {
                 if (c == chunkId || !mResChunks[c])
                     continue;
-                auto& other = mResChunks[c]->mReses;
+                auto& other = mResChunks[c]->mShares;
                 other.erase(std::remove_if(other.begin(), other.end(),
                                            [&](const ResShare& s) { return s.mRes == record; }),
                             other.end());
                 if (other.empty())
                     DeleteChunk(c);
             }
-            reses.erase(reses.begin() + static_cast<std::ptrdiff_t>(i));
+            shares.erase(shares.begin() + static_cast<std::ptrdiff_t>(i));
             --i;
-            if (reses.empty())
+            if (shares.empty())
             {
                 DeleteChunk(chunkId);
                 return;

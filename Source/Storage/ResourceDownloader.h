@@ -73,7 +73,14 @@ public:
 class ResourceDownloader : public IResourceDownloader
 {
 public:
-    // A pair of the fragment list: flag 0 opens a missing span, the next pair (flag -1) closes it.
+    // Fragment marks: a span still missing runs from an opening fragment to the closing one after it.
+    static constexpr int _SPAN_OPEN = 0;
+    static constexpr int _SPAN_CLOSE = -1;
+    // Chunk states besides a request count.
+    static constexpr int _CHUNK_UNREQUESTED = 0;
+    static constexpr int _CHUNK_COMPLETE = -1;
+
+    // One mark of a chunk's fragment list (_SPAN_OPEN or _SPAN_CLOSE at an offset in the resource space).
     struct Fragment
     {
         _dword mOffset;
@@ -87,9 +94,9 @@ public:
     };
     struct Chunk
     {
-        int mFlag = 0; // 0 not requested, n > 0 requested n times, -1 complete
-        std::vector<Fragment> mFrags;
-        std::vector<ResShare> mReses;
+        int mFlag = _CHUNK_UNREQUESTED; // or requested n > 0 times, or _CHUNK_COMPLETE
+        std::vector<Fragment> mFragments;
+        std::vector<ResShare> mShares;
     };
 
     // The storage to fill and the package index that places resources in the resource space (by
@@ -160,7 +167,8 @@ public:
     _dword GetChunkCount();
     _dword GetResourceSpaceSize();
     // False when the slot is empty; otherwise the chunk's flag and fragments.
-    bool GetChunk(_dword index, int& flag, std::vector<Fragment>& frags, std::size_t* resources = nullptr);
+    bool GetChunk(_dword index, int& flag, std::vector<Fragment>& fragments,
+                  std::size_t* resources = nullptr);
     // The shared record of a name (as the table keys it), or null.
     DownloadRes* FindRecord(const String& name);
 
@@ -209,7 +217,8 @@ private:
     std::atomic<bool> mVerbose{false};
     DownloadStartHandler mStartHandler;
     std::vector<std::unique_ptr<Downloader>> mDownloaders;
-    std::array<std::vector<DownloadTask*>, 4> mTasks; // lowest, Low, Normal, High
+    std::vector<std::unique_ptr<DownloadTask>> mOwnedTasks; // every task, in the order made
+    std::array<std::vector<DownloadTask*>, 4> mTasks;       // lowest, Low, Normal, High
     std::vector<DownloadTask*> mLoading;
     DownloadTask* mBackground = nullptr;
     std::unordered_map<String, DownloadRes*> mResources;

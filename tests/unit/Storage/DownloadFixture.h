@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Common/Md5.h"
+#include "Storage/Downloader.h"
 #include "Storage/ResourceDownloader.h"
 #include "Storage/ResourceManager.h"
 #include "Storage/ResourceManifest.h"
@@ -60,6 +61,14 @@ protected:
         }
         mPackage = TestServer::GeneratedBytes(11, 0, offset);
         mServer.AddFile("/pack.bin", mPackage);
+    }
+
+    // A downloader that never works its queue, so Schedule's choices can be read from it.
+    IDownloader* AddIdleDownloader(ResourceDownloader& rd)
+    {
+        IDownloader* downloader = rd.AddWebDownloader(mServer.WideUrl("/pack.bin?0"), nullptr);
+        static_cast<Downloader*>(downloader)->SetPaused(true);
+        return downloader;
     }
 
     // The stored bytes of a resource, or "<missing>".

@@ -12,13 +12,6 @@ namespace
 class DownloadTaskTest : public Vexel::Test::DownloadFixture
 {
 protected:
-    IDownloader* AddIdleDownloader(ResourceDownloader& rd)
-    {
-        IDownloader* downloader = rd.AddWebDownloader(mServer.WideUrl("/pack.bin?0"), nullptr);
-        static_cast<Downloader*>(downloader)->SetPaused(true);
-        return downloader;
-    }
-
     // Delivers the whole package as if every chunk had been asked for.
     void FeedAll(ResourceDownloader& rd, IDownloader& downloader, _dword from = 0, _dword to = 0xFFFFFFFF)
     {

@@ -16,14 +16,6 @@ namespace
 class ResourceDownloaderTest : public Vexel::Test::DownloadFixture
 {
 protected:
-    // A downloader that never works its queue, so Schedule's choices can be read from it.
-    IDownloader* AddIdleDownloader(ResourceDownloader& rd)
-    {
-        IDownloader* downloader = rd.AddWebDownloader(mServer.WideUrl("/pack.bin?0"), nullptr);
-        static_cast<Downloader*>(downloader)->SetPaused(true);
-        return downloader;
-    }
-
     std::vector<std::pair<_dword, _dword>> Queued(IDownloader* downloader)
     {
         std::vector<std::pair<_dword, _dword>> ranges;
