@@ -15,9 +15,10 @@
 //
 // Texts passed in wParam are valid only while the message is handled. Events concern the page itself,
 // not its frames. Page script sees an `external` object with `ismc()` (true), `getNewMsg()`,
-// `getGsName(name)`, `consoleMsg(text)` and `invoke(name, [arguments])` (a named command) only in documents whose origin (scheme, host and port) is one
-// the program navigated to or allowed; frames from elsewhere get no such object and cannot raise these
-// messages. Backspace, Left and Right do nothing in a page outside editable fields.
+// `getGsName(name)`, `consoleMsg(text)` and `invoke(name, [arguments])` (a named command) only in documents
+// whose origin (scheme, host and port) is one the program navigated to or allowed; frames from elsewhere get
+// no such object and cannot raise these messages. Backspace, Left and Right do nothing in a page outside
+// editable fields.
 #pragma once
 
 #include "Common/String.h"
