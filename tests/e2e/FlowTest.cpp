@@ -353,15 +353,21 @@ TEST_F(FlowTest, PaymentPageOpensTheVideoPopupThroughAPageCommand)
 {
     StartClient();
     DesktopWindow frame;
-    std::size_t data = EnterGame(frame);
-    ASSERT_NE(data, std::string::npos);
+    ASSERT_NE(EnterGame(frame), std::string::npos);
+    const std::size_t mark = mClient->Trace().Size();
     ClickFrame(frame, _MENU_RECHARGE_X, _MENU_Y);
+    // The payment page is a web page of the game frame: its document is complete when it is ready.
+    ASSERT_NE(mClient->Trace().WaitFor(" ready in window ", mark), std::string::npos);
     ASSERT_TRUE(Vexel::Test::WaitUntil([&] { return mPortal->CountRequests("GET /charge 200") > 0; },
                                        _EVENT_TIMEOUT));
-    std::size_t script = mClient->Trace().WaitFor("[MC] Page 0x", data);
-    ASSERT_NE(script, std::string::npos);
-    ClickFrame(frame, _VIDEO_BUTTON_X, _VIDEO_BUTTON_Y);
-    std::size_t command = mClient->Trace().WaitFor("[MC] _WM_INVOKE called, openvideo", data);
+    // The button's script may still be on its way: press again until the command comes (a second press
+    // only shows the pop-up again).
+    std::size_t command = std::string::npos;
+    for (int attempt = 0; attempt < 6 && command == std::string::npos; ++attempt)
+    {
+        ClickFrame(frame, _VIDEO_BUTTON_X, _VIDEO_BUTTON_Y);
+        command = mClient->Trace().WaitFor("[MC] _WM_INVOKE called, openvideo", mark, 10s);
+    }
     ASSERT_NE(command, std::string::npos);
     EXPECT_NE(mClient->Trace().WaitFor(
                   "[MC] Openvideo / QQpay: 120,80,640,420," + mPortal->Site() + "/video,攻略视频", command),
