@@ -455,7 +455,7 @@ LAUNCHER_NATIVE(CleanCacheMember)
 LAUNCHER_NATIVE(SendMsg)
 {
     // These carry texts or records by address; a number from a script would be read as one.
-    _dword message = U(m, 0);
+    _dword message = ArgDword(m, 0);
     if (message == _WM_INVOKE || message == _WM_GS_NAME || message == _WM_OPEN_CLIENT_PAGE ||
         message == Ui::_WM_WEB_CONSOLEMSG || message == Ui::_WM_WEB_INVOKE)
     {
