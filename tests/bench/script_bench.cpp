@@ -23,6 +23,10 @@ std::atomic<long long> gNewCount{0};
 long long gLuaAllocs = 0;
 } // namespace
 
+// The counting operator new takes its memory from malloc, so the operator delete below frees with free;
+// GCC, seeing both sides, warns about a mismatch that is none.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size)
 {
     gNewCount.fetch_add(1, std::memory_order_relaxed);

@@ -208,11 +208,11 @@ int main(int argc, char** argv)
         HashArchive archive(&lock, u"items");
         if (!archive.Create(Wide(big), _OPEN_ITEMS))
             return 1;
-        char payload[16];
+        char payload[24] = {}; // "item " and any int fit; the first 16 bytes are stored
         for (int i = 0; i < _OPEN_ITEMS; ++i)
         {
             std::snprintf(payload, sizeof payload, "item %d", i);
-            if (!archive.WriteResource(FormatString(u"items/%d.dat", i), payload, sizeof payload, MD5()))
+            if (!archive.WriteResource(FormatString(u"items/%d.dat", i), payload, 16, MD5()))
                 return std::fprintf(stderr, "item %d failed\n", i), 1;
         }
     }
