@@ -4,11 +4,11 @@
 
 #include "LauncherTestSupport.h"
 
-#include "../Ui/UiTestSupport.h"
 #include "Commands.h"
 #include "MainLoop.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/WebView.h"
+#include "UiTestSupport.h"
 #include "WebWindow.h"
 
 #include <httplib.h>
