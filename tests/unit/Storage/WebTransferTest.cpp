@@ -394,6 +394,14 @@ TEST_F(WebTransferTest, AStalledTransferFailsWhenItsWindowHasPassed)
             done = true;
         });
     EXPECT_TRUE(WaitUntil([&] { return mServer.HeldConnections() > 0; })); // no ASSERT: join below
+    // The server has sent its bytes; wait until the transfer has counted them (the progress moves off 0),
+    // so the window starts at 1000 and not at a time the test sets below.
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            const float progress = mProgress.load();
+            return (progress > 0.0f && progress < 0.5f) || done.load();
+        }));
 
     // The first bytes came at 1000 (the rule wants one byte per second): one millisecond short of the
     // window, two more looks at the clock and the transfer still runs.
