@@ -269,6 +269,29 @@ bool File::Create(const String& path)
     return OpenWith(path, OpenMode::Create);
 }
 
+namespace
+{
+// Reads until size bytes have come, the end of the file or an error, going on after interruptions.
+// readSome(at, left, done) is one read or pread call. The bytes read, or -1 on an error.
+template <typename ReadSome> long long ReadFully(char* buffer, _dword size, ReadSome readSome)
+{
+    _dword done = 0;
+    while (done < size)
+    {
+        const ssize_t n = readSome(buffer + done, size - done, done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<_dword>(n);
+    }
+    return done;
+}
+
+} // namespace
+
 bool File::Read(void* buffer, _dword size, _dword* readOut)
 {
     if (readOut)
@@ -280,19 +303,12 @@ bool File::Read(void* buffer, _dword size, _dword* readOut)
     if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
         return false;
     Detail::CountFileRead();
-    char* p = static_cast<char*>(buffer);
-    _dword done = 0;
-    while (done < size)
-    {
-        ssize_t n = ::read(mHandle, p + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        done += static_cast<_dword>(n);
-    }
+    const long long read =
+        ReadFully(static_cast<char*>(buffer), size,
+                  [this](char* at, _dword left, _dword) { return ::read(mHandle, at, left); });
+    if (read < 0)
+        return false;
+    const _dword done = static_cast<_dword>(read);
     if (readOut)
     {
         *readOut = done;
@@ -310,18 +326,9 @@ bool File::ReadAt(_qword position, void* buffer, _dword size)
     if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
         return false;
     Detail::CountFileRead();
-    char* p = static_cast<char*>(buffer);
-    _dword done = 0;
-    while (done < size)
-    {
-        ssize_t n = ::pread(mHandle, p + done, size - done, static_cast<off_t>(position + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<_dword>(n);
-    }
-    return true;
+    return ReadFully(static_cast<char*>(buffer), size,
+                     [this, position](char* at, _dword left, _dword done)
+                     { return ::pread(mHandle, at, left, static_cast<off_t>(position + done)); }) == size;
 }
 
 bool File::Write(const void* buffer, _dword size)
