@@ -338,7 +338,9 @@ int CheckProgress(WebRequest* request, curl_off_t total, curl_off_t now)
         request->reply.stalled = true;
         return _ABORT_CODE;
     }
-    if (total != 0 && request->progress != nullptr)
+    // An error page or a redirect's body is not the resource: it moves no progress, so callers that
+    // watch progress for silence treat a failing source like a silent one.
+    if (total != 0 && request->progress != nullptr && !(request->reply.checked && !request->reply.payload))
     {
         double fraction = static_cast<double>(now + static_cast<curl_off_t>(request->already)) /
                           static_cast<double>(total + static_cast<curl_off_t>(request->already));
