@@ -676,8 +676,9 @@ bool HandleSlotMessage(LauncherState& state, FrameWindow& frame, _dword message,
         RunSetup(state);
         return true;
     case Ui::_WM_COMMAND:
-        // A server picked in a combo box: handled after the control's own notification is done.
-        if (Ui::HighWord(wParam) == Ui::_CBN_SELCHANGE)
+        // A server chosen in a combo box, the current one again too (that one asks first): handled after
+        // the control's own notification is done.
+        if (Ui::HighWord(wParam) == Ui::_CBN_SELENDOK)
             for (const auto& combo : frame.mCombos)
                 if (combo.mControl == static_cast<Ui::WindowId>(lParam))
                 {

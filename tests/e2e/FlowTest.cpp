@@ -312,23 +312,39 @@ TEST_F(FlowTest, BossKeyAndTrayButtonHideTheGameAndTheBossKeyBringsItBack)
     EXPECT_TRUE(mClient->Running());
 }
 
-TEST_F(FlowTest, ChoosingAnotherServerInTheComboBoxEntersIt)
+TEST_F(FlowTest, ChoosingTheSameServerAsksFirstAndAnotherServerIsEntered)
 {
     StartClient();
     DesktopWindow frame;
     std::size_t data = EnterGame(frame);
     ASSERT_NE(data, std::string::npos);
 
+    auto isServers = [](const DesktopWindow& w)
+    { return w.width == _SERVER_WIN_W && w.height == _SERVER_WIN_H; };
+    auto isPrompt = [](const DesktopWindow& w) { return w.width == _PROMPT_W && w.height == _PROMPT_H; };
     ClickFrame(frame, _MENU_SERVERS_X, _MENU_Y);
     DesktopWindow servers;
-    ASSERT_TRUE(mDesktop.WaitForWindow([](const DesktopWindow& w)
-                                       { return w.width == _SERVER_WIN_W && w.height == _SERVER_WIN_H; },
-                                       servers))
-        << "no server window";
+    ASSERT_TRUE(mDesktop.WaitForWindow(isServers, servers)) << "no server window";
+
+    // The server already played: the choice asks first, and Cancel stays on it.
+    mDesktop.Click(servers.x + _COMBO_X, servers.y + _COMBO_Y);
+    mDesktop.Press("Return");
+    std::size_t same = mClient->Trace().WaitFor("[MC] Change server to 一区 青龙", data);
+    ASSERT_NE(same, std::string::npos) << "choosing the current server again was not noticed";
+    DesktopWindow prompt;
+    ASSERT_TRUE(mDesktop.WaitForWindow(isPrompt, prompt)) << "no question before entering the same server";
+    EXPECT_EQ(mClient->Trace().Count("[MC] Switch location to", same), 0);
+    mDesktop.Click(prompt.x + _PROMPT_CANCEL_X, prompt.y + _PROMPT_BUTTON_Y);
+    ASSERT_TRUE(mDesktop.WaitUntilGone(prompt.id));
+    EXPECT_EQ(mClient->Trace().Count("[MC] Switch location to", same), 0);
+
+    if (!mDesktop.Viewable(servers.id))
+        ClickFrame(frame, _MENU_SERVERS_X, _MENU_Y);
+    ASSERT_TRUE(mDesktop.WaitForWindow(isServers, servers)) << "no server window";
     mDesktop.Click(servers.x + _COMBO_X, servers.y + _COMBO_Y);
     mDesktop.Press("Down");
     mDesktop.Press("Return");
-    std::size_t change = mClient->Trace().WaitFor("[MC] Change server to 二区 白虎", data);
+    std::size_t change = mClient->Trace().WaitFor("[MC] Change server to 二区 白虎", same);
     ASSERT_NE(change, std::string::npos);
     std::size_t game =
         mClient->Trace().WaitFor("[MC] Preload page at: " + mPortal->Site() + "/game?sid=2", change);

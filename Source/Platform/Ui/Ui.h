@@ -272,7 +272,8 @@ enum class ControlKind
 {
     PushButton, // _BN_CLICKED
     CheckBox,   // _BN_CLICKED when the user toggles it
-    ComboBox,   // drop-down list; _CBN_SELCHANGE when the user picks an item
+    ComboBox,   // drop-down list; _CBN_SELCHANGE when the user picks another item, then _CBN_SELENDOK for
+                // every choice the user ends with an item (the same one again too)
     HotKeyBox,  // records a key combination typed into it; _EN_CHANGE when it changes
 };
 

@@ -212,6 +212,8 @@ constexpr _dword _MF_RIGHTJUSTIFY = 0x4000;
 // Notification codes in the high word of wParam of _WM_COMMAND sent by controls to their parent.
 constexpr _dword _BN_CLICKED = 0;
 constexpr _dword _CBN_SELCHANGE = 1;
+// The user ended a choice in the list with an item, the one already chosen included.
+constexpr _dword _CBN_SELENDOK = 9;
 constexpr _dword _EN_CHANGE = 0x0300;
 
 // Modifier flags of a hot-key box value (bits 8-15), and of a global hot key registration.

@@ -138,8 +138,23 @@ TEST_F(UiControlTest, ComboBoxListsItemsAndReportsUserChoices)
     ASSERT_TRUE(PumpUntil([&] { return GetFocusUiWindow() == combo; }));
     Keys({}, _VK_DOWN);
     ASSERT_TRUE(PumpUntil([&] { return ComboGetSelection(combo) == 2; }));
-    ASSERT_TRUE(PumpUntil([&] { return !Commands().empty(); }));
-    EXPECT_EQ(Commands().back(), std::make_pair(12, static_cast<int>(_CBN_SELCHANGE)));
+    // With the list closed a change is a whole choice: changed, then ended.
+    ASSERT_TRUE(PumpUntil([&] { return Commands().size() >= 2; }));
+    EXPECT_EQ(Commands()[0], std::make_pair(12, static_cast<int>(_CBN_SELCHANGE)));
+    EXPECT_EQ(Commands()[1], std::make_pair(12, static_cast<int>(_CBN_SELENDOK)));
+
+    // Choosing the chosen item again from the open list changes nothing but still ends a choice.
+    Keys({_VK_MENU}, _VK_DOWN);
+    // Return does nothing until the list is open; pressed until it has ended the choice.
+    ASSERT_TRUE(PumpUntil(
+        [&]
+        {
+            Keys({}, _VK_RETURN);
+            return PumpUntil([&] { return Commands().size() >= 3; }, 100);
+        }));
+    EXPECT_EQ(Commands()[2], std::make_pair(12, static_cast<int>(_CBN_SELENDOK)));
+    EXPECT_EQ(Commands().size(), 3u);
+    EXPECT_EQ(ComboGetSelection(combo), 2);
 
     EXPECT_TRUE(ComboClear(combo));
     EXPECT_EQ(ComboGetCount(combo), 0);

@@ -49,9 +49,47 @@ void OnToggled(GtkToggleButton*, gpointer data)
 {
     Notify(GPOINTER_TO_UINT(data), _BN_CLICKED);
 }
-void OnComboChanged(GtkComboBox*, gpointer data)
+void OnComboChanged(GtkComboBox* combo, gpointer data)
 {
     Notify(GPOINTER_TO_UINT(data), _CBN_SELCHANGE);
+    // A change made with the list closed (keys, wheel) is a whole choice; from the open list the item's
+    // activation ends it.
+    gboolean shown = FALSE;
+    g_object_get(combo, "popup-shown", &shown, nullptr);
+    if (!shown)
+        Notify(GPOINTER_TO_UINT(data), _CBN_SELENDOK);
+}
+
+void OnComboItemActivated(GtkMenuItem*, gpointer data)
+{
+    Notify(GPOINTER_TO_UINT(data), _CBN_SELENDOK);
+}
+
+// The list's items are made by the combo box itself: picking the chosen item again changes nothing and
+// so sends no "changed"; the items' own activation tells every choice. Connected as the list opens, once
+// per item.
+void OnComboPopupShown(GObject* object, GParamSpec*, gpointer data)
+{
+    gboolean shown = FALSE;
+    g_object_get(object, "popup-shown", &shown, nullptr);
+    if (!shown)
+        return;
+    AtkObject* accessible = gtk_combo_box_get_popup_accessible(GTK_COMBO_BOX(object));
+    GtkWidget* popup = accessible && GTK_IS_ACCESSIBLE(accessible)
+                           ? gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible))
+                           : nullptr;
+    if (!popup || !GTK_IS_MENU_SHELL(popup))
+        return;
+    GList* items = gtk_container_get_children(GTK_CONTAINER(popup));
+    for (GList* at = items; at; at = at->next)
+    {
+        GObject* item = G_OBJECT(at->data);
+        if (!GTK_IS_MENU_ITEM(item) || g_object_get_data(item, "vexel-choice"))
+            continue;
+        g_object_set_data(item, "vexel-choice", GINT_TO_POINTER(1));
+        g_signal_connect_after(item, "activate", G_CALLBACK(OnComboItemActivated), data);
+    }
+    g_list_free(items);
 }
 
 void ShowHotKey(WindowRecord& record, _dword value)
@@ -236,6 +274,7 @@ WindowId NewControl(ControlKind kind, WindowId parent, _dword controlId, const S
         break;
     case ControlKind::ComboBox:
         g_signal_connect(widget, "changed", G_CALLBACK(OnComboChanged), data);
+        g_signal_connect(widget, "notify::popup-shown", G_CALLBACK(OnComboPopupShown), data);
         break;
     case ControlKind::HotKeyBox:
         g_signal_connect(widget, "key-press-event", G_CALLBACK(OnHotKeyPress), data);
