@@ -288,7 +288,9 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         return true;
     case _WM_LOGOFF:
     {
-        String target = !state.mCurrentPageUrl.empty() ? state.mCurrentPageUrl : state.mLogoffUrl;
+        // The operator's log-off page first: the current page is the game page while a game runs, and
+        // going back there would only enter the game again.
+        String target = !state.mLogoffUrl.empty() ? state.mLogoffUrl : state.mCurrentPageUrl;
         if (!target.empty())
         {
             LogTrace(u"[MC] Logoff to %ls", target);

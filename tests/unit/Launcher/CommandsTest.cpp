@@ -156,6 +156,28 @@ TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
     EXPECT_FALSE(Logged(u"Change server"));
 }
 
+TEST_F(LauncherCommandsTest, LogOffLeavesTheGamePageForTheLogOffPage)
+{
+    mState->mCurrentPageUrl = u"http://127.0.0.1:1/game?sid=1";
+    mState->mLogoffUrl = u"http://127.0.0.1:1/logout";
+    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
+    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/logout"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/logout, restart 0"));
+    EXPECT_TRUE(Drain());
+
+    // Without a log-off page the current page is reloaded; without either nothing happens.
+    mCapture->Clear();
+    mState->mLogoffUrl.clear();
+    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
+    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/game?sid=1"));
+    EXPECT_TRUE(Drain());
+    mCapture->Clear();
+    mState->mCurrentPageUrl.clear();
+    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
+    EXPECT_FALSE(Logged(u"Logoff to"));
+    EXPECT_FALSE(Drain());
+}
+
 TEST_F(LauncherCommandsTest, BossKeyNeedsAModifier)
 {
     TempDir folder;
