@@ -11,7 +11,7 @@
 # The client counts the page as shown when its trace log holds the document-complete line of the login
 # page ("[MC] Preload page at: <site>/login") followed by the "[MC] Show page" line; the minimal program
 # prints "page shown". Each run has fresh XDG folders in a temporary folder. Without a DISPLAY a private
-# Xvfb is started.
+# Xvfb is started, with a window manager (openbox) when one is installed, so that minimising is real.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 runs=${RUNS:-5}
@@ -53,6 +53,18 @@ def start_xvfb():
 
 if not os.environ.get("DISPLAY"):
     procs.append(start_xvfb())
+# Minimising needs a window manager: without one the window stays on screen and the minimised figure
+# would measure a shown window.
+wm = None
+for candidate in ("openbox", "xfwm4", "metacity"):
+    path = subprocess.run(["sh", "-c", "command -v " + candidate], capture_output=True, text=True).stdout.strip()
+    if path:
+        wm = subprocess.Popen([path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(wm)
+        time.sleep(1.0)
+        break
+if wm is None:
+    print("portal_bench: no window manager (apt-get install openbox): the minimised figure is not measured")
 
 portal = subprocess.Popen([portal_exe, "--port", "0", "--client", launcher], stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, text=True)
@@ -162,7 +174,7 @@ def one_run(kind, measure_idle=False):
         if measure_idle and shown is not None:
             time.sleep(1.0)  # let the first paint and the page's own start-up settle
             cpu_shown = idle_cpu(proc.pid, idle_seconds)
-            if kind == "client":
+            if kind == "client" and wm is not None:
                 for window in window_of(proc.pid):
                     subprocess.run(["xdotool", "windowminimize", window], capture_output=True, timeout=10)
                 time.sleep(0.5)
@@ -207,6 +219,9 @@ print(f"peak RSS of the process (worst): client {cr:.1f} MB, minimal {mr:.1f} MB
       f"(goal <= 1.10)  " + ("OK" if cr <= 1.1 * mr else "OVER"))
 print(f"web processes RSS (worst): client {cw:.1f} MB, minimal {mw:.1f} MB")
 print(f"idle CPU with the page shown: client {cc:.2f}% of a core, minimal {mc:.2f}%")
-print(f"idle CPU after the client's window was minimised: {cm:.2f}% of a core  (goal < 1%)  "
-      + ("OK" if cm is not None and cm < 1.0 else "OVER"))
+if cm is None:
+    print("idle CPU after the client's window was minimised: not measured (no window manager)")
+else:
+    print(f"idle CPU after the client's window was minimised: {cm:.2f}% of a core  (goal < 1%)  "
+          + ("OK" if cm < 1.0 else "OVER"))
 PY
