@@ -136,10 +136,10 @@ protected:
 
     void ClickFrame(const DesktopWindow& frame, int x, int y) { mDesktop.Click(frame.x + x, frame.y + y); }
 
-    bool WaitForShown(unsigned long id)
+    bool WaitForShown(unsigned long id, std::chrono::milliseconds timeout = _EVENT_TIMEOUT)
     {
         DesktopWindow found;
-        return mDesktop.WaitForWindow([id](const DesktopWindow& w) { return w.id == id; }, found);
+        return mDesktop.WaitForWindow([id](const DesktopWindow& w) { return w.id == id; }, found, timeout);
     }
 
     Desktop mDesktop;
@@ -310,6 +310,42 @@ TEST_F(FlowTest, BossKeyAndTrayButtonHideTheGameAndTheBossKeyBringsItBack)
     mDesktop.Press("b", {"Control_L", "Alt_L"});
     ASSERT_TRUE(WaitForShown(frame.id));
     EXPECT_TRUE(mClient->Running());
+}
+
+TEST_F(FlowTest, TrayIconClickBringsTheHiddenGameBack)
+{
+    // A notification area for the client's icon: the private display has none of its own.
+    Vexel::Test::TempDir trayFolder;
+    ChildProcess tray;
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(
+        tray.Start({"/usr/bin/trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width",
+                    "48", "--heighttype", "pixel", "--height", "48", "--SetDockType", "false",
+                    "--SetPartialStrut", "false", "--transparent", "false"},
+                   {std::string("DISPLAY=") + (display ? display : ""), "HOME=" + trayFolder.Path().string()},
+                   trayFolder.Path() / "out.txt", trayFolder.Path() / "err.txt"))
+        << "trayer is missing (scripts/setup installs it)";
+    DesktopWindow area;
+    ASSERT_TRUE(
+        mDesktop.WaitForWindow([](const DesktopWindow& w) { return w.width == 48 && w.height == 48; }, area))
+        << "the notification area did not appear";
+
+    StartClient();
+    DesktopWindow frame;
+    ASSERT_NE(EnterGame(frame), std::string::npos);
+    ClickFrame(frame, _TRAY_BUTTON_X, _MENU_Y);
+    ASSERT_TRUE(mDesktop.WaitUntilGone(frame.id)) << "the tray button did not hide the game";
+    // Clicked until the icon has been placed in the area and answers.
+    ASSERT_TRUE(Vexel::Test::WaitUntil(
+        [&]
+        {
+            mDesktop.Click(area.x + 8, area.y + area.height / 2); // the first icon, at the left
+            return WaitForShown(frame.id, std::chrono::milliseconds(500));
+        },
+        _EVENT_TIMEOUT))
+        << "clicking the tray icon did not bring the game back";
+    EXPECT_TRUE(mClient->Running());
+    tray.Stop();
 }
 
 TEST_F(FlowTest, ChoosingTheSameServerAsksFirstAndAnotherServerIsEntered)
