@@ -101,8 +101,8 @@ void RunSetup(LauncherState& state)
     String program =
         state.mPluginUrl.empty() ? state.mProgramPath : JoinFolder(GetCurrentFolder(), u"vexelsetup.exe");
     String arguments = state.mPluginUrl.empty() ? String(u"/regserver") : String(u"-s");
-    // Elevation asks the system for rights where it can; the program and its switch go as two words.
-    bool started = StartProcess(u"\"" + program + u"\" " + arguments);
+    // Elevation asks the system for rights where it can; the switch goes as an argument of its own.
+    bool started = RunElevated(program, {arguments});
     if (started)
     {
         if (FrameWindow* progress = state.mFrames[5].get())

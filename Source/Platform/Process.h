@@ -35,6 +35,8 @@ bool OpenWithArguments(const String& commandLine);
 // Runs the file with administrator rights where the system offers a way to ask for them, else plainly;
 // a file that is not a program is opened instead. True when the start was accepted.
 bool RunElevated(const String& path);
+// The same with arguments, each passed as one item however it is spelled.
+bool RunElevated(const String& path, const std::vector<String>& arguments);
 
 // Starts path with arguments when the user's session starts: stored as "\"path\" arguments" under
 // name, replacing an entry of that name.

@@ -1,6 +1,7 @@
 #include "Platform/Process.h"
 
 #include "Common/Log.h"
+#include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 
@@ -379,16 +380,25 @@ bool OpenWithArguments(const String& commandLine)
 
 bool RunElevated(const String& path)
 {
+    return RunElevated(path, {});
+}
+
+bool RunElevated(const String& path, const std::vector<String>& arguments)
+{
     std::string native = NativePath(path);
     char full[PATH_MAX + 1];
     if (native.empty() || !::realpath(native.c_str(), full))
         return false;
     if (!IsExecutableFile(full))
         return OpenTarget(path);
+    std::vector<std::string> words;
     std::string elevate = FindInPath("pkexec");
     if (!elevate.empty())
-        return StartDetached(elevate, {"pkexec", full});
-    return StartDetached(full, {full});
+        words.push_back("pkexec");
+    words.push_back(full);
+    for (const String& argument : arguments)
+        words.push_back(ToUtf8(argument));
+    return StartDetached(elevate.empty() ? std::string(full) : elevate, words);
 }
 
 String AutostartEntryPath(const String& name)

@@ -103,6 +103,26 @@ TEST(Processes, OpeningNeedsSomethingToOpen)
     EXPECT_FALSE(RunElevated(dir.Wide("missing")));
 }
 
+TEST(Processes, ElevatedStartKeepsEachArgumentWhole)
+{
+    TempDir dir;
+    fs::create_directory(dir / "set up");
+    const fs::path script = dir / "set up" / "setup.sh";
+    {
+        std::FILE* file = std::fopen(script.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"${0%/*}/args.txt\"\n",
+                   file);
+        std::fclose(file);
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    // No way to ask for rights on this PATH: the program starts plainly.
+    ScopedEnvironment path("PATH", dir.Path().c_str());
+    ASSERT_TRUE(RunElevated(dir.Wide("set up/setup.sh"), {u"-s", u"two words", u"\"q\""}));
+    WaitForStartedPrograms();
+    EXPECT_EQ(ReadBytes(dir / "set up" / "args.txt"), "-s\ntwo words\n\"q\"\n");
+}
+
 namespace
 {
 int ThreadCount()
