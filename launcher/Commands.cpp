@@ -3,6 +3,8 @@
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "LauncherScript.h"
+#include "LoaderHost.h"
+#include "LoaderModule.h"
 #include "MainLoop.h"
 #include "Pending.h"
 #include "RemoteFetch.h"
@@ -338,19 +340,26 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
                 if (page.mWeb && page.mWeb->mParent == window &&
                     Ui::GetParentWindow(page.mWeb->mWindow) == window)
                     Ui::MoveUiWindow(page.mWeb->mWindow, 0, 0, client.Width(), client.Height());
+        LayoutGameChildWindow(state);
         return false;
     }
     case Ui::_WM_NCLBUTTONDOWN:
     case Ui::_WM_LBUTTONDOWN:
         for (int slot = 1; slot <= 3; ++slot)
             HideSlot(state, static_cast<Ui::WParam>(slot));
+        if (message == Ui::_WM_LBUTTONDOWN && state.mGameChild)
+            Ui::SetFocusUiWindow(state.mGameChild);
+        return false;
+    case Ui::_WM_RBUTTONDOWN:
+        if (state.mGameChild)
+            Ui::SetFocusUiWindow(state.mGameChild);
         return false;
     case Ui::_WM_LBUTTONUP:
     case Ui::_WM_RBUTTONUP:
         Ui::SetFocusUiWindow(window);
         return false;
     default:
-        return false; // the game module would be offered the rest
+        return state.mLoaderHost->ForwardMessage(message, wParam, lParam) != 0;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
+#include "LoaderHost.h"
 #include "Pending.h"
 #include "TextReader.h"
 #include "WebWindow.h"
@@ -253,6 +254,100 @@ LAUNCHER_NATIVE(GetAppTimeout)
 LAUNCHER_NATIVE(SetAppTimeout)
 {
     state.mAppTimeout = ArgInt(m, 0);
+    return m.ReturnNothing();
+}
+// The game module's trust settings: lists are texts with "|" between entries.
+std::vector<String> SplitBars(const String& text)
+{
+    std::vector<String> parts;
+    std::size_t start = 0;
+    for (;;)
+    {
+        std::size_t bar = text.find(u'|', start);
+        String part = text.substr(start, bar == String::npos ? String::npos : bar - start);
+        while (!part.empty() && (part.back() == u' ' || part.back() == u'\t'))
+            part.pop_back();
+        std::size_t first = part.find_first_not_of(u" \t");
+        if (first != String::npos)
+            parts.push_back(part.substr(first));
+        if (bar == String::npos)
+            return parts;
+        start = bar + 1;
+    }
+}
+String JoinBars(const std::vector<String>& parts)
+{
+    String text;
+    for (const auto& part : parts)
+        text += (text.empty() ? String() : String(u"|")) + part;
+    return text;
+}
+LAUNCHER_NATIVE(GetSupportAddress)
+{
+    return m.ReturnString(state.mLoaderHost->mSettings.mPolicy.supportAddress);
+}
+LAUNCHER_NATIVE(SetSupportAddress)
+{
+    state.mLoaderHost->mSettings.mPolicy.supportAddress = ArgText(m, 0);
+    return m.ReturnNothing();
+}
+LAUNCHER_NATIVE(GetBlockListHost)
+{
+    return m.ReturnString(state.mLoaderHost->mSettings.mBlockListHost);
+}
+LAUNCHER_NATIVE(SetBlockListHost)
+{
+    state.mLoaderHost->mSettings.mBlockListHost = ArgText(m, 0);
+    return m.ReturnNothing();
+}
+LAUNCHER_NATIVE(GetLoaderCaFile)
+{
+    return m.ReturnString(state.mLoaderHost->mSettings.mCaFile);
+}
+LAUNCHER_NATIVE(SetLoaderCaFile)
+{
+    state.mLoaderHost->mSettings.mCaFile = ArgText(m, 0);
+    return m.ReturnNothing();
+}
+LAUNCHER_NATIVE(GetLoaderSigners)
+{
+    return m.ReturnString(JoinBars(state.mLoaderHost->mSettings.mPolicy.acceptedSigners));
+}
+LAUNCHER_NATIVE(SetLoaderSigners)
+{
+    state.mLoaderHost->mSettings.mPolicy.acceptedSigners = SplitBars(ArgText(m, 0));
+    return m.ReturnNothing();
+}
+LAUNCHER_NATIVE(GetLoaderDigests)
+{
+    std::vector<String> texts;
+    for (const auto& digest : state.mLoaderHost->mSettings.mPolicy.acceptedDigests)
+        texts.push_back(Md5ToText(digest));
+    return m.ReturnString(JoinBars(texts));
+}
+LAUNCHER_NATIVE(SetLoaderDigests)
+{
+    std::vector<MD5> digests;
+    for (const auto& text : SplitBars(ArgText(m, 0)))
+    {
+        bool hex = text.size() == 32;
+        for (char16_t c : text)
+            hex = hex && ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'));
+        if (hex)
+            digests.push_back(Md5FromText(text));
+        else
+            LogError(u"[MC] Ignored loader digest %ls: not 32 hexadecimal digits", text);
+    }
+    state.mLoaderHost->mSettings.mPolicy.acceptedDigests = digests;
+    return m.ReturnNothing();
+}
+LAUNCHER_NATIVE(GetExternalLauncher)
+{
+    return m.ReturnBool(state.mLoaderHost->mSettings.mExternal);
+}
+LAUNCHER_NATIVE(SetExternalLauncher)
+{
+    state.mLoaderHost->mSettings.mExternal = ArgBool(m, 0);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetAppAutoStart)
@@ -1005,7 +1100,13 @@ void RegisterLauncherClasses(IScriptManager& m)
         {{u"appTimeout", &_NATIVE_GetAppTimeout}, {nullptr, &_NATIVE_SetAppTimeout}},
         {{u"appAutoStart", &_NATIVE_GetAppAutoStart}, {nullptr, &_NATIVE_SetAppAutoStart}},
         {{u"passArgs", &_NATIVE_GetPassArgs}, {nullptr, &_NATIVE_SetPassArgs}},
-        {{u"enableScrollBar", &_NATIVE_GetEnableScrollBar}, {nullptr, &_NATIVE_SetEnableScrollBar}}};
+        {{u"enableScrollBar", &_NATIVE_GetEnableScrollBar}, {nullptr, &_NATIVE_SetEnableScrollBar}},
+        {{u"supportAddress", &_NATIVE_GetSupportAddress}, {nullptr, &_NATIVE_SetSupportAddress}},
+        {{u"blockListHost", &_NATIVE_GetBlockListHost}, {nullptr, &_NATIVE_SetBlockListHost}},
+        {{u"loaderCaFile", &_NATIVE_GetLoaderCaFile}, {nullptr, &_NATIVE_SetLoaderCaFile}},
+        {{u"loaderSigners", &_NATIVE_GetLoaderSigners}, {nullptr, &_NATIVE_SetLoaderSigners}},
+        {{u"loaderDigests", &_NATIVE_GetLoaderDigests}, {nullptr, &_NATIVE_SetLoaderDigests}},
+        {{u"externalLauncher", &_NATIVE_GetExternalLauncher}, {nullptr, &_NATIVE_SetExternalLauncher}}};
     for (const auto& pair : readWrite)
         m.AddProperty(pair[0].mName, pair[0].mNative, ScriptNativeThunk, pair[1].mNative, ScriptNativeThunk);
     const Member methods[] = {{u"abort", &_NATIVE_Abort},

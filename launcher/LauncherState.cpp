@@ -2,6 +2,7 @@
 
 #include "FrameWindow.h"
 #include "GameFrame.h"
+#include "LoaderHost.h"
 
 #include "Common/Log.h"
 #include "Platform/Resources.h"
@@ -17,9 +18,11 @@ LauncherState* sState = nullptr;
 LauncherState sFallback; // members called with no state installed act on this one
 } // namespace
 
-LauncherState::LauncherState() = default;
+LauncherState::LauncherState() : mLoaderHost(std::make_unique<LoaderHost>(mLoader)) {}
 LauncherState::~LauncherState()
 {
+    // The game goes first: it draws into a window of the game frame.
+    mLoaderHost.reset();
     // Frames before the game frame: their controls are children of nothing else.
     for (auto& frame : mFrames)
         frame.reset();

@@ -21,6 +21,7 @@ class FrameWindow;
 class GameFrame;
 class IResourceManager;
 class IScriptManager;
+class LoaderHost;
 class ScriptObject;
 struct WebWindow;
 
@@ -219,6 +220,8 @@ struct LauncherState
     std::shared_ptr<WebWindow> mVideoPopup;
     bool mImWasVisible = false; // the IM pop-up was visible when the boss key hid the launcher
     LoaderSource mLoader;
+    std::unique_ptr<LoaderHost> mLoaderHost; // the game's module, its download, checks and loading screen
+    Ui::WindowId mGameChild = 0;             // the window the game draws into, in the game frame
 
     // Saved boss-key choices (mcconfig.ini).
     _dword mHotKey = 0;

@@ -4,6 +4,7 @@
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "LoaderChoice.h"
+#include "LoaderModule.h"
 #include "RemoteFetch.h"
 #include "WebWindow.h"
 
@@ -247,6 +248,7 @@ bool WebIdle(LauncherState& state, _dword)
 
 bool GameIdle(LauncherState& state, _dword elapsed)
 {
+    DriveLoader(state);
     if (!state.mInfoServer[0].empty() || !state.mPluginUrl.empty())
         PollServerData(state);
     if (state.mGameFrame)
@@ -365,11 +367,8 @@ void RunGameStage(LauncherState& state)
     Ui::ShowUiWindow(game.mWindow, (state.mFrameStyle & _FRAME_MAXIMIZED) ? Ui::_SW_MAXIMIZE : Ui::_SW_SHOW);
     if (state.mGamePage)
         AttachPage(*state.mGamePage, game.mWindow, nullptr);
-    // The loader module comes with its host; until then the frame shows where the game would run.
     LoaderLine(state);
-    game.mShowLogo = true;
-    game.Repaint();
-    Ui::SetFocusUiWindow(game.mWindow);
+    StartLoader(state);
     if (!state.mInfoServer[0].empty())
     {
         WebRef page = MainPage(state);
@@ -381,7 +380,8 @@ void RunGameStage(LauncherState& state)
     }
     else if (!state.mPluginUrl.empty())
         StartPluginDownload(state, state.mPluginUrl, u"vexelsetup.exe");
-    // No module to drive yet: idle turns sleep as a busy pump does instead of spinning.
+    // Idle turns sleep as a busy pump does: the module keeps its own frame clock, and a loop that never
+    // sleeps would take a whole core from the machine for nothing.
     PumpMessages(
         game.mWindow, [&state](_dword elapsed) { return GameIdle(state, elapsed); }, true);
     state.mRefreshing = 0;
@@ -397,6 +397,7 @@ void ResetPass(LauncherState& state)
     state.mLoader.mWaitStarted = false;
     CancelMainFetch(state);
     ClosePopups(state);
+    StopLoader(state);
     FrameWindow* main = state.mFrames[_FRAME_MAIN].get();
     WebRef page = MainPage(state);
     if (state.mStartMode == 1 && page && main)

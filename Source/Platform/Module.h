@@ -24,6 +24,9 @@ public:
     void UnloadModule();
 
     bool IsLoaded() const noexcept { return mHandle != nullptr; }
+    // The system's handle of the loaded library (null when none); the same library loaded twice in one
+    // process gives the same handle.
+    void* NativeHandle() const noexcept { return mHandle; }
 
 private:
     void* mHandle = nullptr;

@@ -21,6 +21,9 @@ std::vector<String> SplitCommandLine(const String& commandLine);
 // Starts the program named by the command line's first word with the rest as its arguments, in folder
 // when it is not empty; does not wait. A first word without a separator is searched in the PATH.
 bool StartProcess(const String& commandLine, const String& folder = String());
+// The same from the words themselves: the first is the program, the rest its arguments, each passed as
+// it is (nothing is split or quoted).
+bool StartProgram(const std::vector<String>& words, const String& folder = String());
 // The same, waiting for the program to end; exitCode receives its exit code (128 + signal number when
 // a signal ended it).
 bool RunProcess(const String& commandLine, const String& folder, int* exitCode);

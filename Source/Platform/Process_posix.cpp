@@ -261,9 +261,8 @@ void Detach(pid_t pid)
     Reaper().Add(pid);
 }
 
-bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pid)
+bool SpawnWords(const std::vector<String>& words, const String& folder, pid_t& pid)
 {
-    std::vector<String> words = SplitCommandLine(commandLine);
     if (words.empty())
         return false;
     std::string program = ResolveProgram(words[0]);
@@ -277,6 +276,11 @@ bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pi
     for (std::size_t i = 1; i < words.size(); ++i)
         arguments.push_back(ToNativeText(words[i]));
     return Spawn(program, arguments, folder, pid);
+}
+
+bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pid)
+{
+    return SpawnWords(SplitCommandLine(commandLine), folder, pid);
 }
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments)
@@ -334,6 +338,15 @@ bool StartProcess(const String& commandLine, const String& folder)
 {
     pid_t pid = 0;
     if (!SpawnCommandLine(commandLine, folder, pid))
+        return false;
+    Detach(pid);
+    return true;
+}
+
+bool StartProgram(const std::vector<String>& words, const String& folder)
+{
+    pid_t pid = 0;
+    if (!SpawnWords(words, folder, pid))
         return false;
     Detach(pid);
     return true;

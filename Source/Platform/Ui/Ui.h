@@ -207,6 +207,10 @@ bool GetWorkArea(WindowId window, Rect& rect);
 // The native handle of the window, for code that draws into it with its own connection to the display
 // (an X11 window id on Linux). The layer then leaves the window's pixels alone.
 _dword GetNativeWindowHandle(WindowId window);
+// Whether the layer leaves the window's pixels to the code that draws through its native handle (true
+// from GetNativeWindowHandle on). While false, canvases presented into the window show again, as a
+// picture shown until the other side draws its first frame.
+bool SetForeignPainting(WindowId window, bool foreign);
 
 // Marks the client area (and, with frame, the non-client area) to be painted: _WM_PAINT comes when the
 // queue holds nothing else. UpdateUiWindow sends it at once when the window needs painting.

@@ -1104,4 +1104,15 @@ _dword GetNativeWindowHandle(WindowId window)
     return static_cast<_dword>(gdk_x11_window_get_xid(target));
 }
 
+bool SetForeignPainting(WindowId window, bool foreign)
+{
+    WindowRecord* record = FindRecord(window);
+    if (!record || !record->mBody)
+        return false;
+    record->mForeignPaint = foreign;
+    if (!foreign)
+        gtk_widget_queue_draw(record->mBody);
+    return true;
+}
+
 } // namespace Vexel::Ui

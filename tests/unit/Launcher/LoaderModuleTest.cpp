@@ -1,0 +1,265 @@
+// The loaded module: the entry points and their calls (create with empty texts, set-up in page order up
+// to the first empty name, the plug-in version on "foaparam"), the marker that keeps a second host from
+// loading the same library, messages held back until the first frame, a module without its optional
+// export or without a required one; the demo game in a real game child window, its first frame taking
+// the window's pixels from the loading screen; and the loading screen itself.
+#include "LauncherTestSupport.h"
+
+#include "LoaderHost.h"
+#include "LoaderModule.h"
+
+#include "Common/Md5.h"
+#include "Common/StringFormatter.h"
+#include "Platform/File.h"
+#include "Platform/Resources.h"
+#include "Platform/System.h"
+#include "Platform/Ui/UiCanvas.h"
+
+#include <fstream>
+#include <sstream>
+
+#if defined(VEXEL_DEMO_GAME_DIR) && defined(VEXEL_TEST_MODULE_DIR)
+
+namespace Vexel::Test
+{
+namespace
+{
+
+const std::string _DEMO = VEXEL_DEMO_GAME_DIR;
+const std::string _MODULES = VEXEL_TEST_MODULE_DIR;
+
+String Wide(const std::string& text)
+{
+    return String(text.begin(), text.end());
+}
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class LoaderModuleTest : public LauncherWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        LauncherWindowTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        mHost = mState->mLoaderHost.get();
+        mHost->mClock = [this] { return mNow; };
+        mHost->mSleep = [](_dword) {};
+        mHost->mSettings.mPolicy.supportAddress = u"help@vexel.test";
+        mHost->mSettings.mCaFile = Wide(_DEMO + "/test-ca/root.pem");
+        setenv("VEXEL_TEST_MODULE_LOG", (mData / "calls.txt").c_str(), 1);
+        Ui::WindowParams p;
+        p.title = u"game window";
+        p.width = 320;
+        p.height = 240;
+        p.style = Ui::_WS_OVERLAPPED | Ui::_WS_VISIBLE;
+        mWindow = Ui::NewWindow(p);
+        ASSERT_NE(mWindow, 0u);
+    }
+    void TearDown() override
+    {
+        if (mHost)
+            mHost->ResetLoaderHost();
+        unsetenv("VEXEL_TEST_MODULE_LOG");
+        unsetenv("[MICRO-CLIENT]");
+        if (mWindow)
+            Ui::DestroyUiWindow(mWindow);
+        LauncherWindowTest::TearDown();
+    }
+    // Makes the named test module the loader, accepted by its digest.
+    void Use(const std::string& variant, LoaderHost& host, LoaderSource& source)
+    {
+        String path = Wide(_MODULES + "/" + variant + ".so");
+        std::vector<_byte> bytes;
+        ASSERT_TRUE(ReadFile(path, bytes));
+        host.mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
+        host.SetLoaderSource(u"local:\\" + path, String());
+        (void)source;
+    }
+    void Params(std::vector<std::pair<String, String>> pairs)
+    {
+        for (auto& [name, value] : pairs)
+        {
+            mState->mLoader.mParamNames.push_back(name);
+            mState->mLoader.mParamValues.push_back(value);
+        }
+    }
+    std::string Calls() const { return ReadText(mData / "calls.txt"); }
+
+    LoaderHost* mHost = nullptr;
+    Ui::WindowId mWindow = 0;
+    _qword mNow = 5000;
+    TempDir mData;
+};
+
+TEST_F(LoaderModuleTest, CreateAndSetUpFollowThePageAndMessagesWaitForTheFirstFrame)
+{
+    Use("complete", *mHost, mState->mLoader);
+    Params({{u"server", u"s1"},
+            {u"foaparam", u"||a|b||"},
+            {u"foaparam", u"second"},
+            {String(), u"after an empty name"},
+            {u"late", u"never"}});
+    ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
+    ASSERT_TRUE(mHost->VerifyAndLoad()) << Narrow(mHost->ErrorText());
+    EXPECT_EQ(Calls(), "create empty 1\n"
+                       "setup server=s1 0\n"
+                       "setup foaparam=a|b|pluginver|0x00010004 0\n"
+                       "setup foaparam=second 0\n");
+    // The marker names the file while the module is loaded.
+    EXPECT_TRUE(IsLoadedModuleFile(mHost->LoaderPath()));
+
+    // Before the first frame nothing reaches the module.
+    EXPECT_EQ(mHost->ForwardMessage(Ui::_WM_KEYDOWN, 7, 0), 0);
+    EXPECT_EQ(Calls().find("message"), std::string::npos);
+    mNow += 40;
+    mHost->LoaderFrame();
+    EXPECT_TRUE(mHost->FirstFrameDone());
+    EXPECT_EQ(mHost->ForwardMessage(Ui::_WM_KEYDOWN, 7, 0), 1007);
+    std::string calls = Calls();
+    EXPECT_NE(calls.find("update 40\nrender 0\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("message 256\n"), std::string::npos);
+    // _VexelProgress is looked up, never called.
+    EXPECT_EQ(calls.find("progress"), std::string::npos);
+
+    mHost->UnloadModule();
+    EXPECT_NE(Calls().find("delete 0\n"), std::string::npos);
+    EXPECT_FALSE(IsLoadedModuleFile(mState->mLoader.mPath));
+    EXPECT_EQ(mHost->ForwardMessage(Ui::_WM_KEYDOWN, 7, 0), 0);
+}
+
+TEST_F(LoaderModuleTest, APluginVersionAlreadyGivenIsNotAddedAgain)
+{
+    setenv("[MICRO-CLIENT]", "00000001", 1);
+    Use("complete", *mHost, mState->mLoader);
+    Params({{u"foaparam", u"x"}});
+    ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
+    ASSERT_TRUE(mHost->VerifyAndLoad());
+    EXPECT_EQ(Calls(), "create empty 1\nsetup foaparam=x 0\n");
+}
+
+TEST_F(LoaderModuleTest, TheMarkerKeepsASecondHostFromTheSameLibraryUntilTheFirstUnloads)
+{
+    Use("complete", *mHost, mState->mLoader);
+    ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
+    ASSERT_TRUE(mHost->VerifyAndLoad());
+
+    LoaderSource source;
+    LoaderHost second(source);
+    second.mSleep = [](_dword) {};
+    Use("complete", second, source);
+    ASSERT_TRUE(second.StartLoaderHost(mWindow));
+    EXPECT_FALSE(second.VerifyAndLoad());
+    EXPECT_FALSE(second.IsLoaded());
+    EXPECT_EQ(second.ErrorText(), u"Loader is already running, contact");
+    // The refused host took nothing from the first: it still runs.
+    EXPECT_TRUE(mHost->IsLoaded());
+    mHost->UnloadModule();
+
+    second.ResetLoaderHost();
+    Use("complete", second, source);
+    ASSERT_TRUE(second.StartLoaderHost(mWindow));
+    EXPECT_TRUE(second.VerifyAndLoad());
+    second.ResetLoaderHost();
+}
+
+TEST_F(LoaderModuleTest, TheOptionalExportMayBeMissingARequiredOneMayNot)
+{
+    Use("no-progress", *mHost, mState->mLoader);
+    ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
+    EXPECT_TRUE(mHost->VerifyAndLoad());
+    mHost->ResetLoaderHost();
+    std::filesystem::remove(mData / "calls.txt");
+
+    Use("no-message", *mHost, mState->mLoader);
+    ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
+    EXPECT_FALSE(mHost->VerifyAndLoad());
+    EXPECT_FALSE(mHost->IsLoaded());
+    EXPECT_EQ(mHost->ErrorText(), u"Invalid loader, contact help@vexel.test");
+    // Refused before anything of it ran.
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(LoaderModuleTest, TheLoadingScreenShowsTheAnimationPercentageAndError)
+{
+    LoadingScreen screen;
+    screen.Prepare();
+    ASSERT_TRUE(screen.HasAnimation());
+    Ui::Canvas canvas(400, 300);
+    screen.Compose(canvas, 0.5f, u"Invalid loader, contact", false);
+    EXPECT_EQ(canvas.GetPixel(0, 0), _LOADING_FILL);
+    EXPECT_EQ(canvas.GetPixel(399, 299), _LOADING_FILL);
+    // The percentage is white text in the middle of the animation.
+    auto whiteIn = [&](Ui::Rect r)
+    {
+        int count = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                count += ((canvas.GetPixel(x, y) >> 16) & 0xFF) > 0xA0;
+        return count;
+    };
+    EXPECT_GT(whiteIn(Ui::Rect::FromSize(179, 141, 40, 16)), 10);
+    int below = whiteIn(Ui::Rect::FromSize(0, 185, 400, 60));
+    EXPECT_EQ(below, 0);
+    screen.Compose(canvas, 1.0f, u"Invalid loader, contact", true);
+    EXPECT_GT(whiteIn(Ui::Rect::FromSize(0, 185, 400, 60)), 20);
+
+    // 24 steps of 83 ms each, whatever the image holds.
+    std::vector<_byte> bytes;
+    ASSERT_TRUE(LoadEmbeddedResource(u"IDR_LOADING", bytes));
+    EXPECT_EQ(Ui::UiImage::Decode(bytes.data(), bytes.size())->FrameCount(), _LOADING_FRAMES);
+    screen.Draw(mWindow, 83, 0.0f, String(), false);
+    EXPECT_EQ(screen.Frame(), 0u);
+    EXPECT_EQ(screen.Presented(), 1u);
+    screen.Draw(mWindow, 1, 0.0f, String(), false);
+    EXPECT_EQ(screen.Frame(), 1u);
+    EXPECT_EQ(screen.Presented(), 2u);
+    // Nothing changed: the window keeps what it shows.
+    screen.Draw(mWindow, 10, 0.0f, String(), false);
+    EXPECT_EQ(screen.Presented(), 2u);
+    for (int i = 0; i < 23; ++i)
+        screen.Draw(mWindow, 84, 0.0f, String(), false);
+    EXPECT_EQ(screen.Frame(), 0u);
+    screen.Release();
+}
+
+TEST_F(LoaderModuleTest, TheDemoGameRendersIntoTheGameChildWindowAfterTheLoadingScreen)
+{
+    // A game frame of its own for the child window.
+    mState->mGameFrame = std::make_unique<GameFrame>();
+    ASSERT_TRUE(CreateGameFrameWindow(*mState, 40, 40, 480, 360));
+    Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
+    mState->mLoaderHost->mSettings.mBlockListUrl.clear();
+    mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+    mHost->SetLoaderSource(u"local:\\" + Wide(_DEMO + "/vexel3d.lod"), String());
+    mState->mStartMode = 0;
+    Ui::WindowId child = CreateGameChildWindow(*mState);
+    ASSERT_NE(child, 0u);
+    LayoutGameChildWindow(*mState);
+    ASSERT_TRUE(mHost->StartLoaderHost(child));
+    Ui::ShowUiWindow(child, Ui::_SW_SHOW);
+    PumpFor(50);
+    // The loading screen first.
+    mHost->LoaderFrame();
+    EXPECT_GE(mHost->Screen().Presented(), 1u);
+    ASSERT_TRUE(mHost->VerifyAndLoad()) << Narrow(mHost->ErrorText());
+    for (int i = 0; i < 5 && !mHost->FirstFrameDone(); ++i)
+    {
+        mNow += 20;
+        mHost->LoaderFrame();
+    }
+    EXPECT_TRUE(mHost->FirstFrameDone());
+    mHost->ResetLoaderHost();
+    DestroyGameChildWindow(*mState);
+    EXPECT_EQ(mState->mGameChild, 0u);
+}
+
+} // namespace
+} // namespace Vexel::Test
+
+#endif
