@@ -8,6 +8,12 @@
 #include <mutex>
 #include <random>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace Vexel::Pack
 {
 
@@ -141,6 +147,18 @@ bool InputFile::Rewind()
     return true;
 }
 
+namespace
+{
+int SyncToDisk(std::FILE* file)
+{
+#if defined(_WIN32)
+    return _commit(_fileno(file));
+#else
+    return ::fsync(::fileno(file));
+#endif
+}
+} // namespace
+
 OutputFile::~OutputFile()
 {
     Discard();
@@ -215,6 +233,10 @@ bool OutputFile::Commit()
     if (!mFile || mFailed)
         return false;
     int flushed = std::fflush(mFile);
+    // On the disk before the rename: otherwise a crash soon after could leave the target name on an
+    // empty or partial file.
+    if (flushed == 0)
+        flushed = SyncToDisk(mFile);
     int error = errno;
     int closed = std::fclose(mFile);
     mFile = nullptr;
