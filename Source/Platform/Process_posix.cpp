@@ -278,6 +278,22 @@ bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pi
     return Spawn(program, arguments, folder, pid);
 }
 
+bool SpawnArguments(const String& program, const std::vector<String>& arguments, const String& folder,
+                    pid_t& pid)
+{
+    std::string resolved = ResolveProgram(program);
+    if (resolved.empty())
+    {
+        LogTrace(u"[FG] Cannot start %ls: no such program", program);
+        return false;
+    }
+    std::vector<std::string> argv;
+    argv.push_back(ToNativeText(program));
+    for (const String& argument : arguments)
+        argv.push_back(ToNativeText(argument));
+    return Spawn(resolved, argv, folder, pid);
+}
+
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments)
 {
     pid_t pid = 0;
@@ -336,6 +352,40 @@ bool StartProcess(const String& commandLine, const String& folder)
         return false;
     Detach(pid);
     return true;
+}
+
+bool StartProgram(const String& program, const std::vector<String>& arguments, const String& folder)
+{
+    pid_t pid = 0;
+    if (!SpawnArguments(program, arguments, folder, pid))
+        return false;
+    Detach(pid);
+    return true;
+}
+
+bool RunProgram(const String& program, const std::vector<String>& arguments, const String& folder,
+                int* exitCode)
+{
+    if (exitCode)
+        *exitCode = -1;
+    pid_t pid = 0;
+    if (!SpawnArguments(program, arguments, folder, pid))
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+    {
+        if (errno != EINTR)
+            return false;
+    }
+    if (exitCode)
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+String FindProgram(const String& name)
+{
+    std::string found = ResolveProgram(name);
+    return !found.empty() && IsExecutableFile(found) ? FromNativeText(found) : String();
 }
 
 void WaitForStartedPrograms()
