@@ -68,6 +68,15 @@ template <typename Attempt> bool RetryFor(_dword limit, Attempt attempt)
     }
 }
 
+_qword FetchNow(const LauncherState& state)
+{
+    if (state.mFetchClock)
+        return state.mFetchClock();
+    return static_cast<_qword>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
 bool IsDigestText(const String& text)
 {
     return text.size() == 32 && std::all_of(text.begin(), text.end(),
@@ -188,17 +197,38 @@ void CheckUpgrade(LauncherState& state, bool autoUpgrade)
         return;
     }
     StartProgramDownload(state, state.mCheckClient[0], target);
+    // A transfer that stops moving part-way (the server went quiet) is abandoned like a silent one.
+    float lastProgress = -1.0f;
+    _qword lastMove = FetchNow(state);
+    bool stalled = false;
     PumpMessages(
         progress->mWindow,
         [&](_dword)
         {
             if (PollFetch(state, state.mMainFetch) || !state.mMainFetch.mTask)
                 return false;
+            const float now = state.mMainFetch.mProgress.load();
+            const _qword at = FetchNow(state);
+            if (now != lastProgress)
+            {
+                lastProgress = now;
+                lastMove = at;
+            }
+            else if (at > lastMove && at - lastMove > _FETCH_STALL_MS)
+            {
+                stalled = true;
+                return false;
+            }
             progress = state.mFrames[_FRAME_PROGRESS].get();
-            SetProgress(progress, 0.9 * state.mMainFetch.mProgress.load());
+            SetProgress(progress, 0.9 * now);
             return state.mLoopEnd != 2;
         },
         true);
+    if (stalled)
+    {
+        LogTrace(u"[MC] MC download stalled at %d%%", static_cast<int>(lastProgress * 100));
+        CancelMainFetch(state);
+    }
     progress = state.mFrames[_FRAME_PROGRESS].get();
     state.mMainFetch.mKind = _FETCH_NONE;
     if (state.mLoopEnd == 2)
