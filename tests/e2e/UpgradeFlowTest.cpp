@@ -99,6 +99,11 @@ protected:
     }
     void TearDown() override
     {
+        // Every process that wrote a trace in this test's user root is one of the program's hand-overs.
+        if (mClient)
+            for (const auto& entry : Traces(mClient->UserRoot()))
+                if (entry.first != mClient->Pid()) // that one is ended and collected by its owner
+                    mStray.push_back(entry.first);
         for (int pid : mStray)
             End(pid);
         if (HasFailure() && mClient)
