@@ -2,6 +2,7 @@
 // (tests/bridge): loading and its failures, the connection text, the open-page message byte for byte
 // with its cuts, the ready check and send results, and the release at the end.
 #include "ClientBridge.h"
+#include "Commands.h"
 #include "LauncherTestSupport.h"
 
 #include <dlfcn.h>
@@ -152,6 +153,27 @@ TEST_F(ClientBridgeTest, FailingStepsAreTracedAndASecondCallStartsAgain)
     record.sendResult = 1234;
     EXPECT_FALSE(SendTencentPage(*mState, 1, 2, u"a", u"b"));
     EXPECT_TRUE(Logged(u"[MC] Send msg to tencent client failed! Error Code:1234"));
+}
+
+TEST_F(ClientBridgeTest, ThePagesRequestReachesTheClientOnlyWithBothNumbers)
+{
+    SubstituteRecord& record = Install();
+    ASSERT_TRUE(CreateTencentClient(*mState, u"x"));
+    struct
+    {
+        int a;
+        int b;
+        const char16_t* c;
+        const char16_t* d;
+    } page{7, 0, u"first", u"second"};
+    HandleGameFrameMessage(*mState, _WM_OPEN_CLIENT_PAGE, reinterpret_cast<Ui::WParam>(&page), 0);
+    EXPECT_TRUE(Logged(u"[MC] Open QQ page: 7,0,first,second"));
+    EXPECT_EQ(record.sendCalls, 0);
+    page.b = 9;
+    HandleGameFrameMessage(*mState, _WM_OPEN_CLIENT_PAGE, reinterpret_cast<Ui::WParam>(&page), 0);
+    ASSERT_EQ(record.sendCalls, 1);
+    EXPECT_EQ(Get32(record.message + 8), 9u);
+    EXPECT_EQ(Get32(record.message + 12), 7u);
 }
 
 TEST_F(ClientBridgeTest, ALibraryWithoutTheExportIsRefused)
