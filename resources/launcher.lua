@@ -40,6 +40,9 @@ end
 if installApp then
     L:installApp()
 end
+if appAutoStart then
+    L.appAutoStart = true
+end
 
 -- Command-line switches: "/delete <path>", "/copy <path>", "/uninstall", "/regserver", "/noshortcut".
 local cmd = L.cmd or ""
