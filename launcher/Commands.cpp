@@ -1,12 +1,13 @@
 #include "Commands.h"
 
+#include "ClientBridge.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
+#include "Install.h"
 #include "LauncherScript.h"
 #include "LoaderHost.h"
 #include "LoaderModule.h"
 #include "MainLoop.h"
-#include "Pending.h"
 #include "RemoteFetch.h"
 #include "Startup.h"
 #include "WebWindow.h"
@@ -252,8 +253,13 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         };
         const auto* page = reinterpret_cast<const ClientPage*>(wParam);
         if (page)
-            LogTrace(u"[MC] Open QQ page: %d,%d,%ls,%ls", page->a, page->b, String(page->c ? page->c : u""),
-                     String(page->d ? page->d : u""));
+        {
+            String first = page->c ? page->c : u"";
+            String second = page->d ? page->d : u"";
+            LogTrace(u"[MC] Open QQ page: %d,%d,%ls,%ls", page->a, page->b, first, second);
+            if (page->a != 0 && page->b != 0)
+                SendTencentPage(state, page->a, page->b, first, second);
+        }
         return true;
     }
     case _WM_INVOKE:
@@ -577,7 +583,7 @@ void HandleMenuCommand(LauncherState& state, _dword id, const String& text, cons
                 Ui::WebRefresh(page.mWeb->mWindow);
         return;
     case _CMD_SHORTCUT:
-        CreateShortcutRequest(state, state.mShortcutName);
+        CreateDesktopShortcut(state, state.mShortcutName, String());
         return;
     case _CMD_CLEAR:
         if (state.mFrames[_FRAME_PROMPT])

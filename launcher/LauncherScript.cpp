@@ -1,10 +1,11 @@
 #include "LauncherScript.h"
 
+#include "ClientBridge.h"
 #include "Commands.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
+#include "Install.h"
 #include "LoaderHost.h"
-#include "Pending.h"
 #include "TextReader.h"
 #include "WebWindow.h"
 
@@ -517,7 +518,7 @@ LAUNCHER_NATIVE(CreateShortcut)
 {
     state.mCreateShortcut = true;
     state.mShortcutName = ArgText(m, 0);
-    CreateShortcutRequest(state, state.mShortcutName);
+    CreateDesktopShortcut(state, state.mShortcutName, String());
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(Browse)
@@ -587,6 +588,25 @@ LAUNCHER_NATIVE(GetIniValueMember)
 LAUNCHER_NATIVE(CreateTencentClientMember)
 {
     return m.ReturnBool(CreateTencentClient(state, ArgText(m, 0)));
+}
+// setProgramSigners("Name One|Name Two", caFile): the signers a downloaded build of the program must be
+// signed by (none: the digest alone decides), and the operator's CA file (PEM) beside the system's.
+LAUNCHER_NATIVE(SetProgramSigners)
+{
+    state.mProgramSigners.clear();
+    String names = ArgText(m, 0);
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= names.size(); ++i)
+    {
+        if (i < names.size() && names[i] != u'|')
+            continue;
+        String name = Trimmed(names.substr(begin, i - begin));
+        if (!name.empty())
+            state.mProgramSigners.push_back(name);
+        begin = i + 1;
+    }
+    state.mProgramCaFile = Trimmed(ArgText(m, 1));
+    return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(InstallPreloadPackMember)
 {
@@ -1133,6 +1153,7 @@ void RegisterLauncherClasses(IScriptManager& m)
                               {u"getIniValue", &_NATIVE_GetIniValueMember},
                               {u"createTencentClient", &_NATIVE_CreateTencentClientMember},
                               {u"installPreloadPack", &_NATIVE_InstallPreloadPackMember},
+                              {u"setProgramSigners", &_NATIVE_SetProgramSigners},
                               {u"enableMaxButton", &_NATIVE_EnableMaxButton},
                               {u"enableMinButton", &_NATIVE_EnableMinButton},
                               {u"enableSystemButton", &_NATIVE_EnableSystemButton},

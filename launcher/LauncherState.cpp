@@ -1,5 +1,6 @@
 #include "LauncherState.h"
 
+#include "ClientBridge.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "LoaderHost.h"

@@ -17,6 +17,7 @@
 namespace Vexel
 {
 
+class ClientBridge;
 class FrameWindow;
 class GameFrame;
 class IResourceManager;
@@ -241,6 +242,13 @@ struct LauncherState
     FetchRecord mMainFetch;
     FetchRecord mHallFetch;
     std::function<_qword()> mFetchClock;
+
+    // Accepted signers of the program's own builds (setProgramSigners) and the operator's CA file; with
+    // signers named, a downloaded build must carry a valid signature by one of them.
+    std::vector<String> mProgramSigners;
+    String mProgramCaFile;
+    // The outside platform client's bridge, made by createTencentClient; released when the state goes.
+    std::unique_ptr<ClientBridge> mClientBridge;
 
     // Server data: the game servers in the order received, the current server's name, and the IM page.
     std::vector<String> mServerNames, mServerIds, mServerUrls;

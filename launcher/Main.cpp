@@ -1,6 +1,7 @@
 // The program's entry: the arguments without the program path, joined so that they split again into the
 // same words, go to the launcher's start-up.
 #include "CommandLine.h"
+#include "Install.h"
 #include "Startup.h"
 
 #include "Platform/System.h"
@@ -9,8 +10,14 @@
 #include <string>
 #include <vector>
 
+// The version text the program reports; a second build with another one serves as a newer program.
+#ifndef VEXEL_VERSION_TEXT
+#define VEXEL_VERSION_TEXT "1.0"
+#endif
+
 int main(int argc, char** argv)
 {
+    Vexel::SetProgramVersion(u"" VEXEL_VERSION_TEXT);
     Vexel::InitializePlatform();
     Vexel::Ui::InitUi();
     std::vector<std::string> arguments(argv + 1, argv + argc);

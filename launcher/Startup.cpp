@@ -3,11 +3,12 @@
 #include "Commands.h"
 #include "FrameWindow.h"
 #include "GameFrame.h"
+#include "Install.h"
 #include "LauncherScript.h"
 #include "MainLoop.h"
-#include "Pending.h"
 #include "RemoteFetch.h"
 #include "TextReader.h"
+#include "Upgrade.h"
 #include "WebWindow.h"
 
 #include "Common/Compression.h"
@@ -328,7 +329,7 @@ int RunLauncher(LauncherState& state, const char* commandLine)
     LogTrace(u"[MC] File path: %ls", state.mProgramPath);
     SettleDataFolder(state);
     LogTrace(u"[MC] Current working folder: %ls", GetCurrentFolder());
-    RunInstallation(state);
+    InstallStep(state);
     if (!CheckProgramIntegrity(state) || state.mAbort)
     {
         ShortShutdown(state);
@@ -339,20 +340,20 @@ int RunLauncher(LauncherState& state, const char* commandLine)
     switch (state.mFileOperation)
     {
     case _FILEOP_COPY:
-        RunSelfCopy(state, state.mFileOperationPath);
+        CopySelfTo(state, state.mFileOperationPath);
         break;
     case _FILEOP_DELETE:
-        RunFileDeletion(state, state.mFileOperationPath);
+        DeleteFileWithRetry(state, state.mFileOperationPath);
         break;
     default:
-        RunSelfUpgradeCheck(state, !state.mNoAutoUpgrade);
+        CheckUpgrade(state, !state.mNoAutoUpgrade);
         break;
     }
     if (state.mLoopEnd == 0)
     {
         SendStartReport(state, state.mReportUrl);
         if (state.mFrames[_FRAME_PROGRESS])
-            StartCopyThread(state);
+            RunCopyThread(state);
         ReadBossSettings(state);
         if (state.mStartMode == 1)
         {

@@ -13,6 +13,12 @@ dlurl = site .. "/hall/hall.exe"
 kickoffFunc = "kickoff"
 title = "Vexel Demo"
 appName = "vexeldemo"
+-- The program keeps a copy of itself as <data folder>/<fileName>; downloaded builds are named after it.
+fileName = "vexel-launcher"
+-- Signers a downloaded build of the program must carry a valid signature of ("Name|Other Name"), and the
+-- operator's CA file; unset, the published digest alone decides.
+-- programSigners = "Vexel Studio Ltd."
+-- programCaFile = "/path/to/operator-ca.pem"
 borderWidth = 2
 borderColor = 0x806142
 minW = 640

@@ -31,7 +31,20 @@ L:setMinSize(minW, minH)
 L:setLoadingSize(640, 480)
 L.appTimeout = appTimeout or 30000
 
--- Command-line switches: "/delete <path>", "/copy <path>", "/regserver", "/noshortcut".
+if fileName then
+    L.fileName = fileName
+end
+if programSigners then
+    L:setProgramSigners(programSigners, programCaFile or "")
+end
+if installApp then
+    L:installApp()
+end
+if appAutoStart then
+    L.appAutoStart = true
+end
+
+-- Command-line switches: "/delete <path>", "/copy <path>", "/uninstall", "/regserver", "/noshortcut".
 local cmd = L.cmd or ""
 local function switchArgument(name)
     local s, e = string.find(cmd, name, 1, true)
@@ -48,6 +61,12 @@ if deletePath then
     L:deleteFile(deletePath)
 elseif copyPath then
     L:copyTo(copyPath)
+end
+-- The install step removes the program, its data folder, entries and shortcuts; nothing else runs.
+if string.find(cmd, "/uninstall", 1, true) then
+    L:uninstallApp()
+    L:abort()
+    return
 end
 if string.find(cmd, "/regserver", 1, true) then
     L:abort()

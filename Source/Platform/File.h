@@ -143,5 +143,7 @@ bool MoveFile(const String& source, const String& target);
 bool FilesEqual(const String& a, const String& b);
 // MD5 of the file's bytes; the all-zero digest when it cannot be read.
 MD5 FileDigest(const String& path);
+// Lets the file be run as a program (where the system keeps such a permission); true when it can be.
+bool SetExecutable(const String& path);
 
 } // namespace Vexel

@@ -530,4 +530,16 @@ bool MoveFile(const String& source, const String& target)
     return DeleteFile(source);
 }
 
+bool SetExecutable(const String& path)
+{
+    std::string native = NativePath(path);
+    struct stat st;
+    if (native.empty() || ::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // Whoever may read the file may run it.
+    mode_t mode = st.st_mode & 07777;
+    mode |= (mode & 0444) >> 2;
+    return mode == (st.st_mode & 07777) || ::chmod(native.c_str(), mode) == 0;
+}
+
 } // namespace Vexel

@@ -13,6 +13,8 @@ bool GetUserValue(const String& key, const String& name, String& value);
 bool SetUserValue(const String& key, const String& name, const String& value);
 // True when the value is gone afterwards (also when it was never there).
 bool DeleteUserValue(const String& key, const String& name);
+// Every value of the key; true when none is left (also when there was none).
+bool DeleteUserKey(const String& key);
 
 // The file that holds the store.
 String KeyStorePath();

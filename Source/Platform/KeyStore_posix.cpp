@@ -231,4 +231,14 @@ bool DeleteUserValue(const String& key, const String& name)
     return lines.size() == before || Save(lines);
 }
 
+bool DeleteUserKey(const String& key)
+{
+    std::vector<Line> lines;
+    if (key.empty() || !Load(lines))
+        return false;
+    std::size_t before = lines.size();
+    std::erase_if(lines, [&](const Line& line) { return line.record && line.key.Equals(key, false); });
+    return lines.size() == before || Save(lines);
+}
+
 } // namespace Vexel

@@ -19,6 +19,8 @@ public:
     // back. False when the path is not an existing file or the load fails (the reason goes to the trace
     // log).
     bool LoadModule(const String& path);
+    // The library of that file name (no folder) where the system looks for libraries.
+    bool LoadModuleByName(const String& name);
     // The exported symbol's address, or null.
     void* GetModuleProc(const char* name) const;
     void UnloadModule();

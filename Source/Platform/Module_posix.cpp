@@ -43,6 +43,22 @@ bool Module::LoadModule(const String& path)
     return true;
 }
 
+bool Module::LoadModuleByName(const String& name)
+{
+    UnloadModule();
+    if (name.empty() || name.find_first_of(u"\\/") != String::npos)
+        return false;
+    ::dlerror();
+    mHandle = ::dlopen(ToNativeText(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!mHandle)
+    {
+        const char* error = ::dlerror();
+        LogTrace(u"[FG] LoadModule %ls fail: %hs", name, error ? error : "unknown error");
+        return false;
+    }
+    return true;
+}
+
 void* Module::GetModuleProc(const char* name) const
 {
     if (!mHandle || !name || !*name)

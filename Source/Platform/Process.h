@@ -27,6 +27,16 @@ bool StartProgram(const std::vector<String>& words, const String& folder = Strin
 // The same, waiting for the program to end; exitCode receives its exit code (128 + signal number when
 // a signal ended it).
 bool RunProcess(const String& commandLine, const String& folder, int* exitCode);
+// The same with the arguments as separate items, never split or joined again, so that paths with spaces
+// stay whole; the program receives program as its first argument. program is a path, or a bare name
+// searched in the PATH.
+bool StartProgram(const String& program, const std::vector<String>& arguments,
+                  const String& folder = String());
+bool RunProgram(const String& program, const std::vector<String>& arguments, const String& folder,
+                int* exitCode);
+// The program a bare name stands for in the PATH (a path is checked as it is); empty when none.
+String FindProgram(const String& name);
+
 // Blocks until every program started without waiting has ended and been collected.
 void WaitForStartedPrograms();
 

@@ -283,6 +283,16 @@ bool SpawnCommandLine(const String& commandLine, const String& folder, pid_t& pi
     return SpawnWords(SplitCommandLine(commandLine), folder, pid);
 }
 
+bool SpawnArguments(const String& program, const std::vector<String>& arguments, const String& folder,
+                    pid_t& pid)
+{
+    std::vector<String> words;
+    words.reserve(arguments.size() + 1);
+    words.push_back(program);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return SpawnWords(words, folder, pid);
+}
+
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments)
 {
     pid_t pid = 0;
@@ -350,6 +360,40 @@ bool StartProgram(const std::vector<String>& words, const String& folder)
         return false;
     Detach(pid);
     return true;
+}
+
+bool StartProgram(const String& program, const std::vector<String>& arguments, const String& folder)
+{
+    pid_t pid = 0;
+    if (!SpawnArguments(program, arguments, folder, pid))
+        return false;
+    Detach(pid);
+    return true;
+}
+
+bool RunProgram(const String& program, const std::vector<String>& arguments, const String& folder,
+                int* exitCode)
+{
+    if (exitCode)
+        *exitCode = -1;
+    pid_t pid = 0;
+    if (!SpawnArguments(program, arguments, folder, pid))
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+    {
+        if (errno != EINTR)
+            return false;
+    }
+    if (exitCode)
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+String FindProgram(const String& name)
+{
+    std::string found = ResolveProgram(name);
+    return !found.empty() && IsExecutableFile(found) ? FromNativeText(found) : String();
 }
 
 void WaitForStartedPrograms()

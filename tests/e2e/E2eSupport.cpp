@@ -226,7 +226,7 @@ int TraceLog::Count(const std::string& needle, std::size_t from) const
 // --- Client ------------------------------------------------------------------------------------------
 
 Client::Client(const Portal& portal, const std::string& extraSettings,
-               const std::vector<std::string>& arguments)
+               const std::vector<std::string>& arguments, const std::filesystem::path& program)
     : mUserRoot(mFolder / "data" / "vexel"), mTrace(mUserRoot)
 {
     for (const char* sub : {"home", "data/vexel", "config", "cache", "run"})
@@ -243,7 +243,7 @@ Client::Client(const Portal& portal, const std::string& extraSettings,
     settings += extraSettings;
     Test::WriteBytes(mFolder / "settings.lua", settings);
 
-    std::vector<std::string> argv = {VEXEL_LAUNCHER_PATH};
+    std::vector<std::string> argv = {program.empty() ? std::string(VEXEL_LAUNCHER_PATH) : program.string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const char* display = std::getenv("DISPLAY");
     auto environment = Environment({{"HOME", (mFolder / "home").string()},

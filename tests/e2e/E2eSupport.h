@@ -90,8 +90,10 @@ private:
 class Client
 {
 public:
+    // program: the launcher file to run (empty: the one built here).
     Client(const Portal& portal, const std::string& extraSettings = {},
-           const std::vector<std::string>& arguments = {"/noshortcut"});
+           const std::vector<std::string>& arguments = {"/noshortcut"},
+           const std::filesystem::path& program = {});
     bool Started() const { return mStarted; }
     TraceLog& Trace() { return mTrace; }
     const std::filesystem::path& UserRoot() const { return mUserRoot; }

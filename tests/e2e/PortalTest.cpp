@@ -197,9 +197,17 @@ TEST_F(PortalTest, GamePagesCarryTheLoaderParametersOfTheServedModule)
 
 TEST_F(PortalTest, ClientFilesAreServedAndTheDigestMatchesTheProgram)
 {
-    auto program = mHttp.Get("/client/vexel-launcher");
-    auto digest = mHttp.Get("/client/vexel-launcher.md5");
+    // Nothing published without --client.
+    auto none = mHttp.Get("/client/vexel-launcher.md5");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 404);
+    Portal publishing({"--client", VEXEL_LAUNCHER_PATH});
+    ASSERT_TRUE(publishing.Started());
+    httplib::Client http("127.0.0.1", publishing.Port());
+    auto program = http.Get("/client/vexel-launcher");
+    auto digest = http.Get("/client/vexel-launcher.md5");
     ASSERT_TRUE(program && digest);
+    EXPECT_EQ(program->body, Vexel::Test::ReadBytes(VEXEL_LAUNCHER_PATH));
     EXPECT_EQ(digest->body, DigestText(program->body));
     for (const char* path : {"/report", "/client/vexelsetup.exe", "/hall/hall.exe", "/im", "/charge",
                              "/video", "/exit", "/login", "/forum", "/more", "/"})

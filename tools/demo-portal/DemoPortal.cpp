@@ -116,8 +116,6 @@ DemoPortal::DemoPortal(PortalOptions options)
 {
     if (!mOptions.clientProgram.empty())
         mClient = ReadFile(mOptions.clientProgram);
-    if (mClient.empty())
-        mClient = "#!/bin/sh\n# Demo client program placeholder.\nexit 0\n";
     Route();
 }
 
@@ -347,10 +345,23 @@ void DemoPortal::Route()
                { response.set_content(mModule, "application/octet-stream"); });
     server.Get("/report", [](const httplib::Request&, httplib::Response& response)
                { response.set_content("ok", "text/plain"); });
-    server.Get("/client/vexel-launcher.md5", [this](const httplib::Request&, httplib::Response& response)
-               { response.set_content(DigestText(mClient), "text/plain"); });
-    server.Get("/client/vexel-launcher", [this](const httplib::Request&, httplib::Response& response)
-               { response.set_content(mClient, "application/octet-stream"); });
+    // Without a program to publish both answer 404, so a client never takes an error page for a build.
+    server.Get("/client/vexel-launcher.md5",
+               [this](const httplib::Request&, httplib::Response& response)
+               {
+                   if (mClient.empty())
+                       response.status = 404;
+                   else
+                       response.set_content(DigestText(mClient), "text/plain");
+               });
+    server.Get("/client/vexel-launcher",
+               [this](const httplib::Request&, httplib::Response& response)
+               {
+                   if (mClient.empty())
+                       response.status = 404;
+                   else
+                       response.set_content(mClient, "application/octet-stream");
+               });
     auto script = [](const char* what)
     {
         char text[128];

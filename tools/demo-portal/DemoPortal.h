@@ -32,8 +32,8 @@ enum class GameParams
 struct PortalOptions
 {
     GameParams gameParams = GameParams::Full;
-    // Served at /client/vexel-launcher with its digest at /client/vexel-launcher.md5. Without it a small
-    // placeholder is served.
+    // Served at /client/vexel-launcher with its digest at /client/vexel-launcher.md5 (scripts/demo
+    // --upgrade names a newer build here). Without it both answer 404: no program is published.
     std::filesystem::path clientProgram;
 };
 

@@ -90,3 +90,18 @@ TEST_F(KeyStoreTest, LinesItCannotReadAreKeptAndReported)
     // Nothing but the store itself is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(mDir / "vexel"), fs::directory_iterator()), 1);
 }
+
+TEST_F(KeyStoreTest, AKeyGoesWithAllItsValuesAndNoOtherKey)
+{
+    ASSERT_TRUE(SetUserValue(u"Software\\Uninstall\\Game", u"DisplayName", u"Game"));
+    ASSERT_TRUE(SetUserValue(u"Software\\Uninstall\\Game", u"NoModify", u"1"));
+    ASSERT_TRUE(SetUserValue(u"Software\\Uninstall\\Game 2", u"DisplayName", u"Other"));
+    EXPECT_TRUE(DeleteUserKey(u"software\\uninstall\\GAME"));
+    String value;
+    EXPECT_FALSE(GetUserValue(u"Software\\Uninstall\\Game", u"DisplayName", value));
+    EXPECT_FALSE(GetUserValue(u"Software\\Uninstall\\Game", u"NoModify", value));
+    EXPECT_TRUE(GetUserValue(u"Software\\Uninstall\\Game 2", u"DisplayName", value));
+    EXPECT_EQ(value, u"Other");
+    EXPECT_TRUE(DeleteUserKey(u"Software\\Uninstall\\Game")); // already gone
+    EXPECT_FALSE(DeleteUserKey(String()));
+}

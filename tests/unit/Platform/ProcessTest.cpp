@@ -15,6 +15,7 @@
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
+using Vexel::Test::Narrow;
 using Vexel::Test::ReadBytes;
 using Vexel::Test::ScopedEnvironment;
 using Vexel::Test::TempDir;
@@ -152,4 +153,43 @@ TEST(Processes, StartedProgramsAreReapedWithoutAThreadEach)
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(Processes, ArgumentVectorsAreNeverSplitOrJoined)
+{
+    TempDir dir;
+    // A program path with a space, and arguments that a command line would break apart.
+    fs::create_directories(dir / "my bin");
+    fs::copy_file("/usr/bin/touch", dir / "my bin" / "touch");
+    const String program = dir.Wide() + u"/my bin/touch";
+    int exitCode = -1;
+    ASSERT_TRUE(RunProgram(program, {dir.Wide() + u"/two words", dir.Wide() + u"/\"q\" $HOME %1"}, String(),
+                           &exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "two words"));
+    EXPECT_TRUE(fs::exists(dir / "\"q\" $HOME %1"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3);
+    // A bare name is searched in the PATH; a missing program is refused.
+    const String shell = FindProgram(u"sh");
+    EXPECT_TRUE(shell.size() > 3 && shell[0] == u'/' && shell.substr(shell.size() - 3) == u"/sh")
+        << Narrow(shell);
+    EXPECT_EQ(FindProgram(dir.Wide() + u"/my bin/touch"), program);
+    EXPECT_TRUE(FindProgram(u"no-such-program-here").empty());
+    EXPECT_FALSE(StartProgram(dir.Wide() + u"/missing", {}));
+}
+
+TEST(Processes, FilesBecomeExecutableForWhoeverMayReadThem)
+{
+    TempDir dir;
+    Vexel::Test::WriteBytes(dir / "run", "#!/bin/sh\nexit 3\n");
+    fs::permissions(dir / "run", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(SetExecutable(dir.Wide("run")));
+    EXPECT_EQ(fs::status(dir / "run").permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                         fs::perms::owner_exec | fs::perms::group_read |
+                                                         fs::perms::group_exec);
+    int exitCode = -1;
+    ASSERT_TRUE(RunProgram(dir.Wide("run"), {}, String(), &exitCode));
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_FALSE(SetExecutable(dir.Wide("missing")));
+    EXPECT_FALSE(SetExecutable(dir.Wide()));
 }

@@ -1,0 +1,57 @@
+// Keeping the program installed per user: the install step run on every start (the installed copy in the
+// data folder, uninstall, autostart, the uninstall entry, shortcuts), the copy thread, cleaning the
+// downloaded game files and installing a preload pack.
+//
+// On Linux the installed program is "<data folder>/<fileName>"; shortcuts are desktop entries (the
+// desktop folder from the user's XDG user-dirs, the start-menu entry in "$XDG_DATA_HOME/applications"
+// with an "Uninstall" action); the uninstall entry's values go to the key store under
+// _UNINSTALL_KEY\<title>; autostart is the XDG autostart entry named after appName.
+#pragma once
+
+#include "LauncherState.h"
+
+#include <atomic>
+#include <vector>
+
+namespace Vexel
+{
+
+constexpr const char16_t* _UNINSTALL_KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const char16_t* _PUBLISHER = u"Orrin Harbor (Capital) Tech Ltd";
+constexpr const char16_t* _PUBLISHER_URL = u"https://www.vexel3d.example/";
+
+// The program's version text, traced by the install step (set by the entry point).
+void SetProgramVersion(const String& version);
+const String& ProgramVersion();
+
+// "<data folder>/<fileName>"; empty without a data folder or a file name.
+String InstalledProgramPath(const LauncherState& state);
+// The install folder of the start-up (install.inf aware), else the data folder.
+String InstallFolderOf(const LauncherState& state);
+// Key-store key of the uninstall entry, and the two shortcut files for a name.
+String UninstallKey(const LauncherState& state);
+String DesktopShortcutPath(const String& name);
+String StartMenuShortcutPath(const String& name);
+
+void InstallStep(LauncherState& state);
+// Only while the shortcut request is set. An empty name means the title, an empty target this program.
+void CreateDesktopShortcut(LauncherState& state, const String& name, const String& target);
+
+// The copy thread's work; done is set when it has finished.
+void CopyThreadProc(LauncherState& state, std::atomic<bool>& done);
+// Copies the game files and the program from folder into the install folder and makes the desktop
+// shortcut (the copy thread's migration of a program started from a browser's virtualized folder).
+void MigrateProgramFiles(LauncherState& state, const String& folder, const String& installFolder);
+// Runs CopyThreadProc on a worker thread while pumping the progress window's messages.
+void RunCopyThread(LauncherState& state);
+
+// Deletes the downloaded game files from the install folder.
+void CleanCache(LauncherState& state);
+// The names CleanCache deletes from the files directly in the folder.
+std::vector<String> CacheFilesIn(const LauncherState& state, const String& folder);
+
+// Installs the pack in the program folder's sub-folder packFolder into the install folder; true when its
+// archive "<archiveName>.fod" was installed (copied or merged).
+bool InstallPreloadPack(LauncherState& state, const String& packFolder, const String& archiveName);
+
+} // namespace Vexel
