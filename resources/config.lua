@@ -30,6 +30,15 @@ exiturl = site .. "/exit"
 -- Server information: {uid} and {sid} come from the pages' cookies and address, {sign} is computed.
 infoserver = site .. "/serverinfo?uid={uid}&sid={sid}&sign={sign}"
 appTimeout = 30000
+-- The game module: who players contact when it cannot run, the host of the block list ("/dev/bl" on
+-- it), the signers accepted (names separated by "|"; the built-in three when unset), digests of unsigned
+-- builds that may run ("|" between them) and a file of CA certificates trusted for module signatures
+-- besides the system's (scripts/demo and the tests name the demo game's test CA here).
+supportAddress = "support@vexel-demo.test"
+blockListHost = site
+loaderSigners = nil
+loaderDigests = nil
+loaderCaFile = nil
 chargeurl = site .. "/charge"
 moreurl = site .. "/more"
 

@@ -30,6 +30,15 @@ L.height = 640
 L:setMinSize(minW, minH)
 L:setLoadingSize(640, 480)
 L.appTimeout = appTimeout or 30000
+L.supportAddress = supportAddress or ""
+L.blockListHost = blockListHost or ""
+L.loaderCaFile = loaderCaFile or ""
+if loaderSigners then
+    L.loaderSigners = loaderSigners
+end
+if loaderDigests then
+    L.loaderDigests = loaderDigests
+end
 
 if fileName then
     L.fileName = fileName

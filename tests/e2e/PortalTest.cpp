@@ -173,11 +173,32 @@ TEST_F(PortalTest, GamePagesCarryTheLoaderParametersOfTheServedModule)
         const std::string& html = game->body;
         EXPECT_NE(html.find("<param name=\"libmd5\" value=\"" + DigestText(module->body) + "\">"),
                   std::string::npos);
-        EXPECT_NE(html.find("<param name=\"liburl\" value=\"" + mPortal.Site() + "/download/vexel3d.lod\">"),
-                  std::string::npos);
+        // The module's address is the first CDN; the CDN list names the second, then the first.
+        auto value = [&html](const std::string& name)
+        {
+            const std::string start = "<param name=\"" + name + "\" value=\"";
+            std::size_t at = html.find(start);
+            if (at == std::string::npos)
+                return std::string();
+            at += start.size();
+            return html.substr(at, html.find('"', at) - at);
+        };
+        const std::string url = value("liburl");
+        const std::string prefix = "http://127.0.0.1:", suffix = "/download/vexel3d.lod";
+        ASSERT_EQ(url.rfind(prefix, 0), 0u) << url;
+        ASSERT_GT(url.size(), prefix.size() + suffix.size());
+        EXPECT_EQ(url.substr(url.size() - suffix.size()), suffix);
+        const std::string first = url.substr(7, url.size() - 7 - suffix.size());
+        EXPECT_NE(first, "127.0.0.1:" + std::to_string(mPortal.Port()));
         EXPECT_NE(html.find("<param name=\"size\" value=\"8\">"), std::string::npos);
-        EXPECT_NE(html.find("<param name=\"param2\" value=\"cdnip=127.0.0.1|localhost\">"),
-                  std::string::npos);
+        const std::string cdn = value("param2");
+        ASSERT_EQ(cdn.rfind("cdnip=127.0.0.1:", 0), 0u) << cdn;
+        EXPECT_EQ(cdn.substr(cdn.size() - first.size() - 1), "|" + first) << cdn;
+        // The CDN serves the same module.
+        httplib::Client cdnClient("127.0.0.1", std::stoi(first.substr(first.find(':') + 1)));
+        auto served = cdnClient.Get(suffix + "?pv=10004");
+        ASSERT_TRUE(served);
+        EXPECT_EQ(served->body, module->body);
     }
 
     auto single = mHttp.Get("/game?sid=1&params=single", {{"Cookie", cookie}});

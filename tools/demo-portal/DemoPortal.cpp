@@ -3,6 +3,7 @@
 #include "Pages.h"
 
 #include "Common/Md5.h"
+#include "Common/StringEncoding.h"
 
 #include <httplib.h>
 
@@ -114,6 +115,34 @@ std::string DigestText(const std::string& bytes)
 DemoPortal::DemoPortal(PortalOptions options)
     : mOptions(std::move(options)), mServer(std::make_unique<httplib::Server>()), mModule(SampleModule())
 {
+    if (!mOptions.module.empty())
+    {
+        std::string module = ReadFile(mOptions.module);
+        if (module.empty())
+            std::fprintf(stderr, "demo-portal: cannot read the module %s\n", mOptions.module.c_str());
+        else
+            mModule = module;
+    }
+    for (int i = 0; i < 2; ++i)
+    {
+        mCdn[i] = std::make_unique<httplib::Server>();
+        bool stall = i == 0 && mOptions.stallFirstCdn;
+        mCdn[i]->Get("/download/vexel3d.lod",
+                     [this, i, stall](const httplib::Request& request, httplib::Response& response)
+                     {
+                         std::fprintf(stderr, "demo-portal: CDN %d GET %s (Host: %s)%s\n", i + 1,
+                                      request.target.c_str(), request.get_header_value("Host").c_str(),
+                                      stall ? " stalled" : "");
+                         if (stall)
+                         {
+                             std::unique_lock<std::mutex> lock(mStallLock);
+                             mStallEnd.wait(lock, [this] { return mStopping; });
+                             response.status = 503;
+                             return;
+                         }
+                         response.set_content(mModule, "application/octet-stream");
+                     });
+    }
     if (!mOptions.clientProgram.empty())
         mClient = ReadFile(mOptions.clientProgram);
     Route();
@@ -137,17 +166,41 @@ int DemoPortal::Start(int port)
         mPort = mServer->bind_to_port("127.0.0.1", port) ? port : -1;
     if (mPort <= 0)
         return mPort = -1;
+    for (int i = 0; i < 2; ++i)
+    {
+        mCdnPorts[i] = mCdn[i]->bind_to_any_port("127.0.0.1");
+        if (mCdnPorts[i] <= 0)
+            return mPort = -1;
+    }
     mThread = std::thread([this] { mServer->listen_after_bind(); });
-    while (!mServer->is_running())
+    for (int i = 0; i < 2; ++i)
+        mCdnThreads[i] = std::thread([this, i] { mCdn[i]->listen_after_bind(); });
+    while (!mServer->is_running() || !mCdn[0]->is_running() || !mCdn[1]->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return mPort;
 }
 
+std::string DemoPortal::CdnHost(int index) const
+{
+    return "127.0.0.1:" + std::to_string(mCdnPorts[index]);
+}
+
 void DemoPortal::Stop()
 {
+    {
+        std::lock_guard<std::mutex> lock(mStallLock);
+        mStopping = true;
+    }
+    mStallEnd.notify_all();
     mServer->stop();
     if (mThread.joinable())
         mThread.join();
+    for (int i = 0; i < 2; ++i)
+    {
+        mCdn[i]->stop();
+        if (mCdnThreads[i].joinable())
+            mCdnThreads[i].join();
+    }
 }
 
 bool DemoPortal::FindSession(const httplib::Request& request, Session& out)
@@ -329,11 +382,12 @@ void DemoPortal::Route()
         if (kind == GameParams::Single)
             params.push_back({"param1", "server=" + chosen->sid});
         else if (kind == GameParams::Full)
-            params = {{"libmd5", DigestText(mModule)},
-                      {"liburl", Site() + "/download/vexel3d.lod"},
+            // The address names the first CDN; the list gives the fall-back order after it.
+            params = {{"libmd5", mOptions.moduleMd5.empty() ? DigestText(mModule) : mOptions.moduleMd5},
+                      {"liburl", "http://" + CdnHost(0) + "/download/vexel3d.lod"},
                       {"size", "8"},
                       {"param1", "server=" + chosen->sid},
-                      {"param2", "cdnip=127.0.0.1|localhost"},
+                      {"param2", "cdnip=" + CdnHost(1) + "|" + CdnHost(0)},
                       {"param3", "uid=" + session.uid},
                       {"param4", "nickname=" + session.user}};
         response.set_content(GamePage(chosen->name, params), _HTML);
@@ -343,6 +397,34 @@ void DemoPortal::Route()
 
     server.Get("/download/vexel3d.lod", [this](const httplib::Request&, httplib::Response& response)
                { response.set_content(mModule, "application/octet-stream"); });
+    // The block list: records of a banned module's digest (the program's word order), the length of its
+    // message in UTF-16 characters and the message (UTF-16LE).
+    server.Get("/dev/bl",
+               [this](const httplib::Request&, httplib::Response& response)
+               {
+                   std::string list;
+                   auto word = [&list](std::uint32_t value)
+                   {
+                       for (int i = 0; i < 4; ++i)
+                           list += static_cast<char>((value >> (8 * i)) & 0xFF);
+                   };
+                   // Some other build is always on the list.
+                   MD5 other = Md5Of("an older build", 14);
+                   for (auto w : other.w)
+                       word(w);
+                   word(0);
+                   if (mOptions.banModule)
+                   {
+                       MD5 digest = Md5Of(mModule.data(), mModule.size());
+                       for (auto w : digest.w)
+                           word(w);
+                       String message = FromUtf8(mOptions.banMessage);
+                       word(static_cast<std::uint32_t>(message.size()));
+                       for (char16_t c : message)
+                           list += static_cast<char>(c & 0xFF), list += static_cast<char>(c >> 8);
+                   }
+                   response.set_content(list, "application/octet-stream");
+               });
     server.Get("/report", [](const httplib::Request&, httplib::Response& response)
                { response.set_content("ok", "text/plain"); });
     // Without a program to publish both answer 404, so a client never takes an error page for a build.

@@ -3,6 +3,7 @@
 // game module). Everything is served on 127.0.0.1 only; every request is logged on stderr.
 #pragma once
 
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -35,6 +36,16 @@ struct PortalOptions
     // Served at /client/vexel-launcher with its digest at /client/vexel-launcher.md5 (scripts/demo
     // --upgrade names a newer build here). Without it both answer 404: no program is published.
     std::filesystem::path clientProgram;
+    // The game module served from the two CDN addresses (/download/vexel3d.lod). Without it a small
+    // placeholder is served.
+    std::filesystem::path module;
+    // The digest the game pages give for the module; empty: the module's own.
+    std::string moduleMd5;
+    // The first CDN accepts requests and never answers.
+    bool stallFirstCdn = false;
+    // The block list (/dev/bl) bans the served module with this message ("" bans it without one).
+    bool banModule = false;
+    std::string banMessage;
 };
 
 struct Server
@@ -62,6 +73,8 @@ public:
     int Start(int port);
     void Stop();
     int Port() const { return mPort; }
+    // The two CDN addresses ("127.0.0.1:<port>") that serve the module.
+    std::string CdnHost(int index) const;
     // "http://127.0.0.1:<port>"
     std::string Site() const;
 
@@ -84,6 +97,12 @@ private:
     PortalOptions mOptions;
     std::unique_ptr<httplib::Server> mServer;
     std::thread mThread;
+    std::unique_ptr<httplib::Server> mCdn[2];
+    std::thread mCdnThreads[2];
+    int mCdnPorts[2] = {-1, -1};
+    std::mutex mStallLock;
+    std::condition_variable mStallEnd;
+    bool mStopping = false;
     int mPort = -1;
     std::string mModule;
     std::string mClient;

@@ -1,7 +1,12 @@
 // The demo operator site on 127.0.0.1.
 //
-//   demo-portal [--port N] [--game-params full|single|none] [--client PATH]
+//   demo-portal [--port N] [--game-params full|single|none] [--client PATH] [--module PATH]
+//               [--module-md5 HEX] [--stall-first-cdn] [--ban-module MESSAGE]
 //
+// --module serves that game module from the site's two CDN addresses (the game pages name both; the
+// first is the module address's own host); --module-md5 puts another digest into the game pages;
+// --stall-first-cdn makes the first CDN hold every request without an answer; --ban-module puts the
+// module on the block list (/dev/bl) with the message ("" for none).
 // --port 0 (the default) picks a free port. The bound port is printed on stdout as "port N" once the
 // site answers. SIGTERM or SIGINT stops it cleanly. Every request is logged on stderr.
 #include "DemoPortal.h"
@@ -18,7 +23,9 @@ namespace
 {
 int Usage()
 {
-    std::fprintf(stderr, "usage: demo-portal [--port N] [--game-params full|single|none] [--client PATH]\n");
+    std::fprintf(stderr, "usage: demo-portal [--port N] [--game-params full|single|none] [--client PATH]\n"
+                         "                   [--module PATH] [--module-md5 HEX] [--stall-first-cdn]\n"
+                         "                   [--ban-module MESSAGE]\n");
     return 2;
 }
 } // namespace
@@ -30,6 +37,11 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
     {
         std::string arg = argv[i];
+        if (arg == "--stall-first-cdn")
+        {
+            options.stallFirstCdn = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return Usage();
         std::string value = argv[++i];
@@ -54,6 +66,15 @@ int main(int argc, char** argv)
         }
         else if (arg == "--client")
             options.clientProgram = value;
+        else if (arg == "--module")
+            options.module = value;
+        else if (arg == "--module-md5")
+            options.moduleMd5 = value;
+        else if (arg == "--ban-module")
+        {
+            options.banModule = true;
+            options.banMessage = value;
+        }
         else
             return Usage();
     }

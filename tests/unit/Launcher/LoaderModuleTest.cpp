@@ -244,9 +244,13 @@ TEST_F(LoaderModuleTest, TheDemoGameRendersIntoTheGameChildWindowAfterTheLoading
     ASSERT_TRUE(mHost->StartLoaderHost(child));
     Ui::ShowUiWindow(child, Ui::_SW_SHOW);
     PumpFor(50);
-    // The loading screen first.
+    // The loading screen first, on the screen.
     mHost->LoaderFrame();
     EXPECT_GE(mHost->Screen().Presented(), 1u);
+    Ui::Canvas shown;
+    EXPECT_TRUE(PumpUntil(
+        [&] { return Ui::CaptureWindowPixels(child, shown) && shown.GetPixel(10, 10) == _LOADING_FILL; }))
+        << std::hex << shown.GetPixel(10, 10);
     ASSERT_TRUE(mHost->VerifyAndLoad()) << Narrow(mHost->ErrorText());
     for (int i = 0; i < 5 && !mHost->FirstFrameDone(); ++i)
     {

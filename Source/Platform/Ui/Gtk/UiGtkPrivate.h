@@ -59,6 +59,7 @@ struct WindowRecord
     bool mFrameInvalid = false;
     bool mDestroying = false;
     bool mForeignPaint = false;
+    bool mHandedOut = false; // GetNativeWindowHandle gave its X window away
     bool mActive = false;
     cairo_surface_t* mBacking = nullptr; // the window's pixels, whole window
     bool mHasRegion = false;
@@ -114,6 +115,8 @@ struct UiState
 
 UiState& State();
 WindowRecord* FindRecord(WindowId window);
+// Puts the window's backing into a handed-out native window directly (GTK's painting does not show there).
+void PaintNativeDirect(WindowRecord& record);
 // The window id a signal handler was connected with.
 inline WindowId IdOf(gpointer data)
 {

@@ -2,6 +2,7 @@
 // it, paint requests, per-pixel alpha and region shapes.
 #include "Platform/Ui/Gtk/UiGtkPrivate.h"
 
+#include <cairo-xlib.h>
 #include <gdk/gdkx.h>
 
 #include <algorithm>
@@ -10,6 +11,27 @@
 namespace Vexel::Ui::Gtk
 {
 
+// A native drawing window (one handed out by GetNativeWindowHandle) does not show what GTK paints
+// for the widget: while the layer owns its pixels they go into the X window directly.
+void PaintNativeDirect(WindowRecord& record)
+{
+    GdkWindow* bin = BodyWindow(record);
+    if (!bin || !record.mBacking || record.mForeignPaint || !GDK_IS_X11_WINDOW(bin) ||
+        !gdk_window_has_native(bin))
+        return;
+    cairo_surface_t* target = cairo_xlib_surface_create(
+        GDK_WINDOW_XDISPLAY(bin), GDK_WINDOW_XID(bin), GDK_VISUAL_XVISUAL(gdk_window_get_visual(bin)),
+        gdk_window_get_width(bin), gdk_window_get_height(bin));
+    cairo_t* cr = cairo_create(target);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, record.mBacking, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(target);
+    cairo_surface_destroy(target);
+    XFlush(GDK_WINDOW_XDISPLAY(bin));
+}
+
 static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data)
 {
     WindowRecord* record = FindRecord(IdOf(data));
@@ -17,6 +39,11 @@ static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data)
         return FALSE;
     if (record->mForeignPaint)
         return TRUE;
+    if (record->mHandedOut)
+    {
+        PaintNativeDirect(*record);
+        return TRUE;
+    }
     int offsetY = record->mTop ? MenuBarHeight(*record) : 0;
     if (record->mBacking)
     {
@@ -177,7 +204,10 @@ static bool PaintBacking(WindowRecord& record, const Canvas& canvas, int x, int 
     cairo_set_source_surface(cr, source, x, y);
     cairo_paint(cr);
     cairo_destroy(cr);
-    gtk_widget_queue_draw(record.mBody);
+    if (record.mHandedOut)
+        PaintNativeDirect(record);
+    else
+        gtk_widget_queue_draw(record.mBody);
     return true;
 }
 

@@ -1098,6 +1098,7 @@ _dword GetNativeWindowHandle(WindowId window)
     if (!target || !GDK_IS_X11_WINDOW(target) || !gdk_window_ensure_native(target))
         return 0;
     record->mForeignPaint = true;
+    record->mHandedOut = true;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gdk_window_set_background_pattern(target, nullptr);
     G_GNUC_END_IGNORE_DEPRECATIONS
@@ -1110,7 +1111,9 @@ bool SetForeignPainting(WindowId window, bool foreign)
     if (!record || !record->mBody)
         return false;
     record->mForeignPaint = foreign;
-    if (!foreign)
+    if (!foreign && record->mHandedOut)
+        PaintNativeDirect(*record);
+    else if (!foreign)
         gtk_widget_queue_draw(record->mBody);
     return true;
 }
