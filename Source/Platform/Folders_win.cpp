@@ -10,9 +10,12 @@
 
 #include <shlobj.h>
 
+// The system's macros of these names would rename the program's own functions.
 #undef DeleteFile
 #undef CopyFile
 #undef MoveFile
+#undef GetFreeSpace
+#undef GetTempFileName
 
 namespace Vexel
 {

@@ -78,7 +78,8 @@ TEST(CodeTrust, AnUnsignedProgramIsUnsigned)
 TEST(CodeTrust, ASignatureThatDoesNotVerifyIsRefused)
 {
     TempDir dir;
-    WriteBytes(dir / "junk-signed.exe", WithJunkSignature(ReadBytes(fs::path(GetModulePath()))));
+    WriteBytes(dir / "junk-signed.exe",
+               WithJunkSignature(ReadBytes(fs::path(std::u16string(GetModulePath())))));
     CodeTrust trust = CheckFileTrust(dir.Wide("junk-signed.exe"), String());
     EXPECT_EQ(trust.state, TrustState::Invalid);
     EXPECT_TRUE(trust.signer.empty());

@@ -21,7 +21,7 @@ class KeyStoreTest : public ::testing::Test
 {
 protected:
     TempDir mDir;
-    ScopedEnvironment mData{"XDG_DATA_HOME", mDir.Path().c_str()};
+    ScopedEnvironment mData{"XDG_DATA_HOME", mDir.Path().string().c_str()};
     fs::path File() const { return mDir / "vexel/keys.txt"; }
 };
 } // namespace
