@@ -39,6 +39,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} ${VEXEL_WINDOWS_DEPS}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-# One program file with no runtime libraries beside it.
+# One program file with no runtime libraries beside it: zlib's static archive, not its DLL's import.
+set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
