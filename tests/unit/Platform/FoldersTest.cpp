@@ -24,7 +24,9 @@ TEST(Folders, CreateFolderMakesEveryMissingLevel)
     EXPECT_TRUE(CreateFolder(path));                               // exists already
     EXPECT_TRUE(CreateFolder(dir.Wide() + u"\\ONE\\Two\\four\\")); // existing levels found by case
     EXPECT_TRUE(fs::is_directory(dir / "one/two/four"));
+#if !defined(_WIN32) // one name there, whatever the case
     EXPECT_FALSE(fs::exists(dir / "ONE"));
+#endif
     EXPECT_TRUE(CreateFolder(u"C:"));
 
     WriteBytes(dir / "file", "x");
@@ -101,7 +103,7 @@ TEST(Folders, CurrentFolderAndTemporaryNames)
     ASSERT_FALSE(previous.empty());
     fs::create_directory(dir / "Work");
     ASSERT_TRUE(SetCurrentFolder(dir.Wide("work")));
-    EXPECT_EQ(fs::current_path(), fs::canonical(dir / "Work"));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir / "Work"));
     EXPECT_EQ(GetCurrentFolder(), String(fs::current_path().u16string()));
     EXPECT_FALSE(SetCurrentFolder(dir.Wide("missing")));
     ASSERT_TRUE(SetCurrentFolder(previous));
