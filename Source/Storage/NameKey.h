@@ -6,6 +6,7 @@
 #include "Common/String.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace Vexel
@@ -21,7 +22,10 @@ struct NameKeyHash
 {
     std::size_t operator()(const NameKey& key) const noexcept
     {
-        return (static_cast<std::size_t>(key.w[0]) << 32 | key.w[1]) ^ key.w[2] * 0x9E3779B9u;
+        // In 64 bits, then folded: a shift by 32 of a 32-bit size_t would be undefined.
+        const std::uint64_t mixed =
+            (static_cast<std::uint64_t>(key.w[0]) << 32 | key.w[1]) ^ key.w[2] * 0x9E3779B9u;
+        return static_cast<std::size_t>(sizeof(std::size_t) >= 8 ? mixed : mixed ^ (mixed >> 32));
     }
 };
 

@@ -39,7 +39,7 @@ String MakeResourceUrl(const String& address, const String& name)
 {
     if (address.empty())
         return name;
-    static const char _HEX[] = "0123456789ABCDEF";
+    static const char _HEX_DIGITS[] = "0123456789ABCDEF";
     std::string path;
     for (unsigned char c : ToUtf8(name))
     {
@@ -50,8 +50,8 @@ String MakeResourceUrl(const String& address, const String& name)
         else
         {
             path += '%';
-            path += _HEX[c >> 4];
-            path += _HEX[c & 15];
+            path += _HEX_DIGITS[c >> 4];
+            path += _HEX_DIGITS[c & 15];
         }
     }
     const bool slash = address.back() == u'/' || (!path.empty() && path[0] == '/');

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 
@@ -18,6 +19,9 @@ constexpr std::size_t _PIECE = 1 << 20;
 constexpr std::size_t _TRICKLE_BYTES = 256;
 constexpr int _TRICKLE_MS = 20;
 constexpr std::size_t _STALL_AFTER = 100;
+// 1 TiB, or the most a 32-bit program's lengths can say.
+constexpr std::size_t _HUGE_LENGTH =
+    static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t(1) << 40, SIZE_MAX));
 
 std::uint64_t Mix(std::uint64_t x)
 {
@@ -375,7 +379,7 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
             return sink.write(piece.data(), piece.size());
         };
         if (mode == Mode::HugeLength)
-            response.set_content_provider(std::size_t(1) << 40, "application/octet-stream",
+            response.set_content_provider(_HUGE_LENGTH, "application/octet-stream",
                                           [whole](std::size_t offset, std::size_t, httplib::DataSink& sink)
                                           { return whole(offset, sink); });
         else

@@ -52,7 +52,8 @@ public:
         Corrupt,     // correct lengths, every byte of the body inverted
         Trickle,     // 256 bytes every 20 ms
         Stall,       // headers and the first 100 bytes, then nothing until the server stops
-        HugeLength,  // announces a length of 1 TiB, sends the file and closes the connection
+        HugeLength,  // announces a length of 1 TiB (4 GiB - 1 in 32-bit programs), sends the file and closes
+                     // the connection
         Chunked,     // no length announced: the file in chunks of 64 KiB
     };
 

@@ -35,7 +35,12 @@ TempDir::~TempDir()
 String TempDir::Wide(const std::string& child) const
 {
     auto path = child.empty() ? mPath : mPath / child;
+#if defined(_WIN32)
+    // With "/" throughout, as the POSIX tests write paths; Windows takes either separator.
+    return String(path.generic_u16string());
+#else
     return String(path.u16string());
+#endif
 }
 
 namespace

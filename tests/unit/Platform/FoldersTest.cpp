@@ -24,7 +24,9 @@ TEST(Folders, CreateFolderMakesEveryMissingLevel)
     EXPECT_TRUE(CreateFolder(path));                               // exists already
     EXPECT_TRUE(CreateFolder(dir.Wide() + u"\\ONE\\Two\\four\\")); // existing levels found by case
     EXPECT_TRUE(fs::is_directory(dir / "one/two/four"));
+#if !defined(_WIN32) // one name there, whatever the case
     EXPECT_FALSE(fs::exists(dir / "ONE"));
+#endif
     EXPECT_TRUE(CreateFolder(u"C:"));
 
     WriteBytes(dir / "file", "x");
@@ -40,7 +42,9 @@ TEST(Folders, RemoveFolderTakesEverythingButFollowsNoLinks)
     WriteBytes(dir / "tree/a.txt", "a");
     WriteBytes(dir / "tree/sub/b.txt", "b");
     fs::permissions(dir / "tree/sub/b.txt", fs::perms::owner_read);
+#if !defined(_WIN32) // links need a privilege there
     fs::create_directory_symlink(outside.Path(), dir / "tree/link");
+#endif
     fs::permissions(dir / "tree/sub", fs::perms::owner_read | fs::perms::owner_exec);
 
     EXPECT_TRUE(RemoveFolder(dir.Wide("TREE")));
@@ -57,7 +61,9 @@ TEST(Folders, EnumerateFilesListsFullPathsAndRecursesOnRequest)
     WriteBytes(dir / "sub/c.txt", "");
     WriteBytes(dir / "sub/deeper/d.txt", "");
     fs::create_directory(dir / "empty");
+#if !defined(_WIN32)
     fs::create_directory_symlink(dir.Path(), dir / "sub/loop"); // never entered
+#endif
 
     std::vector<String> seen;
     auto collect = [&](const String& path) { seen.push_back(path); };
@@ -97,7 +103,7 @@ TEST(Folders, CurrentFolderAndTemporaryNames)
     ASSERT_FALSE(previous.empty());
     fs::create_directory(dir / "Work");
     ASSERT_TRUE(SetCurrentFolder(dir.Wide("work")));
-    EXPECT_EQ(fs::current_path(), fs::canonical(dir / "Work"));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir / "Work"));
     EXPECT_EQ(GetCurrentFolder(), String(fs::current_path().u16string()));
     EXPECT_FALSE(SetCurrentFolder(dir.Wide("missing")));
     ASSERT_TRUE(SetCurrentFolder(previous));
@@ -112,6 +118,7 @@ TEST(Folders, CurrentFolderAndTemporaryNames)
     EXPECT_FALSE(GetTempFolder().empty());
 }
 
+#if !defined(_WIN32)
 TEST(Folders, SpecialFoldersFollowTheUsersSettings)
 {
     TempDir dir;
@@ -136,6 +143,20 @@ TEST(Folders, SpecialFoldersFollowTheUsersSettings)
         EXPECT_EQ(GetUserRoot(), dir.Wide() + u"/.local/share/vexel");
     }
 }
+#else
+TEST(Folders, SpecialFoldersAreTheShellsAndTheRootIsInTheProfile)
+{
+    const String profile = GetSpecialFolder(SpecialFolder::Profile);
+    ASSERT_FALSE(profile.empty());
+    EXPECT_EQ(GetUserRoot(), profile + u"\\vexel");
+    for (SpecialFolder which : {SpecialFolder::Profile, SpecialFolder::AppData})
+        EXPECT_TRUE(FolderExists(GetSpecialFolder(which))) << Vexel::Test::Narrow(GetSpecialFolder(which));
+    EXPECT_FALSE(GetSpecialFolder(SpecialFolder::Desktop).empty());
+    EXPECT_FALSE(GetSpecialFolder(SpecialFolder::StartMenu).empty());
+    EXPECT_FALSE(GetTempFolder().empty());
+    EXPECT_NE(GetTempFolder().back(), u'\\');
+}
+#endif
 
 TEST(Folders, JoinFolderKeepsTheFoldersSeparator)
 {

@@ -21,14 +21,18 @@ class KeyStoreTest : public ::testing::Test
 {
 protected:
     TempDir mDir;
-    ScopedEnvironment mData{"XDG_DATA_HOME", mDir.Path().c_str()};
+    ScopedEnvironment mData{"XDG_DATA_HOME", mDir.Path().string().c_str()};
     fs::path File() const { return mDir / "vexel/keys.txt"; }
 };
 } // namespace
 
 TEST_F(KeyStoreTest, RoundTrip)
 {
+#if defined(_WIN32)
+    EXPECT_EQ(KeyStorePath(), u"HKEY_CURRENT_USER");
+#else
     EXPECT_EQ(KeyStorePath(), mDir.Wide() + u"/vexel/keys.txt");
+#endif
     String value = u"stale";
     EXPECT_FALSE(GetUserValue(u"Software\\Vexel", u"once", value));
     EXPECT_TRUE(value.empty());
@@ -60,11 +64,15 @@ TEST_F(KeyStoreTest, AnyTextSurvivesAndTheFileStaysOneLinePerValue)
     String value;
     ASSERT_TRUE(GetUserValue(u"K\tey", u"na\nme", value));
     EXPECT_EQ(value, tricky);
+#if !defined(_WIN32) // the registry holds each value whole
     std::string text = ReadBytes(File());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2); // the header and one record
     EXPECT_EQ(text.find('\r'), std::string::npos);
+#endif
 }
 
+// The store file of other systems.
+#if !defined(_WIN32)
 TEST_F(KeyStoreTest, LinesItCannotReadAreKeptAndReported)
 {
     WriteBytes(File(), "garbage without tabs\r\nk\tn\tv\nbad\tescape%G1\tx\n\xff\xfe\t\t\nk2\tn\t%41\n");
@@ -90,6 +98,7 @@ TEST_F(KeyStoreTest, LinesItCannotReadAreKeptAndReported)
     // Nothing but the store itself is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(mDir / "vexel"), fs::directory_iterator()), 1);
 }
+#endif
 
 TEST_F(KeyStoreTest, AKeyGoesWithAllItsValuesAndNoOtherKey)
 {

@@ -8,6 +8,22 @@
 namespace Vexel::Test
 {
 
+#if defined(_WIN32)
+// The C library's own environment and the process's, both (an empty value removes the variable there).
+inline void SetVariable(const char* name, const char* value)
+{
+    ::_putenv_s(name, value ? value : "");
+}
+#else
+inline void SetVariable(const char* name, const char* value)
+{
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+}
+#endif
+
 class ScopedEnvironment
 {
 public:
@@ -16,18 +32,9 @@ public:
     {
         if (const char* old = std::getenv(name))
             mOld = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        SetVariable(name, value);
     }
-    ~ScopedEnvironment()
-    {
-        if (mOld)
-            ::setenv(mName.c_str(), mOld->c_str(), 1);
-        else
-            ::unsetenv(mName.c_str());
-    }
+    ~ScopedEnvironment() { SetVariable(mName.c_str(), mOld ? mOld->c_str() : nullptr); }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 

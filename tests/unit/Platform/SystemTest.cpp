@@ -47,7 +47,12 @@ TEST(System, OsVersionCodes)
     EXPECT_EQ(OsVersionCode(10, 0), 8);
     EXPECT_EQ(OsVersionCode(6, 4), 0);
     EXPECT_EQ(OsVersionCode(4, 0), 0);
+#if defined(_WIN32)
+    // What the system says, which the compatibility layer must not lower; the build needs Windows 7.
+    EXPECT_GE(GetOSVersion(), OsVersionCode(6, 1));
+#else
     EXPECT_EQ(GetOSVersion(), 8);
+#endif
 }
 
 TEST(System, EnvironmentRoundTrip)
@@ -120,6 +125,7 @@ TEST(Resources, LookupIgnoresCaseAndSeparator)
     EXPECT_FALSE(LoadEmbeddedResource(u"test/embedded.txt2", bytes));
 }
 
+#if !defined(_WIN32)
 TEST(Modules, LoadsALibraryAndFindsItsExports)
 {
     String library;
@@ -145,6 +151,25 @@ TEST(Modules, LoadsALibraryAndFindsItsExports)
     EXPECT_FALSE(module.IsLoaded());
     EXPECT_EQ(module.GetModuleProc("zlibVersion"), nullptr);
 }
+#else
+TEST(Modules, LoadsALibraryAndFindsItsExports)
+{
+    String library;
+    ASSERT_TRUE(GetEnvironment(u"SystemRoot", library));
+    library += u"\\system32\\ws2_32.dll";
+    String before = GetCurrentFolder();
+    Module module;
+    ASSERT_TRUE(module.LoadModule(library));
+    EXPECT_EQ(GetCurrentFolder(), before);
+    EXPECT_TRUE(module.IsLoaded());
+    EXPECT_NE(module.GetModuleProc("WSAStartup"), nullptr);
+    EXPECT_EQ(module.GetModuleProc("noSuchExport"), nullptr);
+    EXPECT_EQ(module.GetModuleProc(nullptr), nullptr);
+    module.UnloadModule();
+    EXPECT_FALSE(module.IsLoaded());
+    EXPECT_EQ(module.GetModuleProc("WSAStartup"), nullptr);
+}
+#endif
 
 TEST(Modules, FailuresLeaveNoModuleAndTheFolderUnchanged)
 {
@@ -158,7 +183,7 @@ TEST(Modules, FailuresLeaveNoModuleAndTheFolderUnchanged)
         LogCapture capture;
         EXPECT_FALSE(module.LoadModule(dir.Wide("FAKE.so")));
         EXPECT_TRUE(capture.Contains(u"[FG] LoadModule")) << Narrow(capture.Text());
-        EXPECT_TRUE(capture.Contains(u"fake.so")) << Narrow(capture.Text());
+        EXPECT_TRUE(capture.Contains(u"fake.so") || capture.Contains(u"FAKE.so")) << Narrow(capture.Text());
     }
     EXPECT_FALSE(module.IsLoaded());
     EXPECT_EQ(GetCurrentFolder(), before);
