@@ -1,7 +1,7 @@
 // Desktop entries: the Exec line quotes each argument as the desktop entry rules ask, so that the desktop
 // starts the program with exactly these arguments; the file is executable; names become file names.
-#include "Platform/Shortcut.h"
 #include "Platform/Folders.h"
+#include "Platform/Shortcut.h"
 #include "ScopedEnvironment.h"
 #include "TestSupport.h"
 
