@@ -563,7 +563,9 @@ void HandleMenuCommand(LauncherState& state, _dword id, const String& text, cons
             ++state.mRefreshing;
             if (state.mStartMode == 2)
             {
+                // The pass's reset unloads the module; the next pass's loader stage starts it again.
                 LogTrace(u"[MC] Refresh, re-initializing");
+                EndPass();
                 return;
             }
             if (!state.mLoginDone)
@@ -576,6 +578,8 @@ void HandleMenuCommand(LauncherState& state, _dword id, const String& text, cons
                 return;
             }
             LogTrace(u"[MC] Send msg to game, %d, %d, %d", _WM_GAME_REFRESH, 1, 0);
+            if (state.mLoaderHost)
+                state.mLoaderHost->ForwardMessage(_WM_GAME_REFRESH, 1, 0);
             return;
         }
         for (auto& page : state.mPages)

@@ -222,6 +222,36 @@ TEST_F(GameTest, TheGameDownloadsPastAStalledCdnRunsTakesInputAndEndsWithTheProg
     EXPECT_NE(trace.Text().find("[MC] Loader unloaded", first), std::string::npos);
 }
 
+TEST_F(GameTest, RefreshOfTheRunningGameReloadsItsPageAndRunsTheCachedModuleAgain)
+{
+    Start({"--module", _DEMO + "/vexel3d.lod"});
+    DesktopWindow frame;
+    std::size_t game = EnterGame(frame);
+    ASSERT_NE(game, std::string::npos) << "the game stage was not entered";
+    TraceLog& trace = mClient->Trace();
+    std::size_t first = trace.WaitFor("[MC] Loader first frame", game);
+    ASSERT_NE(first, std::string::npos) << "the game did not render";
+
+    // The menu bar's refresh entry (the player has not signed in through a page command, so the game's
+    // page is loaded again and the game starts over).
+    constexpr int _MENU_REFRESH_X = 425, _MENU_Y = 17;
+    mDesktop.Click(frame.x + _MENU_REFRESH_X, frame.y + _MENU_Y);
+    std::size_t refresh = trace.WaitFor("[MC] Refresh " + mPortal->Site() + "/game?sid=1", first);
+    ASSERT_NE(refresh, std::string::npos) << "the refresh did not reach the running game";
+    std::size_t cached = trace.WaitFor("[MC] Loader is the cached file", refresh);
+    ASSERT_NE(cached, std::string::npos) << "the module was not taken from the cache";
+    EXPECT_NE(trace.WaitFor("[MC] Loader first frame", cached), std::string::npos)
+        << "the game did not restart";
+    // One download in all, from whichever CDN served it.
+    const std::string log = mPortal->Log();
+    std::size_t downloads = 0;
+    for (std::size_t at = log.find("GET /download/vexel3d.lod"); at != std::string::npos;
+         at = log.find("GET /download/vexel3d.lod", at + 1))
+        ++downloads;
+    EXPECT_EQ(downloads, 1u) << log;
+    EXPECT_TRUE(mClient->Running());
+}
+
 struct Refusal
 {
     const char* name;

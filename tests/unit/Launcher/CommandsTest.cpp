@@ -112,6 +112,14 @@ TEST_F(LauncherCommandsTest, SecondRefreshOfARunningGameIsIgnored)
     mState->mLoginDone = true;
     HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
     EXPECT_TRUE(Logged(u"[MC] Send msg to game, 1091, 1, 0"));
+    EXPECT_FALSE(Drain());
+
+    // A loader started by the scripts starts again with the next pass.
+    mState->mRefreshing = 0;
+    mState->mStartMode = 2;
+    HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
+    EXPECT_TRUE(Logged(u"[MC] Refresh, re-initializing"));
+    EXPECT_TRUE(Drain());
 }
 
 TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
