@@ -3,7 +3,7 @@
 // packed downloads, cached and local files, the temporary name beside a loaded module, the signature and
 // digest refusals (untrusted root, a copied signer name, bytes altered after signing, an unknown unsigned
 // module, damaged files), and the block list.
-#include "LauncherTestSupport.h"
+#include "LoaderTestSupport.h"
 
 #include "LoaderHost.h"
 #include "LoaderModule.h"
@@ -120,37 +120,16 @@ private:
     std::vector<std::string> mTargets, mHosts;
 };
 
-class LoaderHostTest : public LauncherWindowTest
+class LoaderHostTest : public LoaderHostWindowTest
 {
 protected:
     void SetUp() override
     {
-        LauncherWindowTest::SetUp();
+        LoaderHostWindowTest::SetUp();
         if (HasFatalFailure())
             return;
-        mHost = mState->mLoaderHost.get();
-        mHost->mClock = [this] { return mNow; };
-        mHost->mSleep = [](_dword) {};
-        mHost->mSettings.mPolicy.supportAddress = u"help@vexel.test";
-        mHost->mSettings.mCaFile = Wide(_DEMO + "/test-ca/root.pem");
-        Ui::WindowParams p;
-        p.title = u"game window";
-        p.width = 320;
-        p.height = 240;
-        p.style = Ui::_WS_OVERLAPPED | Ui::_WS_VISIBLE;
-        mWindow = Ui::NewWindow(p);
-        ASSERT_NE(mWindow, 0u);
         mState->mLoader.mPath = mData.Wide("vexel3d.lod");
     }
-    void TearDown() override
-    {
-        if (mHost)
-            mHost->ResetLoaderHost();
-        if (mWindow)
-            Ui::DestroyUiWindow(mWindow);
-        LauncherWindowTest::TearDown();
-    }
-    static String Wide(const std::string& text) { return String(text.begin(), text.end()); }
     void Source(const String& url, const String& md5, std::vector<String> cdn = {})
     {
         mHost->SetLoaderSource(url, md5);
@@ -172,11 +151,6 @@ protected:
     {
         return PollUntil([] { return false; });
     }
-
-    LoaderHost* mHost = nullptr;
-    Ui::WindowId mWindow = 0;
-    _qword mNow = 1000;
-    TempDir mData;
 };
 
 TEST_F(LoaderHostTest, DownloadFallsBackOverStalledAndWrongCdnsAndKeepsTheUrlsHost)

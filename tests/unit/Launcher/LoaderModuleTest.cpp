@@ -3,7 +3,7 @@
 // loading the same library, messages held back until the first frame, a module without its optional
 // export or without a required one; the demo game in a real game child window, its first frame taking
 // the window's pixels from the loading screen; and the loading screen itself.
-#include "LauncherTestSupport.h"
+#include "LoaderTestSupport.h"
 
 #include "LoaderHost.h"
 #include "LoaderModule.h"
@@ -28,48 +28,26 @@ namespace
 const std::string _DEMO = VEXEL_DEMO_GAME_DIR;
 const std::string _MODULES = VEXEL_TEST_MODULE_DIR;
 
-String Wide(const std::string& text)
-{
-    return String(text.begin(), text.end());
-}
-
 std::string ReadText(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class LoaderModuleTest : public LauncherWindowTest
+class LoaderModuleTest : public LoaderHostWindowTest
 {
 protected:
+    LoaderModuleTest() { mNow = 5000; }
     void SetUp() override
     {
-        LauncherWindowTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        mHost = mState->mLoaderHost.get();
-        mHost->mClock = [this] { return mNow; };
-        mHost->mSleep = [](_dword) {};
-        mHost->mSettings.mPolicy.supportAddress = u"help@vexel.test";
-        mHost->mSettings.mCaFile = Wide(_DEMO + "/test-ca/root.pem");
+        LoaderHostWindowTest::SetUp();
         setenv("VEXEL_TEST_MODULE_LOG", (mData / "calls.txt").c_str(), 1);
-        Ui::WindowParams p;
-        p.title = u"game window";
-        p.width = 320;
-        p.height = 240;
-        p.style = Ui::_WS_OVERLAPPED | Ui::_WS_VISIBLE;
-        mWindow = Ui::NewWindow(p);
-        ASSERT_NE(mWindow, 0u);
     }
     void TearDown() override
     {
-        if (mHost)
-            mHost->ResetLoaderHost();
         unsetenv("VEXEL_TEST_MODULE_LOG");
         unsetenv("[MICRO-CLIENT]");
-        if (mWindow)
-            Ui::DestroyUiWindow(mWindow);
-        LauncherWindowTest::TearDown();
+        LoaderHostWindowTest::TearDown();
     }
     // Makes the named test module the loader, accepted by its digest.
     void Use(const std::string& variant, LoaderHost& host, LoaderSource& source)
@@ -90,11 +68,6 @@ protected:
         }
     }
     std::string Calls() const { return ReadText(mData / "calls.txt"); }
-
-    LoaderHost* mHost = nullptr;
-    Ui::WindowId mWindow = 0;
-    _qword mNow = 5000;
-    TempDir mData;
 };
 
 TEST_F(LoaderModuleTest, CreateAndSetUpFollowThePageAndMessagesWaitForTheFirstFrame)
