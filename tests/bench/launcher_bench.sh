@@ -23,36 +23,17 @@ launcher=$build/vexel-launcher
 [ -x "$launcher" ] || { echo "launcher_bench: $launcher is missing (build the vexel-launcher target)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "launcher_bench: python3 is missing" >&2; exit 1; }
 
-python3 - "$launcher" "$runs" <<'PY'
+python3 - "$launcher" "$runs" "$root/tests/bench" <<'PY'
 import glob, os, signal, statistics, subprocess, sys, tempfile, time
 
 launcher, runs = sys.argv[1], int(sys.argv[2])
+sys.path.insert(0, sys.argv[3])
+from benchsupport import start_xvfb, status_kb
 needle = "[MC] Main window shown".encode("utf-16-le")
 
 xvfb = None
 if not os.environ.get("DISPLAY"):
-    r, w = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            pass_fds=(w,), stderr=subprocess.DEVNULL)
-    os.close(w)
-    number = b""
-    while not number.endswith(b"\n"):
-        c = os.read(r, 1)
-        if not c:
-            sys.exit("launcher_bench: Xvfb did not start")
-        number += c
-    os.close(r)
-    os.environ["DISPLAY"] = ":" + number.decode().strip()
-
-def status_kb(pid, field):
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith(field + ":"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
+    xvfb = start_xvfb("launcher_bench")
 
 def anonymous_kb(pid):
     # Heap and other memory of the process's own, without the library files mapped in.

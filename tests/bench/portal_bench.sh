@@ -32,27 +32,14 @@ python3 - "$build" "$root" "$runs" "$idle" <<'PY'
 import os, re, signal, statistics, subprocess, sys, tempfile, time
 
 build, root, runs, idle_seconds = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+sys.path.insert(0, os.path.join(root, "tests", "bench"))
+from benchsupport import start_xvfb, status_kb
 launcher, portal_exe, minimal = build + "/vexel-launcher", build + "/demo-portal", build + "/tests/minimal-webview"
 ticks = os.sysconf("SC_CLK_TCK")
 
 procs = []
-def start_xvfb():
-    r, w = os.pipe()
-    x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                         pass_fds=(w,), stderr=subprocess.DEVNULL)
-    os.close(w)
-    number = b""
-    while not number.endswith(b"\n"):
-        c = os.read(r, 1)
-        if not c:
-            sys.exit("portal_bench: Xvfb did not start")
-        number += c
-    os.close(r)
-    os.environ["DISPLAY"] = ":" + number.decode().strip()
-    return x
-
 if not os.environ.get("DISPLAY"):
-    procs.append(start_xvfb())
+    procs.append(start_xvfb("portal_bench"))
 # Minimising needs a window manager: without one the window stays on screen and the minimised figure
 # would measure a shown window.
 wm = None
@@ -80,16 +67,6 @@ settings = os.path.join(settings_dir, "config.lua")
 with open(os.path.join(root, "resources", "config.lua")) as src, open(settings, "w") as out:
     for text in src:
         out.write('local site = "%s"\n' % site if text.startswith("local site = ") else text)
-
-def status_kb(pid, field):
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for text in f:
-                if text.startswith(field + ":"):
-                    return int(text.split()[1])
-    except OSError:
-        pass
-    return 0
 
 def descendants(pid):
     children, found = {}, []
