@@ -128,10 +128,4 @@ const std::string& PrivateDisplayError()
     return State().error;
 }
 
-bool MissingDisplayIsFailure()
-{
-    const char* ci = std::getenv("CI");
-    return ci && std::strcmp(ci, "true") == 0;
-}
-
 } // namespace Vexel::Test

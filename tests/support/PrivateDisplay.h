@@ -16,8 +16,4 @@ namespace Vexel::Test
 bool UsePrivateDisplay();
 const std::string& PrivateDisplayError();
 
-// A window test that cannot get its display fails under CI=true (scripts/test sets it) and is skipped
-// elsewhere, with the reason either way.
-bool MissingDisplayIsFailure();
-
 } // namespace Vexel::Test
