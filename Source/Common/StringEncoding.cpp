@@ -69,22 +69,45 @@ std::string EncodeUnits(const char16_t* str, std::size_t n)
 }
 
 // Calls sink(unit) for each unit the bytes decode to, until it returns false. Units are counted by
-// lead byte alone; what follows a lead is taken as it is.
-template <typename Sink> void DecodeUtf8(const char* str, std::size_t n, Sink&& sink)
+// lead byte alone; what follows a lead is taken as it is. With fourByte, a four-byte sequence is read as
+// the surrogate pair of its character; without it (the engine's per-unit form) a four-byte lead is
+// skipped like any byte that cannot lead.
+template <bool fourByte = false, typename Sink> void DecodeUtf8(const char* str, std::size_t n, Sink&& sink)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(str);
     std::size_t i = 0;
     while (i < n)
     {
         unsigned char lead = s[i];
-        std::size_t need = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
+        std::size_t need = lead < 0x80                                ? 1
+                           : (lead & 0xE0) == 0xC0                    ? 2
+                           : (lead & 0xF0) == 0xE0                    ? 3
+                           : fourByte && lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                      : 0;
         if (need == 0)
         {
-            ++i; // a continuation byte out of place or a four-byte lead produces nothing
+            ++i; // a continuation byte out of place or a lead this form does not have produces nothing
             continue;
         }
         if (need > n - i)
             return; // a sequence cut off by the end is dropped
+        if (need == 4)
+        {
+            char32_t cp = ((lead & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
+                          (s[i + 3] & 0x3F);
+            i += 4;
+            if (cp < 0x10000 || cp > 0x10FFFF)
+            {
+                if (!sink(u'\uFFFD'))
+                    return;
+                continue;
+            }
+            cp -= 0x10000;
+            if (!sink(static_cast<char16_t>(0xD800 | (cp >> 10))) ||
+                !sink(static_cast<char16_t>(0xDC00 | (cp & 0x3FF))))
+                return;
+            continue;
+        }
         char16_t c;
         if (need == 1)
             c = lead;
@@ -310,19 +333,30 @@ void AppendUtf8(std::string& out, char32_t codePoint)
 
 std::string ToUtf8(std::u16string_view text)
 {
-    return EncodeUnits(text.data(), text.size());
+    std::string out;
+    out.reserve(text.size());
+    char bytes[4];
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        out.append(bytes, EncodeUtf8(cp, bytes)); // a lone surrogate keeps its three-byte form
+    }
+    return out;
 }
 
 String FromUtf8(std::string_view text)
 {
     String out;
     out.reserve(text.size());
-    DecodeUtf8(text.data(), text.size(),
-               [&](char16_t c)
-               {
-                   out += c;
-                   return true;
-               });
+    DecodeUtf8<true>(text.data(), text.size(),
+                     [&](char16_t c)
+                     {
+                         out += c;
+                         return true;
+                     });
     return out;
 }
 
@@ -413,7 +447,16 @@ String Utf8ToWide(const char* str, _dword maxLength)
 {
     if (!VEXEL_ASSERT_TEXT(str != nullptr, _NULL_SOURCE))
         return String();
-    return FromUtf8(std::string_view(str, SourceLength(str, maxLength)));
+    std::size_t n = SourceLength(str, maxLength);
+    String out;
+    out.reserve(n);
+    DecodeUtf8(str, n,
+               [&](char16_t c)
+               {
+                   out += c;
+                   return true;
+               });
+    return out;
 }
 
 char16_t* AnsiToWide(char16_t* dest, _dword destSize, const char* str, _dword maxLength, _dword* produced,

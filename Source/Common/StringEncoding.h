@@ -11,8 +11,11 @@
 namespace Vexel
 {
 
-// Whole-text conversions for callers that just need the other encoding (file system calls, URLs,
-// the script boundary). Same per-unit rules as WideToUtf8 / Utf8ToWide.
+// Whole-text conversions for callers that hand text to the world outside (URLs, the script boundary,
+// archive entry names, JSON): standard UTF-8, so a character outside the BMP is one four-byte sequence
+// that other programs read. A lone surrogate keeps its three-byte form, so nothing is lost on the way
+// back. FromUtf8 reads four-byte sequences as surrogate pairs and also the engine's per-unit form below
+// (surrogate halves in three bytes each), so text written either way reads back the same.
 std::string ToUtf8(std::u16string_view text);
 String FromUtf8(std::string_view text);
 

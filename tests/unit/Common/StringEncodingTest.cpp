@@ -298,6 +298,33 @@ TEST(Utf8Helpers, WholeTextFormsKeepEmbeddedTerminators)
     EXPECT_EQ(FromUtf8(std::string_view("a\0b", 3)), withZero);
 }
 
+// Text handed to other programs (URLs, scripts, archive names) is standard UTF-8: a character outside the
+// BMP in four bytes, which is what every other program writes and expects. Nothing is lost either way.
+TEST(Utf8Helpers, WholeTextFormsUseFourBytesForSupplementaryCharactersAndLoseNothing)
+{
+    EXPECT_EQ(ToUtf8(u"a\U0001F600b"), "a\xF0\x9F\x98\x80"
+                                       "b");
+    EXPECT_EQ(FromUtf8("a\xF0\x9F\x98\x80"
+                       "b"),
+              u"a\U0001F600b");
+    EXPECT_EQ(FromUtf8("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
+    // The engine's own per-unit form of the same character still reads back as it.
+    EXPECT_EQ(FromUtf8("\xED\xA0\xBD\xED\xB8\x80"), u"\U0001F600");
+    // Lone halves keep their three-byte form and come back unchanged, in either order.
+    std::u16string lone = u"x";
+    lone += char16_t(0xDC00);
+    lone += char16_t(0xD83D);
+    lone += u'y';
+    EXPECT_EQ(ToUtf8(lone), "x\xED\xB0\x80\xED\xA0\xBDy");
+    EXPECT_EQ(FromUtf8(ToUtf8(lone)), lone);
+    // Four-byte sequences that name no character become U+FFFD; a cut-off one at the end is dropped.
+    EXPECT_EQ(FromUtf8("<\xF4\x90\x80\x80>"), u"<\uFFFD>");
+    EXPECT_EQ(FromUtf8("<\xF0\x8F\xBF\xBF>"), u"<\uFFFD>");
+    EXPECT_EQ(FromUtf8("ab\xF0\x9F\x98"), u"ab");
+    // The buffer conversions keep their per-unit form.
+    EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80!"), u"!");
+}
+
 // --- System code page (UTF-8 on this system) -----------------------------------------------------
 
 #ifndef _WIN32

@@ -42,6 +42,8 @@ protected:
     {
         LoaderHostWindowTest::SetUp();
         setenv("VEXEL_TEST_MODULE_LOG", (mData / "calls.txt").c_str(), 1);
+        // Start-up tests earlier in the same process leave the client's marker in the environment.
+        unsetenv("[MICRO-CLIENT]");
     }
     void TearDown() override
     {
