@@ -490,6 +490,7 @@ int WebNavigate(WindowId window, const String& url)
     VARIANT none;
     VariantInit(&none);
     // The browser may call in (and the window's handler close the view) before this returns.
+    CallbackScope scope;
     ComPtr<IWebBrowser2> browser = view->browser;
     HRESULT result = browser->Navigate2(&address, &none, &none, &none, &none);
     if (FAILED(result))
@@ -505,6 +506,7 @@ bool WebRefresh(WindowId window)
     WebViewState* view = Find(window);
     if (!view)
         return false;
+    CallbackScope scope;
     ComPtr<IWebBrowser2> browser = view->browser;
     return SUCCEEDED(browser->Refresh());
 }
@@ -514,6 +516,7 @@ bool WebStop(WindowId window)
     WebViewState* view = Find(window);
     if (!view)
         return false;
+    CallbackScope scope;
     ComPtr<IWebBrowser2> browser = view->browser;
     return SUCCEEDED(browser->Stop());
 }
@@ -673,6 +676,7 @@ bool WebTranslateKey(const Message& message)
     native.lParam = message.lParam;
     native.time = message.time;
     native.pt = {message.point.x, message.point.y};
+    CallbackScope scope;
     ComPtr<IOleInPlaceActiveObject> active = view->active;
     return active->TranslateAccelerator(&native) == S_OK;
 }
