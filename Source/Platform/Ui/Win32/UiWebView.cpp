@@ -43,7 +43,7 @@ std::map<HWND, std::unique_ptr<WebViewState>> gViews;
 // Views let go while the control was calling in: closed when the outermost call returns.
 std::vector<std::unique_ptr<WebViewState>> gClosing;
 int gCallbackDepth = 0;
-bool gOleReady = false;
+thread_local bool gOleReady = false; // OLE starts per thread
 bool gInitialised = false;
 String gDataFolder;
 
@@ -99,12 +99,18 @@ void Close(WebViewState& view)
 
 void FlushClosing()
 {
+    // Closing calls into the control, which may call back: the outer loop finishes the list.
+    static bool flushing = false;
+    if (flushing)
+        return;
+    flushing = true;
     while (!gClosing.empty())
     {
         std::unique_ptr<WebViewState> view = std::move(gClosing.back());
         gClosing.pop_back();
         Close(*view);
     }
+    flushing = false;
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -342,11 +348,12 @@ bool FocusInEditableElement(HWND window)
         auto frame = active.Query<IHTMLFrameBase2>(IID_IHTMLFrameBase2);
         if (!frame)
             return IsEditable(active.Get());
+        // A frame of another origin cannot be looked into: its fields must not lose their keys.
         ComPtr<IHTMLWindow2> inner;
         ComPtr<IHTMLDocument2> next;
         if (FAILED(frame->get_contentWindow(inner.Put())) || !inner ||
-            FAILED(inner->get_document(next.Put())))
-            return false;
+            FAILED(inner->get_document(next.Put())) || !next)
+            return true;
         document = next;
     }
     return false;

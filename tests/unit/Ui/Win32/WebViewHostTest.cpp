@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace Vexel::Ui
 {
@@ -243,6 +244,32 @@ TEST_F(WindowsWebViewTest, ABrowserFillsItsWindowAndFollowsItsSize)
     HWND other = NewTestWindow();
     ASSERT_TRUE(AddWebView(other));
     EXPECT_EQ(WebViewCount(), 2u);
+}
+
+TEST_F(WindowsWebViewTest, WithoutOleTheWindowGetsNoBrowserAndTheLogSaysWhy)
+{
+    // A thread already in the multithreaded apartment cannot host the control.
+    bool created = true;
+    bool madeWindow = false;
+    String log;
+    std::thread worker(
+        [&]
+        {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            HWND window = CreateWindowExW(0, _CLASS, L"worker", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr,
+                                          nullptr, GetModuleHandleW(nullptr), nullptr);
+            madeWindow = window != nullptr;
+            ::Vexel::Test::LogCapture capture;
+            created = NewWebView(IdOf(window));
+            log = capture.Text();
+            DestroyWindow(window);
+            CoUninitialize();
+        });
+    worker.join();
+    ASSERT_TRUE(madeWindow);
+    EXPECT_FALSE(created);
+    EXPECT_NE(log.find(u"OLE cannot start"), String::npos) << Narrow(log);
+    EXPECT_EQ(WebViewCount(), 0u);
 }
 
 TEST_F(WindowsWebViewTest, TheContainerAnswersTheBrowserAsTheOptionsSay)
