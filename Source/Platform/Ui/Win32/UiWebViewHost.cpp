@@ -841,7 +841,13 @@ HRESULT Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIAN
             if (status && status->vt == VT_I4)
                 code = status->lVal;
             LogTrace(u"[WS] Visit error 0x%.8x", static_cast<unsigned long>(code));
-            SendText(window, _WM_WEB_NAVIGATEERROR, address(1), WebText::VisitErrorStatus(code));
+            std::intptr_t httpStatus = WebText::VisitErrorStatus(code);
+            // A server's own error page still loads; for a failed connection the browser's page of its own
+            // is not shown (nor reported as a document).
+            VARIANT& cancel = params->rgvarg[0];
+            if (!httpStatus && cancel.vt == (VT_BOOL | VT_BYREF) && cancel.pboolVal)
+                *cancel.pboolVal = VARIANT_TRUE;
+            SendText(window, _WM_WEB_NAVIGATEERROR, address(1), httpStatus);
         }
         break;
     case DISPID_BEFORESCRIPTEXECUTE:
