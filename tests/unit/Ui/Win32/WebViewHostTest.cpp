@@ -125,8 +125,8 @@ protected:
 
     HWND NewTestWindow()
     {
-        HWND window = CreateWindowExW(0, _CLASS, L"web view test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20,
-                                      500, 400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        HWND window = CreateWindowExW(0, _CLASS, L"web view test", WS_OVERLAPPEDWINDOW, 20, 20, 500, 400,
+                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (window)
             mWindows.push_back(window);
         return window;
