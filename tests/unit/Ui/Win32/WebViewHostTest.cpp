@@ -7,6 +7,7 @@
 #include "TestServer.h"
 #include "TestSupport.h"
 
+#include <exdispid.h>
 #include <gtest/gtest.h>
 #include <mshtmdid.h>
 #include <wininet.h>
@@ -578,6 +579,99 @@ TEST_F(WindowsWebViewTest, ExternalRefusesDocumentsOfOtherOrigins)
     shared->window = nullptr;
     EXPECT_EQ(CallExternal(external.Get(), L"getNewMsg", {}, &result), E_UNEXPECTED);
     EXPECT_EQ(Count(_WM_WEB_NEWMSG), 0);
+}
+
+// The browser's events as the control raises them (arguments last first, addresses by reference),
+// given to the sink directly: only the page's own become messages, with their address and status.
+TEST_F(WindowsWebViewTest, EventsOfThePageBecomeMessagesAndThoseOfFramesDoNot)
+{
+    // Two dispatch objects stand for the page's browser and a frame's.
+    auto shared = std::make_shared<Shared>();
+    shared->window = mWindow;
+    ComPtr<External> page(new External(shared, nullptr, nullptr));
+    page->Release();
+    ComPtr<External> frame(new External(shared, nullptr, nullptr));
+    frame->Release();
+    ComPtr<IUnknown> identity;
+    page->QueryInterface(IID_IUnknown, identity.PutVoid());
+    shared->browserIdentity = identity.Get();
+    ComPtr<Events> events(new Events(shared));
+    events->Release();
+
+    auto fire = [&](DISPID id, IDispatch* source, const std::wstring& url, long status, VARIANT_BOOL* cancel)
+    {
+        VARIANT address = Text(url.c_str());
+        VARIANT byReference;
+        VariantInit(&byReference);
+        byReference.vt = VT_VARIANT | VT_BYREF;
+        byReference.pvarVal = &address;
+        VARIANT browser;
+        VariantInit(&browser);
+        browser.vt = VT_DISPATCH;
+        browser.pdispVal = source;
+        VARIANT code = Number(status);
+        VARIANT codeReference;
+        VariantInit(&codeReference);
+        codeReference.vt = VT_VARIANT | VT_BYREF;
+        codeReference.pvarVal = &code;
+        VARIANT cancelReference;
+        VariantInit(&cancelReference);
+        cancelReference.vt = VT_BOOL | VT_BYREF;
+        cancelReference.pboolVal = cancel;
+        VARIANT empty;
+        VariantInit(&empty);
+        std::vector<VARIANT> arguments;
+        if (id == DISPID_BEFORENAVIGATE2)
+            arguments = {browser, byReference, empty, empty, empty, empty, cancelReference};
+        else if (id == DISPID_NAVIGATEERROR)
+            arguments = {browser, byReference, empty, codeReference, cancelReference};
+        else
+            arguments = {browser, byReference};
+        std::reverse(arguments.begin(), arguments.end());
+        DISPPARAMS params{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+        HRESULT result = events->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        VariantClear(&address);
+        return result;
+    };
+
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    std::wstring url = L"http://127.0.0.1:1/page";
+    EXPECT_EQ(fire(DISPID_BEFORENAVIGATE2, page.Get(), url, 0, &cancel), S_OK);
+    fire(DISPID_BEFORENAVIGATE2, frame.Get(), L"http://127.0.0.1:1/frame", 0, &cancel);
+    fire(DISPID_NAVIGATECOMPLETE2, frame.Get(), L"http://127.0.0.1:1/frame", 0, nullptr);
+    fire(DISPID_NAVIGATECOMPLETE2, page.Get(), url, 0, nullptr);
+    fire(DISPID_DOCUMENTCOMPLETE, frame.Get(), L"http://127.0.0.1:1/frame", 0, nullptr);
+    fire(DISPID_DOCUMENTCOMPLETE, page.Get(), url, 0, nullptr);
+    ASSERT_EQ(gReceived.size(), 3u);
+    EXPECT_EQ(gReceived[0].message, _WM_WEB_BEFORENAVIGATE);
+    EXPECT_EQ(gReceived[1].message, _WM_WEB_NAVIGATECOMPLETE);
+    EXPECT_EQ(gReceived[2].message, _WM_WEB_DOCUMENTCOMPLETE);
+    for (const Received& received : gReceived)
+        EXPECT_EQ(received.text, String(u"http://127.0.0.1:1/page"));
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+
+    // A server's error status comes along and its page still shows; a failed connection shows nothing.
+    gReceived.clear();
+    fire(DISPID_NAVIGATEERROR, page.Get(), url, 404, &cancel);
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+    fire(DISPID_NAVIGATEERROR, page.Get(), url, static_cast<long>(0x800C0005), &cancel);
+    EXPECT_EQ(cancel, VARIANT_TRUE);
+    cancel = VARIANT_FALSE;
+    fire(DISPID_NAVIGATEERROR, frame.Get(), url, 500, &cancel);
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+    ASSERT_EQ(gReceived.size(), 2u);
+    EXPECT_EQ(gReceived[0].lParam, 404);
+    EXPECT_EQ(gReceived[1].lParam, 0);
+
+    // Addresses are cut; other events and events after the view went are ignored.
+    gReceived.clear();
+    fire(DISPID_NAVIGATECOMPLETE2, page.Get(), L"http://127.0.0.1/" + std::wstring(3000, L'x'), 0, nullptr);
+    ASSERT_EQ(gReceived.size(), 1u);
+    EXPECT_EQ(gReceived[0].text.size(), 1024u);
+    fire(DISPID_TITLECHANGE, page.Get(), url, 0, nullptr);
+    shared->window = nullptr;
+    fire(DISPID_DOCUMENTCOMPLETE, page.Get(), url, 0, nullptr);
+    EXPECT_EQ(gReceived.size(), 1u);
 }
 
 TEST_F(WindowsWebViewTest, BackspaceAndArrowsOutsideFieldsAreSwallowed)
