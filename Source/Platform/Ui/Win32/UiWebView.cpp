@@ -432,6 +432,9 @@ bool NewWebView(WindowId window)
         Release(handle);
         return fail(step, failure);
     };
+    // From here on the window's size and end reach the view.
+    if (!SetWindowSubclass(handle, WindowProcedure, _SUBCLASS_ID, 0))
+        return undo(u"following the window", HRESULT_FROM_WIN32(GetLastError()));
     result = state->object->SetClientSite(static_cast<IOleClientSite*>(state->site.Get()));
     if (FAILED(result))
         return undo(u"setting the client site", result);
@@ -460,8 +463,6 @@ bool NewWebView(WindowId window)
         state->connection.Reset();
         return undo(u"connecting to the browser's events", result);
     }
-    if (!SetWindowSubclass(handle, WindowProcedure, _SUBCLASS_ID, 0))
-        return undo(u"following the window", HRESULT_FROM_WIN32(GetLastError()));
     return true;
 }
 
