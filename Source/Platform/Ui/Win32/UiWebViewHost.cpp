@@ -240,7 +240,7 @@ HRESULT External::GetDispID(BSTR name, DWORD, DISPID* id)
     return *id != DISPID_UNKNOWN ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
-HRESULT External::InvokeEx(DISPID id, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+HRESULT External::InvokeEx(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                            IServiceProvider* caller)
 {
     if (!FindMember(id))
@@ -258,6 +258,16 @@ HRESULT External::InvokeEx(DISPID id, LCID, WORD, DISPPARAMS* params, VARIANT* r
     }
     if (result)
         VariantInit(result);
+    // Reading a member (a page testing whether it exists) calls nothing.
+    if (!(flags & DISPATCH_METHOD) && id != _DISPID_ISMC)
+    {
+        if (result)
+        {
+            result->vt = VT_BOOL;
+            result->boolVal = VARIANT_TRUE;
+        }
+        return S_OK;
+    }
     switch (id)
     {
     case _DISPID_ISMC:

@@ -516,6 +516,13 @@ TEST_F(WindowsWebViewTest, ExternalCallsOfThePageBecomeMessages)
     EXPECT_EQ(CallExternal(external.Get(), L"invoke", {Text(L"qqpay"), array}, &result), S_OK);
     EXPECT_EQ(CallExternal(external.Get(), L"invoke", {}, &result), E_UNEXPECTED);
 
+    // A page that only looks whether a member is there calls nothing.
+    DISPPARAMS noArguments{};
+    EXPECT_EQ(external->Invoke(_DISPID_GETNEWMSG, IID_NULL, 0, DISPATCH_PROPERTYGET, &noArguments, &result,
+                               nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_BOOL);
+
     ASSERT_EQ(gReceived.size(), 5u);
     EXPECT_EQ(gReceived[0].message, _WM_WEB_NEWMSG);
     EXPECT_EQ(gReceived[0].wParam, 0u);
