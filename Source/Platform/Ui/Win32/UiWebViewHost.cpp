@@ -159,6 +159,30 @@ std::vector<String> ListOf(const VARIANT* value)
     return list;
 }
 
+// Whether the script window is the page's own rather than a frame's: a frame window names its frame
+// element (or refuses to, being another origin's); without that interface, the page's window is the
+// one its document belongs to.
+bool IsPageWindow(IDispatch* scriptWindow, IWebBrowser2* browser)
+{
+    if (!scriptWindow || !browser)
+        return false;
+    ComPtr<IHTMLWindow4> fourth;
+    if (SUCCEEDED(scriptWindow->QueryInterface(IID_IHTMLWindow4, fourth.PutVoid())) && fourth)
+    {
+        ComPtr<IHTMLFrameBase> frame;
+        return SUCCEEDED(fourth->get_frameElement(frame.Put())) && !frame;
+    }
+    ComPtr<IDispatch> documentObject;
+    ComPtr<IHTMLWindow2> pageWindow;
+    if (SUCCEEDED(browser->get_Document(documentObject.Put())) && documentObject)
+        if (auto document = documentObject.Query<IHTMLDocument2>(IID_IHTMLDocument2))
+            document->get_parentWindow(pageWindow.Put());
+    ComPtr<IUnknown> pageIdentity = pageWindow.Query<IUnknown>(IID_IUnknown);
+    ComPtr<IUnknown> scriptIdentity;
+    scriptWindow->QueryInterface(IID_IUnknown, scriptIdentity.PutVoid());
+    return pageIdentity && pageIdentity.Get() == scriptIdentity.Get();
+}
+
 void ClientRect(HWND window, RECT& rect)
 {
     if (!window || !GetClientRect(window, &rect))
@@ -862,22 +886,10 @@ HRESULT Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIAN
         break;
     case DISPID_BEFORESCRIPTEXECUTE:
     {
-        // The argument is the script's window: the page's own is the one its document belongs to.
-        if (params->cArgs != 1)
-            break;
-        const VARIANT* scriptWindow = Dereference(&params->rgvarg[0]);
-        IWebBrowser2* browser = FindBrowser(window);
-        if (!browser || !scriptWindow || scriptWindow->vt != VT_DISPATCH || !scriptWindow->pdispVal)
-            break;
-        ComPtr<IDispatch> documentObject;
-        ComPtr<IHTMLWindow2> pageWindow;
-        if (SUCCEEDED(browser->get_Document(documentObject.Put())) && documentObject)
-            if (auto document = documentObject.Query<IHTMLDocument2>(IID_IHTMLDocument2))
-                document->get_parentWindow(pageWindow.Put());
-        ComPtr<IUnknown> pageIdentity = pageWindow.Query<IUnknown>(IID_IUnknown);
-        ComPtr<IUnknown> scriptIdentity;
-        scriptWindow->pdispVal->QueryInterface(IID_IUnknown, scriptIdentity.PutVoid());
-        if (pageIdentity && pageIdentity.Get() == scriptIdentity.Get())
+        // The argument is the window whose script starts: only the page's own counts.
+        const VARIANT* scriptWindow = params->cArgs == 1 ? Dereference(&params->rgvarg[0]) : nullptr;
+        if (scriptWindow && scriptWindow->vt == VT_DISPATCH &&
+            IsPageWindow(scriptWindow->pdispVal, FindBrowser(window)))
             SendText(window, _WM_WEB_SCRIPTSTART, PageAddress(window), 0);
         break;
     }
