@@ -513,7 +513,7 @@ TEST_F(WindowsWebViewTest, ExternalCallsOfThePageBecomeMessages)
     VariantInit(&array);
     array.vt = VT_ARRAY | VT_VARIANT;
     array.parray = list;
-    EXPECT_EQ(CallExternal(external.Get(), L"invoke", {Text(L"qqpay"), array}, &result), S_OK);
+    EXPECT_EQ(CallExternal(external.Get(), L"invoke", {Text(L"pay"), array}, &result), S_OK);
     EXPECT_EQ(CallExternal(external.Get(), L"invoke", {}, &result), E_UNEXPECTED);
 
     // A page that only looks whether a member is there calls nothing.
@@ -536,7 +536,7 @@ TEST_F(WindowsWebViewTest, ExternalCallsOfThePageBecomeMessages)
     EXPECT_EQ(gReceived[3].message, _WM_WEB_INVOKE);
     EXPECT_EQ(gReceived[3].text, String(u"openvideo"));
     EXPECT_TRUE(gReceived[3].list.empty());
-    EXPECT_EQ(gReceived[4].text, String(u"qqpay"));
+    EXPECT_EQ(gReceived[4].text, String(u"pay"));
     EXPECT_EQ(gReceived[4].list, (std::vector<String>{u"http://127.0.0.1/v", u"7"}));
     VariantClear(&first);
     VariantClear(&array);
