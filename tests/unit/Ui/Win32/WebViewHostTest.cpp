@@ -401,6 +401,19 @@ TEST_F(WindowsWebViewTest, TheWindowsEndReleasesTheBrowser)
     EXPECT_FALSE(HasWebView(Id()));
     EXPECT_EQ(WebViewCount(), 0u);
 
+    // A browser in a child window goes with the window that holds it.
+    HWND frame = NewTestWindow();
+    HWND child = CreateWindowExW(0, _CLASS, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 150, frame, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(child, nullptr);
+    ASSERT_TRUE(AddWebView(child));
+    RECT client;
+    GetClientRect(child, &client);
+    EXPECT_TRUE(SameRect(ChildPlace(child), client));
+    DestroyWindow(frame);
+    EXPECT_FALSE(HasWebView(IdOf(child)));
+    EXPECT_EQ(WebViewCount(), 0u);
+
     // The window's handler destroys it from inside a browser message: the control is let go once it
     // has returned, and the navigation call still answers.
     HWND window = NewTestWindow();
