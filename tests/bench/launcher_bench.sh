@@ -4,8 +4,9 @@
 #
 #   tests/bench/launcher_bench.sh            (RUNS=5 by default)
 # Uses $VEXEL_BUILD_DIR/vexel-launcher when VEXEL_BUILD_DIR is set (scripts/bench sets it); otherwise builds
-# an optimised one in build/launcher-bench first. Each run gets fresh XDG folders in a temporary folder (the
-# user root with an mc.cfg that turns the trace log on), so the real user folders are never touched. The
+# an optimised one in build/launcher-bench first. Each run gets a fresh home and XDG folders in a temporary
+# folder (the user root with an mc.cfg that turns the trace log on), so the real user folders are never
+# touched (the client puts a shortcut on the desktop). The
 # main window counts as shown when the trace log holds "[MC] Main window shown" (the log is unbuffered);
 # the process is then ended with SIGTERM. Without a DISPLAY a private Xvfb is started.
 set -euo pipefail
@@ -49,7 +50,9 @@ def anonymous_kb(pid):
 def one_run():
     with tempfile.TemporaryDirectory(prefix="vexel-launcher-bench.") as work:
         env = dict(os.environ)
-        for name, sub in (("XDG_DATA_HOME", "data"), ("XDG_CONFIG_HOME", "config"), ("XDG_CACHE_HOME", "cache")):
+        # HOME too: the client puts its desktop shortcut under the home folder.
+        for name, sub in (("HOME", "home"), ("XDG_DATA_HOME", "data"), ("XDG_CONFIG_HOME", "config"),
+                          ("XDG_CACHE_HOME", "cache")):
             env[name] = os.path.join(work, sub)
             os.makedirs(env[name])
         user_root = os.path.join(env["XDG_DATA_HOME"], "vexel")
