@@ -318,8 +318,17 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         // The menu takes the input while open; the empty message after it lets the next click through.
         SetForegroundWindow(hwnd);
-        TrackPopupMenuEx(reinterpret_cast<HMENU>(wParam), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON,
-                         PointX(lParam), PointY(lParam), hwnd, nullptr);
+        // Menus are made as bar menus (see NewMenu); one becomes a popup menu once it has been a
+        // submenu, which a throwaway holder makes it for a moment.
+        HMENU menu = reinterpret_cast<HMENU>(wParam);
+        if (HMENU holder = CreatePopupMenu())
+        {
+            AppendMenuW(holder, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), L"");
+            RemoveMenu(holder, 0, MF_BYPOSITION);
+            DestroyMenu(holder);
+        }
+        TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, PointX(lParam), PointY(lParam),
+                         hwnd, nullptr);
         PostMessageW(hwnd, WM_NULL, 0, 0);
         return 0;
     }
