@@ -79,8 +79,11 @@ protected:
 TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
 {
     Recorder& r = mRecorders.emplace_back();
-    r.mHook = [](WindowId, _dword m, WParam wp, LParam lp, LResult& result)
+    String createdTitle;
+    r.mHook = [&](WindowId, _dword m, WParam wp, LParam lp, LResult& result)
     {
+        if (m == _WM_CREATE)
+            createdTitle = reinterpret_cast<const WindowParams*>(lp)->title; // the parameters, as promised
         if (m != _WM_USER + 40)
             return false;
         result = static_cast<LResult>(wp) + lp;
@@ -88,6 +91,7 @@ TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
     };
     WindowId w = Make(r, 60, 60, 300, 200);
     ASSERT_NE(w, 0u);
+    EXPECT_EQ(createdTitle, String(u"Win32 test"));
     EXPECT_TRUE(IsWindow(H(w)));
     EXPECT_EQ(SendMessageW(H(w), WM_USER + 40, 40, 2), 42);
     EXPECT_TRUE(PostMessageW(H(w), WM_USER + 41, 0, 0));

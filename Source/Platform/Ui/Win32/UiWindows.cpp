@@ -221,9 +221,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
     {
         record->created = true;
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        LRESULT result =
-            CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(create->lpCreateParams));
+        LRESULT result = CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(record->params));
+        record->params = nullptr;
         if (result == -1 && !record->destroySent)
         {
             // The window system destroys a refused window; its handler hears of it first, as always.
@@ -397,6 +396,7 @@ WindowId NewWindow(const WindowParams& params)
     record->handler = params.handler;
     record->userData = params.userData;
     record->style = params.style & ~_WS_VISIBLE;
+    record->params = &params;
     DWORD style = RealStyle(params.style) & ~WS_VISIBLE;
     if (!child)
         style |= WS_CLIPCHILDREN;
