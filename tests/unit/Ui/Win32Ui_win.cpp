@@ -155,6 +155,51 @@ TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
     EXPECT_EQ(info.ptMinTrackSize.y, 150);
 }
 
+TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 120, 80);
+    ShowUiWindow(w, _SW_SHOWNA);
+    Canvas picture(16, 16);
+    picture.Clear(0xFF00FF00);
+    auto image = UiImage::FromCanvas(picture);
+    ASSERT_TRUE(SetWindowIconImage(w, *image));
+    EXPECT_NE(SendMessageW(H(w), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageW(H(w), WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_TRUE(SetUiCursor(w, _IDC_HAND));
+    EXPECT_FALSE(SetUiCursor(w, 12345));
+    EXPECT_TRUE(FlashUiWindow(w));
+
+    Size screen = GetScreenSize();
+    EXPECT_EQ(screen.width, GetSystemMetrics(SM_CXSCREEN));
+    Rect work;
+    ASSERT_TRUE(GetWorkArea(w, work));
+    EXPECT_FALSE(work.IsEmpty());
+    EXPECT_LE(work.Width(), screen.width);
+
+    // The handle handed out is the window itself; from then on the layer leaves its pixels alone.
+    Canvas red(120, 80);
+    red.Clear(0xFFFF0000);
+    ASSERT_TRUE(PresentCanvas(w, red));
+    EXPECT_EQ(GetNativeWindowHandle(w), w);
+    HDC dc = GetDC(H(w));
+    RECT all{0, 0, 120, 80};
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    FillRect(dc, &all, blue);
+    DeleteObject(blue);
+    ReleaseDC(H(w), dc);
+    InvalidateUiWindow(w);
+    PumpFor(100);
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    EXPECT_EQ(shot.GetPixel(60, 40), 0xFF0000FFu);
+    // Given back, the layer shows the kept picture again.
+    ASSERT_TRUE(SetForeignPainting(w, false));
+    PumpFor(100);
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    EXPECT_EQ(shot.GetPixel(60, 40), 0xFFFF0000u);
+}
+
 TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
 {
     Recorder& back = mRecorders.emplace_back();
