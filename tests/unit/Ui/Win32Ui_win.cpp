@@ -200,6 +200,31 @@ TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)
     EXPECT_EQ(shot.GetPixel(60, 40), 0xFFFF0000u);
 }
 
+TEST_F(UiWin32Test, SystemDecodersReadBitmapsAndDrawUnclippedText)
+{
+    // A 2 x 1 bottom-up 24-bit BMP: blue then red, rows padded to four bytes.
+    const _byte bmp[] = {'B', 'M', 62, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0,   0, 40, 0, 0, 0,   2, 0, 0,
+                         0,   1,   0,  0, 0, 1, 0, 24, 0, 0, 0,  0, 0,   8, 0,  0, 0, 0,   0, 0, 0,
+                         0,   0,   0,  0, 0, 0, 0, 0,  0, 0, 0,  0, 255, 0, 0,  0, 0, 255, 0, 0};
+    auto image = UiImage::Decode(bmp, sizeof(bmp));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->Width(), 2);
+    EXPECT_EQ(image->Height(), 1);
+    EXPECT_EQ(image->PixelAt(0, 0), 0xFF0000FFu);
+    EXPECT_EQ(image->PixelAt(1, 0), 0xFFFF0000u);
+    EXPECT_EQ(image->FrameDelay(0), 0u);
+
+    // Without clipping the text runs past its rectangle; the canvas still bounds it.
+    Canvas canvas(200, 40);
+    FontSpec font{u"Arial", 20};
+    canvas.DrawString(u"Wide text beyond", {0, 0, 20, 40}, font, 0xFFFFFFFF, _DT_LEFT | _DT_NOCLIP);
+    bool beyond = false;
+    for (int x = 40; x < 200 && !beyond; ++x)
+        for (int y = 0; y < 40 && !beyond; ++y)
+            beyond = (canvas.GetPixel(x, y) >> 24) != 0;
+    EXPECT_TRUE(beyond);
+}
+
 TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
 {
     Recorder& back = mRecorders.emplace_back();
