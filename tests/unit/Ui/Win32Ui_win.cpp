@@ -21,6 +21,7 @@
 #include <cwchar>
 #include <deque>
 #include <functional>
+#include <thread>
 
 namespace Vexel::Ui
 {
@@ -198,6 +199,49 @@ TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)
     PumpFor(100);
     ASSERT_TRUE(CaptureWindowPixels(w, shot));
     EXPECT_EQ(shot.GetPixel(60, 40), 0xFFFF0000u);
+}
+
+TEST_F(UiWin32Test, QuitFromAnotherThreadStillComesAfterEarlierPosts)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 10, 10, 50, 50);
+    // The system's quit belongs to the thread that asks for it: another thread's must reach the pump's.
+    PostUiMessage(w, _WM_USER + 1);
+    std::thread other([] { PostQuit(5); });
+    other.join();
+    std::vector<_dword> seen;
+    Message m;
+    while (GetUiMessage(m))
+    {
+        if (m.message >= _WM_USER)
+            seen.push_back(m.message);
+        DispatchUiMessage(m);
+    }
+    EXPECT_EQ(m.wParam, 5u);
+    EXPECT_EQ(seen, (std::vector<_dword>{_WM_USER + 1}));
+    EXPECT_EQ(r.Count(_WM_USER + 1), 1);
+
+    // Asked for while a message box runs its own loop: the box closes and the quit reaches the caller.
+    int ticks = 0;
+    r.mHook = [&](WindowId, _dword message, WParam wp, LParam, LResult&)
+    {
+        if (message != _WM_TIMER || wp != 2)
+            return false;
+        if (++ticks == 3)
+            std::thread([] { PostQuit(4); }).join();
+        if (ticks == 300)
+            if (WindowId box = FindUiWindow(u"Threads"))
+                SendUiMessage(box, _WM_COMMAND, _IDOK);
+        return true;
+    };
+    SetUiTimer(w, 2, 20);
+    EXPECT_EQ(ShowMessageBox(w, u"Waiting for a quit", u"Threads", _MB_OK), 0);
+    KillUiTimer(w, 2);
+    bool quit = false;
+    for (int i = 0; i < 100 && !quit; ++i)
+        quit = PeekUiMessage(m, true) && m.message == _WM_QUIT;
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(m.wParam, 4u);
 }
 
 TEST_F(UiWin32Test, SystemDecodersReadBitmapsAndDrawUnclippedText)

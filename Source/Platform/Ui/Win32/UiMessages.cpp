@@ -34,14 +34,12 @@ MSG ToMsg(const Message& m)
     return msg;
 }
 
-// A quit asked for by another thread becomes the queue's own quit here, so that it still comes after
-// everything posted before it.
-bool TakeQuitRequest(const MSG& msg)
+// A quit asked for by another thread goes to a hidden window of the pump's thread, whose procedure
+// makes it the queue's own quit there: it still comes after everything posted before it, and a modal
+// loop (a message box, a menu) that dispatches it loses nothing.
+bool IsQuitRequest(const MSG& msg)
 {
-    if (msg.hwnd || msg.message != _QUIT_REQUEST)
-        return false;
-    PostQuitMessage(static_cast<int>(msg.wParam));
-    return true;
+    return msg.hwnd && msg.hwnd == State().quitRelay && msg.message == _QUIT_REQUEST;
 }
 
 // --- Message boxes ----------------------------------------------------------------------------------
@@ -198,7 +196,7 @@ void PostQuit(int exitCode)
     if (GetCurrentThreadId() == state.thread)
         PostQuitMessage(exitCode);
     else
-        PostThreadMessageW(state.thread, _QUIT_REQUEST, static_cast<WPARAM>(exitCode), 0);
+        PostMessageW(state.quitRelay, _QUIT_REQUEST, static_cast<WPARAM>(exitCode), 0);
 }
 
 bool PeekUiMessage(Message& message, bool remove)
@@ -208,11 +206,11 @@ bool PeekUiMessage(Message& message, bool remove)
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, remove ? PM_REMOVE : PM_NOREMOVE))
     {
-        if (msg.hwnd == nullptr && msg.message == _QUIT_REQUEST)
+        if (IsQuitRequest(msg))
         {
             if (!remove)
-                PeekMessageW(&msg, nullptr, _QUIT_REQUEST, _QUIT_REQUEST, PM_REMOVE);
-            TakeQuitRequest(msg);
+                PeekMessageW(&msg, msg.hwnd, _QUIT_REQUEST, _QUIT_REQUEST, PM_REMOVE);
+            DispatchMessageW(&msg);
             continue;
         }
         message = FromMsg(msg);
@@ -239,8 +237,11 @@ bool GetUiMessage(Message& message)
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == -1)
             return false;
-        if (got && TakeQuitRequest(msg))
+        if (got && IsQuitRequest(msg))
+        {
+            DispatchMessageW(&msg);
             continue;
+        }
         message = FromMsg(msg);
         return got != 0;
     }

@@ -164,7 +164,8 @@ void PaintClientFromBacking(WindowRecord& record)
 
 void PaintFrameFromBacking(WindowRecord& record)
 {
-    if (record.foreignPaint || record.backing.empty() || IsLayered(record.hwnd))
+    // A frame the program never presented (the system's own caption, say) is left as drawn.
+    if (record.foreignPaint || !record.frameBacking || record.backing.empty() || IsLayered(record.hwnd))
         return;
     HDC dc = GetWindowDC(record.hwnd);
     if (!dc)
@@ -230,6 +231,7 @@ bool PresentWindowCanvas(WindowId window, const Canvas& canvas)
     FitBacking(*record);
     std::fill(record->backing.begin(), record->backing.end(), IsLayered(record->hwnd) ? 0u : 0xFF000000u);
     CopyIntoBacking(*record, canvas, 0, 0, RECT{0, 0, record->backingWidth, record->backingHeight});
+    record->frameBacking = true;
     if (record->foreignPaint)
         return true;
     if (IsLayered(record->hwnd))

@@ -355,6 +355,16 @@ bool RegisterClasses()
     return state.windowClass && state.windowClassNoDouble;
 }
 
+LRESULT CALLBACK QuitRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == _QUIT_REQUEST)
+    {
+        PostQuitMessage(static_cast<int>(wParam));
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 } // namespace
 } // namespace Vexel::Ui::Win32
 
@@ -373,7 +383,18 @@ bool InitUi()
     MSG m;
     PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     state.available = RegisterClasses();
-    state.measureDC = CreateCompatibleDC(nullptr);
+    if (state.available)
+    {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = QuitRelayProc;
+        wc.hInstance = state.instance;
+        wc.lpszClassName = L"VexelQuitRelay";
+        if (RegisterClassExW(&wc))
+            state.quitRelay = CreateWindowExW(0, L"VexelQuitRelay", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              state.instance, nullptr);
+        state.available = state.quitRelay != nullptr;
+    }
     return state.available;
 }
 
