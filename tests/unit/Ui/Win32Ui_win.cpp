@@ -154,6 +154,17 @@ TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
     SendMessageW(H(w), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     EXPECT_EQ(info.ptMinTrackSize.x, 250);
     EXPECT_EQ(info.ptMinTrackSize.y, 150);
+
+    // Maximised, it covers the work area and no more.
+    ShowUiWindow(w, _SW_MAXIMIZE);
+    Rect bounds;
+    Rect work;
+    ASSERT_TRUE(GetWindowBounds(w, bounds));
+    ASSERT_TRUE(GetWorkArea(w, work));
+    EXPECT_EQ(bounds, work);
+    ShowUiWindow(w, _SW_RESTORE);
+    ASSERT_TRUE(GetWindowBounds(w, bounds));
+    EXPECT_EQ(bounds, Rect::FromSize(100, 100, 300, 200));
 }
 
 TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)

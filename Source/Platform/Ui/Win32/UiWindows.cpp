@@ -212,6 +212,19 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         LRESULT result = DefWindowProcW(hwnd, message, wParam, lParam);
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        // A bare window maximises to the work area, so that panels (the taskbar) stay visible.
+        if (!(record->style & _WS_CHILD) && !IsDecorated(record->style))
+        {
+            MONITORINFO monitor{};
+            monitor.cbSize = sizeof(monitor);
+            if (GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor))
+            {
+                info->ptMaxPosition = {monitor.rcWork.left - monitor.rcMonitor.left,
+                                       monitor.rcWork.top - monitor.rcMonitor.top};
+                info->ptMaxSize = {monitor.rcWork.right - monitor.rcWork.left,
+                                   monitor.rcWork.bottom - monitor.rcWork.top};
+            }
+        }
         if (record->minimum.width > 0)
             info->ptMinTrackSize.x = record->minimum.width;
         if (record->minimum.height > 0)
