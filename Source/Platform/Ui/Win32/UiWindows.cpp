@@ -530,6 +530,15 @@ LResult DefaultHandler(WindowId window, _dword message, WParam wParam, LParam lP
             return 0;
         break;
     case _WM_ERASEBKGND:
+        // Until the program presents pixels the client area shows the system's face colour, not
+        // whatever lay there before; kept pixels and foreign painters are never erased.
+        if (record && record->kind == RecordKind::Window && record->backing.empty() &&
+            !record->foreignPaint && wParam)
+        {
+            RECT client;
+            GetClientRect(hwnd, &client);
+            FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        }
         return 1;
     default:
         break;
