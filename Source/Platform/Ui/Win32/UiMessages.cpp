@@ -2,6 +2,8 @@
 // message boxes.
 #include "UiWin32Private.h"
 
+#include "Platform/System.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -17,7 +19,7 @@ Message FromMsg(const MSG& msg)
     m.message = msg.message;
     m.wParam = msg.wParam;
     m.lParam = msg.lParam;
-    m.time = msg.time;
+    m.time = GetTime(); // the program's clock, not the system's tick count that msg.time holds
     m.point = {msg.pt.x, msg.pt.y};
     return m;
 }
@@ -29,7 +31,7 @@ MSG ToMsg(const Message& m)
     msg.message = m.message;
     msg.wParam = m.wParam;
     msg.lParam = m.lParam;
-    msg.time = m.time;
+    msg.time = GetMessageTime();
     msg.pt = {m.point.x, m.point.y};
     return msg;
 }
