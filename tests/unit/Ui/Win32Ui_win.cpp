@@ -255,6 +255,31 @@ TEST_F(UiWin32Test, QuitFromAnotherThreadStillComesAfterEarlierPosts)
     EXPECT_EQ(m.wParam, 4u);
 }
 
+TEST_F(UiWin32Test, TranslationTellsWhetherAKeyMadeACharacter)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 10, 10, 50, 50);
+    auto keyDown = [&](_dword key)
+    {
+        Message m;
+        m.window = w;
+        m.message = _WM_KEYDOWN;
+        m.wParam = key;
+        m.lParam = 1 | (static_cast<LParam>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16);
+        return m;
+    };
+    // The pump takes a key's character before the next key (posted messages come before input).
+    EXPECT_TRUE(TranslateUiMessage(keyDown('Q')));
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_CHAR) == 1; }));
+    EXPECT_EQ(r.Last(_WM_CHAR)->wParam, WParam(u'q'));
+    EXPECT_FALSE(TranslateUiMessage(keyDown(_VK_F1 + 1)));
+    Message m;
+    m.message = _WM_MOUSEMOVE;
+    EXPECT_FALSE(TranslateUiMessage(m));
+    PumpFor(50);
+    EXPECT_EQ(r.Count(_WM_CHAR), 1);
+}
+
 TEST_F(UiWin32Test, SystemDecodersReadBitmapsAndDrawUnclippedText)
 {
     // A 2 x 1 bottom-up 24-bit BMP: blue then red, rows padded to four bytes.

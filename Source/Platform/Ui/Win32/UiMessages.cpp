@@ -254,7 +254,13 @@ bool TranslateUiMessage(const Message& message)
     if (message.message != _WM_KEYDOWN && message.message != _WM_SYSKEYDOWN)
         return false;
     MSG msg = ToMsg(message);
-    return TranslateMessage(&msg) != FALSE;
+    // The system answers true for every key it looks at; whether a character came is in the queue.
+    if (!TranslateMessage(&msg))
+        return false;
+    MSG character;
+    UINT first = message.message == _WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
+    return PeekMessageW(&character, msg.hwnd, first, first, PM_NOREMOVE) != FALSE ||
+           PeekMessageW(&character, msg.hwnd, WM_DEADCHAR, WM_DEADCHAR, PM_NOREMOVE) != FALSE;
 }
 
 LResult DispatchUiMessage(const Message& message)

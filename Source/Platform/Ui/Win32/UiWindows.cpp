@@ -3,6 +3,8 @@
 // life and geometry.
 #include "UiWin32Private.h"
 
+#include "Common/Log.h"
+
 #include <algorithm>
 #include <cwchar>
 
@@ -408,6 +410,8 @@ bool InitUi()
                                               state.instance, nullptr);
         state.available = state.quitRelay != nullptr;
     }
+    if (!state.available)
+        LogError(u"[FG] No display for windows (error %u)", static_cast<unsigned>(GetLastError()));
     return state.available;
 }
 
