@@ -127,6 +127,21 @@ TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
     EXPECT_TRUE(GetTopLevelWindows().empty());
 }
 
+TEST_F(UiWin32Test, AHandlerMayDestroyItsWindowWhileBeingMade)
+{
+    Recorder& r = mRecorders.emplace_back();
+    r.mHook = [](WindowId w, _dword m, WParam, LParam, LResult&)
+    {
+        if (m == _WM_CREATE)
+            DestroyUiWindow(w);
+        return false;
+    };
+    EXPECT_EQ(Make(r, 10, 10, 50, 50), 0u);
+    EXPECT_EQ(r.Count(_WM_DESTROY), 1);
+    EXPECT_EQ(r.Count(_WM_NCDESTROY), 1);
+    EXPECT_TRUE(GetTopLevelWindows().empty());
+}
+
 TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
 {
     Recorder& r = mRecorders.emplace_back();

@@ -237,6 +237,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         record->created = true;
         LRESULT result = CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(record->params));
+        if (FindRecord(hwnd) != record)
+            return -1; // the handler destroyed its window already
         record->params = nullptr;
         if (result == -1 && !record->destroySent)
         {
