@@ -320,6 +320,28 @@ TEST_F(UiWin32Test, SystemDecodersReadBitmapsAndDrawUnclippedText)
     EXPECT_TRUE(beyond);
 }
 
+TEST_F(UiWin32Test, PixelsPresentedWhileMinimisedShowOnRestore)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 120, 80, _WS_POPUP | _WS_MINIMIZEBOX);
+    SetFrameInsets(w, Rect{2, 10, 2, 2});
+    ShowUiWindow(w, _SW_SHOW);
+    Canvas red(116, 68);
+    red.Clear(0xFFFF0000);
+    ASSERT_TRUE(PresentCanvas(w, red));
+    ShowUiWindow(w, _SW_MINIMIZE);
+    ASSERT_TRUE(IsUiWindowMinimized(w));
+    Canvas green(116, 68);
+    green.Clear(0xFF00FF00);
+    ASSERT_TRUE(PresentCanvas(w, green));
+    ShowUiWindow(w, _SW_RESTORE);
+    PumpFor(150);
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    ASSERT_EQ(shot.Width(), 120);
+    EXPECT_EQ(shot.GetPixel(2 + 50, 10 + 30), 0xFF00FF00u);
+}
+
 TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
 {
     Recorder& back = mRecorders.emplace_back();

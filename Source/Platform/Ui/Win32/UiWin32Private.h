@@ -53,6 +53,7 @@ struct WindowRecord
     std::vector<_dword> backing;
     int backingWidth = 0;
     int backingHeight = 0;
+    RECT clientInWindow{};     // the client area in window coordinates, kept while minimised
     bool frameBacking = false; // the backing covers the frame too (PresentWindowCanvas)
     // Controls: the window procedure the layer wrapped, and the last selection the parent was told.
     WNDPROC controlProc = nullptr;
@@ -121,6 +122,8 @@ void ReleaseTrayIcons(HWND hwnd);
 // Painting from the backing store, after the handler saw the message.
 void PaintClientFromBacking(WindowRecord& record);
 void PaintFrameFromBacking(WindowRecord& record);
+// Shows a per-pixel-alpha window's kept pixels again at its size (after a restore or resize).
+void RefreshLayered(WindowRecord& record);
 
 // A font of the spec (the caller deletes it).
 HFONT MakeFont(const FontSpec& font);

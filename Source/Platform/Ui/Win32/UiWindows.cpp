@@ -280,6 +280,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             PaintFrameFromBacking(*record);
         return result;
     }
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED)
+            RefreshLayered(*record);
+        break;
     case WM_MOUSEMOVE:
         if (record->mouseInFrame)
         {
