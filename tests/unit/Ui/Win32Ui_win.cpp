@@ -106,6 +106,10 @@ TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
     EXPECT_EQ(_wcsicmp(ClassOf(combo).c_str(), L"ComboBox"), 0);
     EXPECT_EQ(_wcsicmp(ClassOf(keys).c_str(), L"msctls_hotkey32"), 0);
     EXPECT_EQ(GetDlgCtrlID(H(combo)), 6);
+    // A combo box's field and items take its font's height.
+    ASSERT_TRUE(SetControlFont(combo, FontSpec{u"Arial", 22}));
+    EXPECT_GE(SendMessageW(H(combo), CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0), 22); // plus its edge
+    EXPECT_EQ(SendMessageW(H(combo), CB_GETITEMHEIGHT, 0, 0), 22);
     EXPECT_EQ(GetParent(H(button)), H(w));
     SetWindowTitle(w, u"Renamed \u00e9");
     wchar_t text[32] = {};
