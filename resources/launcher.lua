@@ -220,4 +220,9 @@ L:setKickFunc(kickoffFunc)
 L:reportChannel(weburl .. "report")
 L:setLoader("vexel3d.lod")
 L:checkMC(mcurl, mcmd5url)
+-- An operator without game pages starts the module directly: gameLoader names its file, gameParams its
+-- parameters ("name=value"). The main window then gives way to the game frame at once.
+if gameLoader then
+    L:startLoader(gameLoader, gameParams or "")
+end
 print("launcher script done", L.appName)
