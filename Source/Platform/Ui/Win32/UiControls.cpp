@@ -299,7 +299,9 @@ _dword GetHotKeyValue(WindowId box)
 
 MenuId NewMenu()
 {
-    return ToMenuId(CreatePopupMenu());
+    // A bar-kind menu: one put in a submenu item or opened as a popup becomes a popup menu then, while
+    // the item rectangles of a popup-kind menu shown as a bar would be taken as client coordinates.
+    return ToMenuId(CreateMenu());
 }
 
 bool DeleteUiMenu(MenuId menu)
@@ -386,7 +388,9 @@ bool GetMenuItemBounds(MenuId menu, _dword index, Rect& rect)
             break;
         }
     RECT r;
-    if (!GetMenuItemRect(owner, hmenu, index, &r) || IsRectEmpty(&r))
+    if (!GetMenuItemRect(owner, hmenu, index, &r))
+        return false;
+    if (IsRectEmpty(&r))
         return false;
     rect = {r.left, r.top, r.right, r.bottom};
     return true;

@@ -27,6 +27,11 @@ SIZE WindowSize(HWND hwnd)
     return {outer.right - outer.left, outer.bottom - outer.top};
 }
 
+bool IsLayered(HWND hwnd)
+{
+    return (GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
+}
+
 // Makes the backing store the window's size, keeping what it held.
 void FitBacking(WindowRecord& record)
 {
@@ -35,7 +40,9 @@ void FitBacking(WindowRecord& record)
     int height = std::max<int>(size.cy, 0);
     if (width == record.backingWidth && height == record.backingHeight)
         return;
-    std::vector<_dword> pixels(static_cast<std::size_t>(width) * height, 0xFF000000u);
+    // Nothing presented yet: black, or see-through for a window that takes the canvas's alpha.
+    std::vector<_dword> pixels(static_cast<std::size_t>(width) * height,
+                               IsLayered(record.hwnd) ? 0u : 0xFF000000u);
     for (int y = 0; y < std::min(height, record.backingHeight); ++y)
         std::memcpy(pixels.data() + static_cast<std::size_t>(y) * width,
                     record.backing.data() + static_cast<std::size_t>(y) * record.backingWidth,
@@ -79,11 +86,6 @@ void Blit(const WindowRecord& record, HDC dc, POINT dcOrigin, const RECT& part)
     StretchDIBits(dc, r.left + dcOrigin.x, r.top + dcOrigin.y, r.right - r.left, r.bottom - r.top, r.left,
                   record.backingHeight - r.bottom, r.right - r.left, r.bottom - r.top, record.backing.data(),
                   &info, DIB_RGB_COLORS, SRCCOPY);
-}
-
-bool IsLayered(HWND hwnd)
-{
-    return (GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
 }
 
 // Shows the whole backing store as a per-pixel-alpha window.

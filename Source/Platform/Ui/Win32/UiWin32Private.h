@@ -34,11 +34,12 @@ struct WindowRecord
     RecordKind kind = RecordKind::Window;
     WindowHandler handler;
     void* userData = nullptr;
-    _dword style = 0;         // the style asked for; the real one may lack what the layer draws itself
-    bool created = false;     // _WM_CREATE reached the handler: later messages go there too
-    bool destroySent = false; // _WM_DESTROY already delivered by DestroyUiWindow
-    int busy = 0;             // handler calls under way: the record outlives them
-    bool dead = false;        // the window is gone; freed when the last call returns
+    _dword style = 0; // the style asked for; the real one may lack what the layer draws itself
+    const WindowParams* params = nullptr; // while the window is being made: _WM_CREATE's lParam
+    bool created = false;                 // _WM_CREATE reached the handler: later messages go there too
+    bool destroySent = false;             // _WM_DESTROY already delivered by DestroyUiWindow
+    int busy = 0;                         // handler calls under way: the record outlives them
+    bool dead = false;                    // the window is gone; freed when the last call returns
     Rect insets;
     Size minimum;
     HCURSOR cursor = nullptr;

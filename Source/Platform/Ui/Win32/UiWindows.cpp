@@ -221,9 +221,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
     {
         record->created = true;
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        LRESULT result =
-            CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(create->lpCreateParams));
+        LRESULT result = CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(record->params));
+        record->params = nullptr;
         if (result == -1 && !record->destroySent)
         {
             // The window system destroys a refused window; its handler hears of it first, as always.
@@ -318,8 +317,17 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         // The menu takes the input while open; the empty message after it lets the next click through.
         SetForegroundWindow(hwnd);
-        TrackPopupMenuEx(reinterpret_cast<HMENU>(wParam), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON,
-                         PointX(lParam), PointY(lParam), hwnd, nullptr);
+        // Menus are made as bar menus (see NewMenu); one becomes a popup menu once it has been a
+        // submenu, which a throwaway holder makes it for a moment.
+        HMENU menu = reinterpret_cast<HMENU>(wParam);
+        if (HMENU holder = CreatePopupMenu())
+        {
+            AppendMenuW(holder, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), L"");
+            RemoveMenu(holder, 0, MF_BYPOSITION);
+            DestroyMenu(holder);
+        }
+        TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, PointX(lParam), PointY(lParam),
+                         hwnd, nullptr);
         PostMessageW(hwnd, WM_NULL, 0, 0);
         return 0;
     }
@@ -388,6 +396,7 @@ WindowId NewWindow(const WindowParams& params)
     record->handler = params.handler;
     record->userData = params.userData;
     record->style = params.style & ~_WS_VISIBLE;
+    record->params = &params;
     DWORD style = RealStyle(params.style) & ~WS_VISIBLE;
     if (!child)
         style |= WS_CLIPCHILDREN;

@@ -1,0 +1,252 @@
+// What the window-system layer promises on Windows alone: ids that are the system's own handles (so
+// other code may call Windows with them), the self-drawn frame as the system sees it, per-pixel alpha
+// read back from the screen, and menus, whose system loop runs inside the pump, driven from a timer.
+//
+// Run under Wine, this program leaves out (--gtest_filter=-...):
+//   UiWebViewTest.*: the web view is built separately, and Wine has no browser engine to render pages;
+//   UiControlTest.MenuBarAndPopupMenuSendTheirCommands: it clicks an open menu from the pump's own loop,
+//   which a system menu holds inside its dispatch until it closes (MenusWorkWhileTheirSystemLoopRuns
+//   below drives the same menus from a timer instead).
+#include "Platform/Ui/Ui.h"
+#include "Platform/Ui/UiCanvas.h"
+#include "UiTestSupport.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <deque>
+#include <functional>
+
+namespace Vexel::Ui
+{
+namespace
+{
+using Test::PumpFor;
+using Test::PumpUntil;
+using Test::Recorder;
+
+HWND H(WindowId id)
+{
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id));
+}
+
+std::wstring ClassOf(WindowId id)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(H(id), name, 64);
+    return name;
+}
+
+class UiWin32Test : public ::testing::Test
+{
+protected:
+    void SetUp() override { VEXEL_REQUIRE_DISPLAY(); }
+    void TearDown() override
+    {
+        for (WindowId w : GetTopLevelWindows())
+            DestroyUiWindow(w);
+    }
+
+    WindowId Make(Recorder& r, int x, int y, int w, int h, _dword style = _WS_POPUP, _dword exStyle = 0)
+    {
+        WindowParams p;
+        p.style = style;
+        p.exStyle = exStyle;
+        p.x = x;
+        p.y = y;
+        p.width = w;
+        p.height = h;
+        p.title = u"Win32 test";
+        p.handler = r.Handler();
+        return NewWindow(p);
+    }
+
+    void Click(int x, int y)
+    {
+        InjectMouseMove(x, y);
+        InjectMouseButton(1, true);
+        InjectMouseButton(1, false);
+    }
+
+    std::deque<Recorder> mRecorders;
+};
+
+TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
+{
+    Recorder& r = mRecorders.emplace_back();
+    String createdTitle;
+    r.mHook = [&](WindowId, _dword m, WParam wp, LParam lp, LResult& result)
+    {
+        if (m == _WM_CREATE)
+            createdTitle = reinterpret_cast<const WindowParams*>(lp)->title; // the parameters, as promised
+        if (m != _WM_USER + 40)
+            return false;
+        result = static_cast<LResult>(wp) + lp;
+        return true;
+    };
+    WindowId w = Make(r, 60, 60, 300, 200);
+    ASSERT_NE(w, 0u);
+    EXPECT_EQ(createdTitle, String(u"Win32 test"));
+    EXPECT_TRUE(IsWindow(H(w)));
+    EXPECT_EQ(SendMessageW(H(w), WM_USER + 40, 40, 2), 42);
+    EXPECT_TRUE(PostMessageW(H(w), WM_USER + 41, 0, 0));
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_USER + 41) == 1; }));
+
+    // Controls are the system's own classes; the title is the window's text.
+    WindowId button = NewControl(ControlKind::PushButton, w, 5, u"Go", 0, 0, 60, 24);
+    WindowId combo = NewControl(ControlKind::ComboBox, w, 6, u"", 0, 30, 100, 24);
+    WindowId keys = NewControl(ControlKind::HotKeyBox, w, 7, u"", 0, 60, 100, 24);
+    EXPECT_EQ(_wcsicmp(ClassOf(button).c_str(), L"Button"), 0);
+    EXPECT_EQ(_wcsicmp(ClassOf(combo).c_str(), L"ComboBox"), 0);
+    EXPECT_EQ(_wcsicmp(ClassOf(keys).c_str(), L"msctls_hotkey32"), 0);
+    EXPECT_EQ(GetDlgCtrlID(H(combo)), 6);
+    EXPECT_EQ(GetParent(H(button)), H(w));
+    SetWindowTitle(w, u"Renamed \u00e9");
+    wchar_t text[32] = {};
+    GetWindowTextW(H(w), text, 32);
+    EXPECT_STREQ(text, L"Renamed \u00e9");
+
+    // A menu id is the menu's handle, and a menu bar is the window's menu.
+    MenuId menu = NewMenu();
+    AppendMenuItem(menu, 0, 9, u"Item");
+    EXPECT_TRUE(IsMenu(reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(menu))));
+    ASSERT_TRUE(SetWindowMenuBar(w, menu));
+    EXPECT_EQ(GetMenu(H(w)), reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(menu)));
+
+    // A window destroyed by the system (not through the layer) is forgotten all the same.
+    EXPECT_TRUE(DestroyWindow(H(w)));
+    EXPECT_FALSE(IsUiWindow(w));
+    EXPECT_FALSE(IsUiWindow(button));
+    EXPECT_EQ(r.Filtered({_WM_DESTROY, _WM_NCDESTROY}), (std::vector<_dword>{_WM_DESTROY, _WM_NCDESTROY}));
+    EXPECT_TRUE(GetTopLevelWindows().empty());
+}
+
+TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 300, 200, _WS_POPUP | _WS_CAPTION | _WS_THICKFRAME | _WS_SYSMENU);
+    // A bare window: no caption of the system's, whatever the styles asked for.
+    EXPECT_FALSE(GetWindowLongW(H(w), GWL_STYLE) & WS_DLGFRAME);
+    EXPECT_EQ(GetWindowStyle(w) & _WS_CAPTION, _WS_CAPTION);
+    ASSERT_TRUE(SetFrameInsets(w, Rect{3, 25, 3, 3}));
+    RECT client;
+    GetClientRect(H(w), &client);
+    EXPECT_EQ(client.right, 294);
+    EXPECT_EQ(client.bottom, 172);
+    POINT origin{0, 0};
+    ClientToScreen(H(w), &origin);
+    EXPECT_EQ(origin.x, 103);
+    EXPECT_EQ(origin.y, 125);
+    // The system asks the window where the frame is, as it does for every pointer move.
+    EXPECT_EQ(SendMessageW(H(w), WM_NCHITTEST, 0, MAKELPARAM(200, 110)), HTCAPTION);
+    EXPECT_EQ(SendMessageW(H(w), WM_NCHITTEST, 0, MAKELPARAM(399, 299)), HTBOTTOMRIGHT);
+    EXPECT_EQ(SendMessageW(H(w), WM_NCHITTEST, 0, MAKELPARAM(200, 200)), HTCLIENT);
+
+    // The user cannot make it smaller than its minimum.
+    ASSERT_TRUE(SetMinimumSize(w, 250, 150));
+    MINMAXINFO info{};
+    SendMessageW(H(w), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, 250);
+    EXPECT_EQ(info.ptMinTrackSize.y, 150);
+}
+
+TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
+{
+    Recorder& back = mRecorders.emplace_back();
+    WindowId under = Make(back, 200, 200, 200, 100);
+    Canvas blue(200, 100);
+    blue.Clear(0xFF0000FF);
+    ShowUiWindow(under, _SW_SHOWNA);
+    ASSERT_TRUE(PresentWindowCanvas(under, blue));
+    Recorder& front = mRecorders.emplace_back();
+    WindowId over = Make(front, 200, 200, 200, 100, _WS_POPUP, _WS_EX_LAYERED);
+    ShowUiWindow(over, _SW_SHOWNA);
+    Canvas canvas(200, 100);
+    canvas.SetRect({0, 0, 100, 100}, 0xFFFF0000);   // opaque red
+    canvas.SetRect({100, 0, 200, 100}, 0x80FF0000); // half red
+    ASSERT_TRUE(PresentWindowCanvas(over, canvas));
+    PumpFor(200);
+
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(over, shot));
+    auto similar = [](_dword a, _dword b)
+    {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(similar(shot.GetPixel(50, 50), 0xFFFF0000)) << std::hex << shot.GetPixel(50, 50);
+    _dword half = shot.GetPixel(150, 50);
+    // Wine on an X server without a compositor shows the premultiplied pixels without blending them
+    // over what lies behind: there the blue of the window behind cannot show.
+    bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_TRUE(similar(half & (wine ? 0xFFFFFF00u : 0xFFFFFFFFu), wine ? 0xFF800000 : 0xFF80007F))
+        << std::hex << half;
+}
+
+TEST_F(UiWin32Test, MenusWorkWhileTheirSystemLoopRuns)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 400, 300);
+    MenuId bar = NewMenu();
+    MenuId game = NewMenu();
+    AppendMenuItem(game, 0, 1001, u"Refresh");
+    AppendMenuItem(game, 0, 1002, u"Settings");
+    AppendSubMenu(bar, game, u"Game");
+    ASSERT_TRUE(SetWindowMenuBar(w, bar));
+    ShowUiWindow(w, _SW_SHOW);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundUiWindow() == w; }));
+    Rect gameItem;
+    ASSERT_TRUE(GetMenuItemBounds(bar, 0, gameItem));
+    // The bar lies along the top of the bare window, outside the client area.
+    EXPECT_GE(gameItem.top, 100);
+    EXPECT_LE(gameItem.top, 102);
+    Point client{0, 0};
+    ClientToScreenPoint(w, client);
+    EXPECT_GE(client.y, gameItem.bottom);
+
+    // The open menu's loop runs inside the dispatch of the click: a timer (which that loop keeps
+    // dispatching) picks the item once the menu shows, and gives up after a while so a fault fails.
+    int ticks = 0;
+    MenuId waitingFor = game;
+    _dword index = 1;
+    r.mHook = [&](WindowId, _dword m, WParam wp, LParam, LResult&)
+    {
+        if (m != _WM_TIMER || wp != 3)
+            return false;
+        Rect item;
+        if (waitingFor && GetMenuItemBounds(waitingFor, index, item))
+        {
+            waitingFor = 0;
+            Click(item.left + 10, item.top + item.Height() / 2);
+        }
+        if (++ticks == 400)
+            SendMessageW(H(w), WM_CANCELMODE, 0, 0);
+        return true;
+    };
+    ASSERT_TRUE(SetUiTimer(w, 3, 20));
+    Click(gameItem.left + 5, gameItem.top + 5);
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_COMMAND) >= 1; }));
+    EXPECT_EQ(LowWord(r.Last(_WM_COMMAND)->wParam), 1002);
+
+    MenuId popup = NewMenu();
+    AppendMenuItem(popup, 0, 77, u"Open page");
+    AppendMenuItem(popup, _MF_CHECKED, 78, u"Sound");
+    waitingFor = popup;
+    index = 0;
+    ASSERT_TRUE(PopupMenuAt(popup, w, 250, 250)); // returns before the menu shows
+    EXPECT_FALSE(GetMenuItemBounds(popup, 0, gameItem));
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_COMMAND) >= 2; }));
+    EXPECT_EQ(LowWord(r.Last(_WM_COMMAND)->wParam), 77);
+    KillUiTimer(w, 3);
+    EXPECT_TRUE(DeleteUiMenu(popup));
+}
+
+} // namespace
+} // namespace Vexel::Ui
