@@ -8,11 +8,16 @@
 //       starts EXE, waits for each LINE in turn in its trace log ("<exe name>-mc<pid>-[Trace].log" in
 //       TRACE-FOLDER), saves the screen as a bitmap, closes the main window (WM_CLOSE), answers the exit
 //       question with OK, and waits for the program to end. Succeeds when the program exits with 0; the
-//       whole run is bounded by SECONDS.
+//       whole run is bounded by SECONDS. A LINE "file:PATH" waits for that file to exist instead.
+//
+// Copied as "vexelexelauncher.exe" it stands in for the external game launcher: it writes the words of
+// its command line, one a line, and whether the third names a window ("window 1"), to "arguments.txt"
+// beside itself (through a temporary name, so the file is whole when it appears), and ends.
 //
 // Windows are told apart by their size, as the end-to-end tests on Linux do: the main window is
 // frameW x frameH of the operator's settings (600 x 400), the question 360 x 200.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +25,8 @@
 #include <string>
 #include <vector>
 #include <windows.h>
+
+#include <shellapi.h>
 
 namespace
 {
@@ -207,6 +214,18 @@ int Run(const std::wstring& exe, const std::wstring& folder, int seconds, const 
     std::size_t from = 0;
     for (const std::string& line : lines)
     {
+        if (line.rfind("file:", 0) == 0)
+        {
+            const std::wstring path = Widen(line.c_str() + 5);
+            if (!WaitFor(process, change, deadline,
+                         [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+            {
+                std::fprintf(stderr, "vexel-smoke: no file %s in time\n", line.c_str() + 5);
+                return fail("the file did not appear");
+            }
+            std::printf("vexel-smoke: seen %s\n", line.c_str());
+            continue;
+        }
         bool seen = WaitFor(process, change, deadline,
                             [&]
                             {
@@ -253,11 +272,50 @@ int Run(const std::wstring& exe, const std::wstring& folder, int seconds, const 
     return code == 0 ? 0 : 1;
 }
 
+int RecordArguments()
+{
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!words)
+        return 1;
+    std::wstring self = words[0];
+    std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
+    std::wstring text;
+    for (int i = 0; i < count; ++i)
+        text += std::wstring(words[i]) + L"\n";
+    HWND window =
+        count > 2 ? reinterpret_cast<HWND>(static_cast<std::uintptr_t>(_wtoi64(words[2]))) : nullptr;
+    text += IsWindow(window) ? L"window 1\n" : L"window 0\n";
+    LocalFree(words);
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr,
+                        nullptr);
+    utf8.pop_back();
+    const std::wstring temp = folder + L"arguments.tmp", done = folder + L"arguments.txt";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    bool ok = file != INVALID_HANDLE_VALUE &&
+              WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok && MoveFileExW(temp.c_str(), done.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}
+
+bool CalledAs(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const wchar_t* base = wcsrchr(path, L'\\');
+    return lstrcmpiW(base ? base + 1 : path, name) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (CalledAs(L"vexelexelauncher.exe"))
+        return RecordArguments();
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "swap" && argc == 5)
         return Swap(Widen(argv[2]), Widen(argv[3]), argv[4]);
