@@ -277,3 +277,65 @@ TEST(WindowsEntry, TheCommandLineTailHoldsTheProgramsArguments)
 
 } // namespace
 } // namespace Vexel::Test
+
+namespace Vexel::Test
+{
+namespace
+{
+
+// The launcher program file as built: its embedded files as VEXELRES resources (the launcher script as
+// the source it runs), icon 101 with its 32-bit image, and the version information.
+TEST(WindowsProgramFile, CarriesItsFilesIconAndVersion)
+{
+    // A path of the build machine: under Wine its root is drive Z.
+    String path = u"" VEXEL_LAUNCHER_PATH;
+    if (path.rfind(u"/", 0) == 0)
+        path = u"Z:" + path;
+    const std::wstring program = ToNativeText(path);
+    HMODULE module =
+        LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr) << "cannot open " << VEXEL_LAUNCHER_PATH;
+    auto resource = [&](const wchar_t* name)
+    {
+        std::string bytes;
+        if (HRSRC found = FindResourceW(module, name, L"VEXELRES"))
+            if (HGLOBAL loaded = LoadResource(module, found))
+                bytes.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+        return bytes;
+    };
+    std::string script = resource(L"launcher.lua");
+    EXPECT_NE(script.find("L:checkMC(mcurl, mcmd5url)"), std::string::npos);
+    EXPECT_NE(resource(L"Config.Lua").find("fileName = \"vexel-launcher\""), std::string::npos);
+    EXPECT_EQ(resource(L"SKIN/MAIN_BG.PNG").substr(1, 3), "PNG");
+    EXPECT_EQ(resource(L"IDR_LOADING").substr(0, 3), "GIF");
+    EXPECT_TRUE(resource(L"skin/none.png").empty());
+
+    HICON icon =
+        static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(101), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP colour{};
+    ASSERT_TRUE(info.hbmColor && GetObjectW(info.hbmColor, sizeof colour, &colour));
+    EXPECT_GT(colour.bmWidth, 0);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+    FreeLibrary(module);
+
+    DWORD ignored = 0, size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> version(size);
+    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, version.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"vexel-launcher.exe");
+}
+
+} // namespace
+} // namespace Vexel::Test
