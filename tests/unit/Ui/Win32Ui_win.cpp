@@ -21,6 +21,7 @@
 #include <cwchar>
 #include <deque>
 #include <functional>
+#include <thread>
 
 namespace Vexel::Ui
 {
@@ -126,6 +127,21 @@ TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
     EXPECT_TRUE(GetTopLevelWindows().empty());
 }
 
+TEST_F(UiWin32Test, AHandlerMayDestroyItsWindowWhileBeingMade)
+{
+    Recorder& r = mRecorders.emplace_back();
+    r.mHook = [](WindowId w, _dword m, WParam, LParam, LResult&)
+    {
+        if (m == _WM_CREATE)
+            DestroyUiWindow(w);
+        return false;
+    };
+    EXPECT_EQ(Make(r, 10, 10, 50, 50), 0u);
+    EXPECT_EQ(r.Count(_WM_DESTROY), 1);
+    EXPECT_EQ(r.Count(_WM_NCDESTROY), 1);
+    EXPECT_TRUE(GetTopLevelWindows().empty());
+}
+
 TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
 {
     Recorder& r = mRecorders.emplace_back();
@@ -153,6 +169,177 @@ TEST_F(UiWin32Test, SelfDrawnFrameIsTheSystemsNonClientArea)
     SendMessageW(H(w), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     EXPECT_EQ(info.ptMinTrackSize.x, 250);
     EXPECT_EQ(info.ptMinTrackSize.y, 150);
+
+    // Maximised, it covers the work area and no more.
+    ShowUiWindow(w, _SW_MAXIMIZE);
+    Rect bounds;
+    Rect work;
+    ASSERT_TRUE(GetWindowBounds(w, bounds));
+    ASSERT_TRUE(GetWorkArea(w, work));
+    EXPECT_EQ(bounds, work);
+    ShowUiWindow(w, _SW_RESTORE);
+    ASSERT_TRUE(GetWindowBounds(w, bounds));
+    EXPECT_EQ(bounds, Rect::FromSize(100, 100, 300, 200));
+}
+
+TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 120, 80);
+    ShowUiWindow(w, _SW_SHOWNA);
+    Canvas picture(16, 16);
+    picture.Clear(0xFF00FF00);
+    auto image = UiImage::FromCanvas(picture);
+    ASSERT_TRUE(SetWindowIconImage(w, *image));
+    EXPECT_NE(SendMessageW(H(w), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageW(H(w), WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_TRUE(SetUiCursor(w, _IDC_HAND));
+    EXPECT_FALSE(SetUiCursor(w, 12345));
+    EXPECT_TRUE(FlashUiWindow(w));
+
+    Size screen = GetScreenSize();
+    EXPECT_EQ(screen.width, GetSystemMetrics(SM_CXSCREEN));
+    Rect work;
+    ASSERT_TRUE(GetWorkArea(w, work));
+    EXPECT_FALSE(work.IsEmpty());
+    EXPECT_LE(work.Width(), screen.width);
+
+    // The handle handed out is the window itself; from then on the layer leaves its pixels alone.
+    Canvas red(120, 80);
+    red.Clear(0xFFFF0000);
+    ASSERT_TRUE(PresentCanvas(w, red));
+    EXPECT_EQ(GetNativeWindowHandle(w), w);
+    HDC dc = GetDC(H(w));
+    RECT all{0, 0, 120, 80};
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    FillRect(dc, &all, blue);
+    DeleteObject(blue);
+    ReleaseDC(H(w), dc);
+    InvalidateUiWindow(w);
+    PumpFor(100);
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    EXPECT_EQ(shot.GetPixel(60, 40), 0xFF0000FFu);
+    // Given back, the layer shows the kept picture again.
+    ASSERT_TRUE(SetForeignPainting(w, false));
+    PumpFor(100);
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    EXPECT_EQ(shot.GetPixel(60, 40), 0xFFFF0000u);
+}
+
+TEST_F(UiWin32Test, QuitFromAnotherThreadStillComesAfterEarlierPosts)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 10, 10, 50, 50);
+    // The system's quit belongs to the thread that asks for it: another thread's must reach the pump's.
+    PostUiMessage(w, _WM_USER + 1);
+    std::thread other([] { PostQuit(5); });
+    other.join();
+    std::vector<_dword> seen;
+    Message m;
+    while (GetUiMessage(m))
+    {
+        if (m.message >= _WM_USER)
+            seen.push_back(m.message);
+        DispatchUiMessage(m);
+    }
+    EXPECT_EQ(m.wParam, 5u);
+    EXPECT_EQ(seen, (std::vector<_dword>{_WM_USER + 1}));
+    EXPECT_EQ(r.Count(_WM_USER + 1), 1);
+
+    // Asked for while a message box runs its own loop: the box closes and the quit reaches the caller.
+    int ticks = 0;
+    r.mHook = [&](WindowId, _dword message, WParam wp, LParam, LResult&)
+    {
+        if (message != _WM_TIMER || wp != 2)
+            return false;
+        if (++ticks == 3)
+            std::thread([] { PostQuit(4); }).join();
+        if (ticks == 300)
+            if (WindowId box = FindUiWindow(u"Threads"))
+                SendUiMessage(box, _WM_COMMAND, _IDOK);
+        return true;
+    };
+    SetUiTimer(w, 2, 20);
+    EXPECT_EQ(ShowMessageBox(w, u"Waiting for a quit", u"Threads", _MB_OK), 0);
+    KillUiTimer(w, 2);
+    bool quit = false;
+    for (int i = 0; i < 100 && !quit; ++i)
+        quit = PeekUiMessage(m, true) && m.message == _WM_QUIT;
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(m.wParam, 4u);
+}
+
+TEST_F(UiWin32Test, TranslationTellsWhetherAKeyMadeACharacter)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 10, 10, 50, 50);
+    auto keyDown = [&](_dword key)
+    {
+        Message m;
+        m.window = w;
+        m.message = _WM_KEYDOWN;
+        m.wParam = key;
+        m.lParam = 1 | (static_cast<LParam>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16);
+        return m;
+    };
+    // The pump takes a key's character before the next key (posted messages come before input).
+    EXPECT_TRUE(TranslateUiMessage(keyDown('Q')));
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_CHAR) == 1; }));
+    EXPECT_EQ(r.Last(_WM_CHAR)->wParam, WParam(u'q'));
+    EXPECT_FALSE(TranslateUiMessage(keyDown(_VK_F1 + 1)));
+    Message m;
+    m.message = _WM_MOUSEMOVE;
+    EXPECT_FALSE(TranslateUiMessage(m));
+    PumpFor(50);
+    EXPECT_EQ(r.Count(_WM_CHAR), 1);
+}
+
+TEST_F(UiWin32Test, SystemDecodersReadBitmapsAndDrawUnclippedText)
+{
+    // A 2 x 1 bottom-up 24-bit BMP: blue then red, rows padded to four bytes.
+    const _byte bmp[] = {'B', 'M', 62, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0,   0, 40, 0, 0, 0,   2, 0, 0,
+                         0,   1,   0,  0, 0, 1, 0, 24, 0, 0, 0,  0, 0,   8, 0,  0, 0, 0,   0, 0, 0,
+                         0,   0,   0,  0, 0, 0, 0, 0,  0, 0, 0,  0, 255, 0, 0,  0, 0, 255, 0, 0};
+    auto image = UiImage::Decode(bmp, sizeof(bmp));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->Width(), 2);
+    EXPECT_EQ(image->Height(), 1);
+    EXPECT_EQ(image->PixelAt(0, 0), 0xFF0000FFu);
+    EXPECT_EQ(image->PixelAt(1, 0), 0xFFFF0000u);
+    EXPECT_EQ(image->FrameDelay(0), 0u);
+
+    // Without clipping the text runs past its rectangle; the canvas still bounds it.
+    Canvas canvas(200, 40);
+    FontSpec font{u"Arial", 20};
+    canvas.DrawString(u"Wide text beyond", {0, 0, 20, 40}, font, 0xFFFFFFFF, _DT_LEFT | _DT_NOCLIP);
+    bool beyond = false;
+    for (int x = 40; x < 200 && !beyond; ++x)
+        for (int y = 0; y < 40 && !beyond; ++y)
+            beyond = (canvas.GetPixel(x, y) >> 24) != 0;
+    EXPECT_TRUE(beyond);
+}
+
+TEST_F(UiWin32Test, PixelsPresentedWhileMinimisedShowOnRestore)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 100, 100, 120, 80, _WS_POPUP | _WS_MINIMIZEBOX);
+    SetFrameInsets(w, Rect{2, 10, 2, 2});
+    ShowUiWindow(w, _SW_SHOW);
+    Canvas red(116, 68);
+    red.Clear(0xFFFF0000);
+    ASSERT_TRUE(PresentCanvas(w, red));
+    ShowUiWindow(w, _SW_MINIMIZE);
+    ASSERT_TRUE(IsUiWindowMinimized(w));
+    Canvas green(116, 68);
+    green.Clear(0xFF00FF00);
+    ASSERT_TRUE(PresentCanvas(w, green));
+    ShowUiWindow(w, _SW_RESTORE);
+    PumpFor(150);
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    ASSERT_EQ(shot.Width(), 120);
+    EXPECT_EQ(shot.GetPixel(2 + 50, 10 + 30), 0xFF00FF00u);
 }
 
 TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)

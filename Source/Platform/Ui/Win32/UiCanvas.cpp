@@ -512,6 +512,13 @@ int Canvas::DrawString(const String& text, const Rect& rect, const FontSpec& fon
     Rect area = Bounds(*mImpl);
     if (!(format & _DT_NOCLIP))
         area = Intersect(area, rect);
+    else
+    {
+        // Unclipped text still lies within its own size of the rectangle: the mask need not be larger.
+        Size extent = MeasureString(text, font, rect.Width(), format);
+        area = Intersect(area, Rect{rect.left - extent.width, rect.top - extent.height,
+                                    rect.right + extent.width, rect.bottom + extent.height});
+    }
     HDC dc = CreateCompatibleDC(nullptr);
     HFONT hfont = Win32::MakeFont(font);
     if (!dc || !hfont)

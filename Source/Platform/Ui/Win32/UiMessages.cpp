@@ -2,6 +2,8 @@
 // message boxes.
 #include "UiWin32Private.h"
 
+#include "Platform/System.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -17,7 +19,7 @@ Message FromMsg(const MSG& msg)
     m.message = msg.message;
     m.wParam = msg.wParam;
     m.lParam = msg.lParam;
-    m.time = msg.time;
+    m.time = GetTime(); // the program's clock, not the system's tick count that msg.time holds
     m.point = {msg.pt.x, msg.pt.y};
     return m;
 }
@@ -29,19 +31,17 @@ MSG ToMsg(const Message& m)
     msg.message = m.message;
     msg.wParam = m.wParam;
     msg.lParam = m.lParam;
-    msg.time = m.time;
+    msg.time = GetMessageTime();
     msg.pt = {m.point.x, m.point.y};
     return msg;
 }
 
-// A quit asked for by another thread becomes the queue's own quit here, so that it still comes after
-// everything posted before it.
-bool TakeQuitRequest(const MSG& msg)
+// A quit asked for by another thread goes to a hidden window of the pump's thread, whose procedure
+// makes it the queue's own quit there: it still comes after everything posted before it, and a modal
+// loop (a message box, a menu) that dispatches it loses nothing.
+bool IsQuitRequest(const MSG& msg)
 {
-    if (msg.hwnd || msg.message != _QUIT_REQUEST)
-        return false;
-    PostQuitMessage(static_cast<int>(msg.wParam));
-    return true;
+    return msg.hwnd && msg.hwnd == State().quitRelay && msg.message == _QUIT_REQUEST;
 }
 
 // --- Message boxes ----------------------------------------------------------------------------------
@@ -198,7 +198,7 @@ void PostQuit(int exitCode)
     if (GetCurrentThreadId() == state.thread)
         PostQuitMessage(exitCode);
     else
-        PostThreadMessageW(state.thread, _QUIT_REQUEST, static_cast<WPARAM>(exitCode), 0);
+        PostMessageW(state.quitRelay, _QUIT_REQUEST, static_cast<WPARAM>(exitCode), 0);
 }
 
 bool PeekUiMessage(Message& message, bool remove)
@@ -208,11 +208,11 @@ bool PeekUiMessage(Message& message, bool remove)
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, remove ? PM_REMOVE : PM_NOREMOVE))
     {
-        if (msg.hwnd == nullptr && msg.message == _QUIT_REQUEST)
+        if (IsQuitRequest(msg))
         {
             if (!remove)
-                PeekMessageW(&msg, nullptr, _QUIT_REQUEST, _QUIT_REQUEST, PM_REMOVE);
-            TakeQuitRequest(msg);
+                PeekMessageW(&msg, msg.hwnd, _QUIT_REQUEST, _QUIT_REQUEST, PM_REMOVE);
+            DispatchMessageW(&msg);
             continue;
         }
         message = FromMsg(msg);
@@ -239,8 +239,11 @@ bool GetUiMessage(Message& message)
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == -1)
             return false;
-        if (got && TakeQuitRequest(msg))
+        if (got && IsQuitRequest(msg))
+        {
+            DispatchMessageW(&msg);
             continue;
+        }
         message = FromMsg(msg);
         return got != 0;
     }
@@ -251,7 +254,13 @@ bool TranslateUiMessage(const Message& message)
     if (message.message != _WM_KEYDOWN && message.message != _WM_SYSKEYDOWN)
         return false;
     MSG msg = ToMsg(message);
-    return TranslateMessage(&msg) != FALSE;
+    // The system answers true for every key it looks at; whether a character came is in the queue.
+    if (!TranslateMessage(&msg))
+        return false;
+    MSG character;
+    UINT first = message.message == _WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
+    return PeekMessageW(&character, msg.hwnd, first, first, PM_NOREMOVE) != FALSE ||
+           PeekMessageW(&character, msg.hwnd, WM_DEADCHAR, WM_DEADCHAR, PM_NOREMOVE) != FALSE;
 }
 
 LResult DispatchUiMessage(const Message& message)

@@ -27,15 +27,42 @@ SIZE WindowSize(HWND hwnd)
     return {outer.right - outer.left, outer.bottom - outer.top};
 }
 
+// Where the client area lies in the window, as of the last time the window was not minimised.
+RECT ClientInWindow(WindowRecord& record)
+{
+    if (IsIconic(record.hwnd))
+        return record.clientInWindow;
+    POINT offset = ClientOffset(record.hwnd);
+    RECT client;
+    GetClientRect(record.hwnd, &client);
+    OffsetRect(&client, offset.x, offset.y);
+    record.clientInWindow = client;
+    return client;
+}
+
 bool IsLayered(HWND hwnd)
 {
     return (GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
 }
 
-// Makes the backing store the window's size, keeping what it held.
+// Makes the backing store the window's size, keeping what it held. A minimised window keeps the
+// size it had (its restored size when it never had one), so what is presented meanwhile shows on restore.
 void FitBacking(WindowRecord& record)
 {
     SIZE size = WindowSize(record.hwnd);
+    if (IsIconic(record.hwnd))
+    {
+        if (record.backingWidth > 0 && record.backingHeight > 0)
+            return;
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof(placement);
+        GetWindowPlacement(record.hwnd, &placement);
+        size = {placement.rcNormalPosition.right - placement.rcNormalPosition.left,
+                placement.rcNormalPosition.bottom - placement.rcNormalPosition.top};
+        const Rect& in = record.insets;
+        record.clientInWindow = {in.left, in.top, std::max<LONG>(size.cx - in.right, in.left),
+                                 std::max<LONG>(size.cy - in.bottom, in.top)};
+    }
     int width = std::max<int>(size.cx, 0);
     int height = std::max<int>(size.cy, 0);
     if (width == record.backingWidth && height == record.backingHeight)
@@ -91,8 +118,11 @@ void Blit(const WindowRecord& record, HDC dc, POINT dcOrigin, const RECT& part)
 // Shows the whole backing store as a per-pixel-alpha window.
 bool UpdateLayered(WindowRecord& record)
 {
+    FitBacking(record);
     if (record.backingWidth <= 0 || record.backingHeight <= 0)
         return false;
+    if (IsIconic(record.hwnd))
+        return true; // shown when restored (UpdateLayeredWindow would size the window to the picture)
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     BITMAPINFO info{};
@@ -147,6 +177,12 @@ bool ApplyRegion(HWND hwnd, const std::vector<Rect>& rects)
 
 } // namespace
 
+void RefreshLayered(WindowRecord& record)
+{
+    if (!record.backing.empty() && !record.foreignPaint && IsLayered(record.hwnd))
+        UpdateLayered(record);
+}
+
 void PaintClientFromBacking(WindowRecord& record)
 {
     PAINTSTRUCT paint;
@@ -164,7 +200,8 @@ void PaintClientFromBacking(WindowRecord& record)
 
 void PaintFrameFromBacking(WindowRecord& record)
 {
-    if (record.foreignPaint || record.backing.empty() || IsLayered(record.hwnd))
+    // A frame the program never presented (the system's own caption, say) is left as drawn.
+    if (record.foreignPaint || !record.frameBacking || record.backing.empty() || IsLayered(record.hwnd))
         return;
     HDC dc = GetWindowDC(record.hwnd);
     if (!dc)
@@ -203,15 +240,15 @@ bool PresentCanvas(WindowId window, const Canvas& canvas, int x, int y)
     if (!record || canvas.IsEmpty())
         return false;
     FitBacking(*record);
-    POINT offset = ClientOffset(record->hwnd);
-    RECT client;
-    GetClientRect(record->hwnd, &client);
-    OffsetRect(&client, offset.x, offset.y);
+    RECT client = ClientInWindow(*record);
+    POINT offset{client.left, client.top};
     CopyIntoBacking(*record, canvas, offset.x + x, offset.y + y, client);
     if (record->foreignPaint)
         return true;
     if (IsLayered(record->hwnd))
         return UpdateLayered(*record);
+    if (IsIconic(record->hwnd))
+        return true;
     if (HDC dc = GetDC(record->hwnd))
     {
         RECT part{offset.x + x, offset.y + y, offset.x + x + canvas.Width(), offset.y + y + canvas.Height()};
@@ -230,10 +267,13 @@ bool PresentWindowCanvas(WindowId window, const Canvas& canvas)
     FitBacking(*record);
     std::fill(record->backing.begin(), record->backing.end(), IsLayered(record->hwnd) ? 0u : 0xFF000000u);
     CopyIntoBacking(*record, canvas, 0, 0, RECT{0, 0, record->backingWidth, record->backingHeight});
+    record->frameBacking = true;
     if (record->foreignPaint)
         return true;
     if (IsLayered(record->hwnd))
         return UpdateLayered(*record);
+    if (IsIconic(record->hwnd))
+        return true;
     if (HDC dc = GetWindowDC(record->hwnd))
     {
         if (GetMenu(record->hwnd))

@@ -53,6 +53,8 @@ struct WindowRecord
     std::vector<_dword> backing;
     int backingWidth = 0;
     int backingHeight = 0;
+    RECT clientInWindow{};     // the client area in window coordinates, kept while minimised
+    bool frameBacking = false; // the backing covers the frame too (PresentWindowCanvas)
     // Controls: the window procedure the layer wrapped, and the last selection the parent was told.
     WNDPROC controlProc = nullptr;
     int comboReported = -1;
@@ -70,7 +72,7 @@ struct UiState
     std::unique_ptr<WindowRecord> creating;               // the record of the window being made
     std::vector<std::unique_ptr<WindowRecord>> graveyard; // gone windows whose handler still runs
     std::vector<HWND> topOrder;                           // top-level windows in creation order
-    HDC measureDC = nullptr;
+    HWND quitRelay = nullptr; // a message-only window that turns other threads' quits into this one's
 };
 
 UiState& State();
@@ -120,6 +122,8 @@ void ReleaseTrayIcons(HWND hwnd);
 // Painting from the backing store, after the handler saw the message.
 void PaintClientFromBacking(WindowRecord& record);
 void PaintFrameFromBacking(WindowRecord& record);
+// Shows a per-pixel-alpha window's kept pixels again at its size (after a restore or resize).
+void RefreshLayered(WindowRecord& record);
 
 // A font of the spec (the caller deletes it).
 HFONT MakeFont(const FontSpec& font);
@@ -133,7 +137,7 @@ int FilterControlCommand(WindowRecord& control, _dword code, _dword notices[2]);
 // Starts GDI+ once (image decoding).
 bool StartGdiPlus();
 
-// The private thread message that asks the pump to quit (PostQuit from another thread).
+// Asks the pump's thread to quit (PostQuit from another thread), sent to the quit relay.
 constexpr UINT _QUIT_REQUEST = WM_APP + 0x3A1;
 // Posted to a window to open a popup menu from inside the pump (wParam: the menu, lParam: the point).
 constexpr UINT _POPUP_REQUEST = WM_APP + 0x3A2;

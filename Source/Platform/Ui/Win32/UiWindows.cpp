@@ -3,6 +3,8 @@
 // life and geometry.
 #include "UiWin32Private.h"
 
+#include "Common/Log.h"
+
 #include <algorithm>
 #include <cwchar>
 
@@ -212,6 +214,19 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         LRESULT result = DefWindowProcW(hwnd, message, wParam, lParam);
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        // A bare window maximises to the work area, so that panels (the taskbar) stay visible.
+        if (!(record->style & _WS_CHILD) && !IsDecorated(record->style))
+        {
+            MONITORINFO monitor{};
+            monitor.cbSize = sizeof(monitor);
+            if (GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor))
+            {
+                info->ptMaxPosition = {monitor.rcWork.left - monitor.rcMonitor.left,
+                                       monitor.rcWork.top - monitor.rcMonitor.top};
+                info->ptMaxSize = {monitor.rcWork.right - monitor.rcWork.left,
+                                   monitor.rcWork.bottom - monitor.rcWork.top};
+            }
+        }
         if (record->minimum.width > 0)
             info->ptMinTrackSize.x = record->minimum.width;
         if (record->minimum.height > 0)
@@ -222,6 +237,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     {
         record->created = true;
         LRESULT result = CallHandler(*record, message, wParam, reinterpret_cast<LPARAM>(record->params));
+        if (FindRecord(hwnd) != record)
+            return -1; // the handler destroyed its window already
         record->params = nullptr;
         if (result == -1 && !record->destroySent)
         {
@@ -263,6 +280,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             PaintFrameFromBacking(*record);
         return result;
     }
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED)
+            RefreshLayered(*record);
+        break;
     case WM_MOUSEMOVE:
         if (record->mouseInFrame)
         {
@@ -355,6 +376,16 @@ bool RegisterClasses()
     return state.windowClass && state.windowClassNoDouble;
 }
 
+LRESULT CALLBACK QuitRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == _QUIT_REQUEST)
+    {
+        PostQuitMessage(static_cast<int>(wParam));
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 } // namespace
 } // namespace Vexel::Ui::Win32
 
@@ -373,7 +404,20 @@ bool InitUi()
     MSG m;
     PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     state.available = RegisterClasses();
-    state.measureDC = CreateCompatibleDC(nullptr);
+    if (state.available)
+    {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = QuitRelayProc;
+        wc.hInstance = state.instance;
+        wc.lpszClassName = L"VexelQuitRelay";
+        if (RegisterClassExW(&wc))
+            state.quitRelay = CreateWindowExW(0, L"VexelQuitRelay", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              state.instance, nullptr);
+        state.available = state.quitRelay != nullptr;
+    }
+    if (!state.available)
+        LogError(u"[FG] No display for windows (error %u)", static_cast<unsigned>(GetLastError()));
     return state.available;
 }
 
@@ -496,6 +540,15 @@ LResult DefaultHandler(WindowId window, _dword message, WParam wParam, LParam lP
             return 0;
         break;
     case _WM_ERASEBKGND:
+        // Until the program presents pixels the client area shows the system's face colour, not
+        // whatever lay there before; kept pixels and foreign painters are never erased.
+        if (record && record->kind == RecordKind::Window && record->backing.empty() &&
+            !record->foreignPaint && wParam)
+        {
+            RECT client;
+            GetClientRect(hwnd, &client);
+            FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        }
         return 1;
     default:
         break;
