@@ -106,6 +106,10 @@ TEST_F(UiWin32Test, IdsAreTheSystemsHandlesAndItsMessagesReachTheHandler)
     EXPECT_EQ(_wcsicmp(ClassOf(combo).c_str(), L"ComboBox"), 0);
     EXPECT_EQ(_wcsicmp(ClassOf(keys).c_str(), L"msctls_hotkey32"), 0);
     EXPECT_EQ(GetDlgCtrlID(H(combo)), 6);
+    // A combo box's field and items take its font's height.
+    ASSERT_TRUE(SetControlFont(combo, FontSpec{u"Arial", 22}));
+    EXPECT_GE(SendMessageW(H(combo), CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0), 22); // plus its edge
+    EXPECT_EQ(SendMessageW(H(combo), CB_GETITEMHEIGHT, 0, 0), 22);
     EXPECT_EQ(GetParent(H(button)), H(w));
     SetWindowTitle(w, u"Renamed \u00e9");
     wchar_t text[32] = {};
@@ -340,6 +344,72 @@ TEST_F(UiWin32Test, PixelsPresentedWhileMinimisedShowOnRestore)
     ASSERT_TRUE(CaptureWindowPixels(w, shot));
     ASSERT_EQ(shot.Width(), 120);
     EXPECT_EQ(shot.GetPixel(2 + 50, 10 + 30), 0xFF00FF00u);
+}
+
+TEST_F(UiWin32Test, RegionsAreTheWindowsOwnAndClientCanvasesStayInTheClientArea)
+{
+    Recorder& back = mRecorders.emplace_back();
+    WindowId under = Make(back, 300, 300, 200, 200);
+    ShowUiWindow(under, _SW_SHOWNA);
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 300, 300, 200, 200);
+    ShowUiWindow(w, _SW_SHOWNA);
+    ASSERT_TRUE(SetWindowRegion(w, {{0, 0, 50, 50}, {100, 100, 150, 150}}));
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_EQ(GetWindowRgn(H(w), region), COMPLEXREGION);
+    EXPECT_TRUE(PtInRegion(region, 120, 120));
+    EXPECT_FALSE(PtInRegion(region, 75, 75));
+    // A valid block with no rectangle hides the whole window: the one behind shows there.
+    auto empty = ::Vexel::Test::RegionBlock({});
+    ASSERT_TRUE(SetWindowRegionData(w, empty.data(), empty.size()));
+    EXPECT_EQ(GetWindowRgn(H(w), region), NULLREGION);
+    EXPECT_EQ(WindowFromPoint(POINT{320, 320}), H(under));
+    ASSERT_TRUE(SetWindowRegion(w, {}));
+    EXPECT_EQ(GetWindowRgn(H(w), region), ERROR); // no region at all
+    EXPECT_EQ(WindowFromPoint(POINT{320, 320}), H(w));
+    DeleteObject(region);
+
+    // A client canvas hanging over the client's edges never paints the frame.
+    SetFrameInsets(w, Rect{10, 10, 10, 10});
+    Canvas frame(200, 200);
+    frame.Clear(0xFF404040);
+    ASSERT_TRUE(PresentWindowCanvas(w, frame));
+    Canvas client(400, 400);
+    client.Clear(0xFFFFFF00);
+    ASSERT_TRUE(PresentCanvas(w, client, -50, -50));
+    PumpFor(100);
+    Canvas shot;
+    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    EXPECT_EQ(shot.GetPixel(5, 5), 0xFF404040u);
+    EXPECT_EQ(shot.GetPixel(195, 100), 0xFF404040u);
+    EXPECT_EQ(shot.GetPixel(10, 10), 0xFFFFFF00u);
+    EXPECT_EQ(shot.GetPixel(189, 189), 0xFFFFFF00u);
+}
+
+TEST_F(UiWin32Test, PostsFromManyThreadsKeepEachThreadsOrder)
+{
+    Recorder& r = mRecorders.emplace_back();
+    WindowId w = Make(r, 10, 10, 50, 50);
+    constexpr int _THREADS = 4;
+    constexpr int _EACH = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < _THREADS; ++t)
+        threads.emplace_back(
+            [w, t]
+            {
+                for (int i = 0; i < _EACH; ++i)
+                    PostUiMessage(w, _WM_USER + 50, static_cast<WParam>(t), i);
+            });
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_USER + 50) == _THREADS * _EACH; }));
+    std::vector<LParam> next(_THREADS, 0);
+    for (const auto& m : r.mLog)
+        if (m.message == _WM_USER + 50)
+        {
+            ASSERT_EQ(m.lParam, next[m.wParam]) << "thread " << m.wParam;
+            ++next[m.wParam];
+        }
 }
 
 TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)

@@ -201,6 +201,13 @@ bool SetControlFont(WindowId control, const FontSpec& font)
     if (!made)
         return false;
     SendMessageW(record->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+    if (record->kind == RecordKind::ComboBox && font.height != 0)
+    {
+        // The selection field and the list's items take the font's height.
+        WPARAM height = static_cast<WPARAM>(font.height < 0 ? -font.height : font.height);
+        SendMessageW(record->hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), static_cast<LPARAM>(height));
+        SendMessageW(record->hwnd, CB_SETITEMHEIGHT, 0, static_cast<LPARAM>(height));
+    }
     if (record->font)
         DeleteObject(record->font);
     record->font = made;

@@ -200,6 +200,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return DefWindowProcW(hwnd, message, wParam, lParam);
         record->hwnd = hwnd;
         state.records[hwnd] = std::move(state.creating);
+        if (!(create->style & WS_CHILD))
+            state.topOrder.push_back(hwnd); // in creation order, before windows its handler makes
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
     }
     if (!record)
@@ -453,8 +455,6 @@ WindowId NewWindow(const WindowParams& params)
     state.creating.reset();
     if (!hwnd)
         return 0; // refused at _WM_CREATE, or the system could not make it
-    if (!child)
-        state.topOrder.push_back(hwnd);
     if (params.style & _WS_VISIBLE)
         ShowUiWindow(ToId(hwnd), params.style & _WS_MINIMIZE   ? _SW_SHOWMINIMIZED
                                  : params.style & _WS_MAXIMIZE ? _SW_SHOWMAXIMIZED
