@@ -189,9 +189,24 @@ int Run(const std::wstring& exe, const std::wstring& folder, int seconds, const 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started))
-        return std::fprintf(stderr, "vexel-smoke: cannot start the program (%lu)\n", GetLastError()), 1;
+    // Wine now and then refuses a start that follows others closely with an internal error (1359); the
+    // same start succeeds a moment later. Other failures end the run at once.
+    bool ok = false;
+    for (int attempt = 1; attempt <= 10 && !ok; ++attempt)
+    {
+        ok = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &started);
+        DWORD error = ok ? 0 : GetLastError();
+        if (!ok && (error != ERROR_INTERNAL_ERROR || GetTickCount64() >= deadline))
+            return std::fprintf(stderr, "vexel-smoke: cannot start the program (%lu)\n", error), 1;
+        if (!ok)
+        {
+            std::printf("vexel-smoke: the start failed with %lu, trying again\n", error);
+            Sleep(200);
+        }
+    }
+    if (!ok)
+        return std::fprintf(stderr, "vexel-smoke: cannot start the program\n"), 1;
     CloseHandle(started.hThread);
     HANDLE process = started.hProcess;
     auto fail = [&](const char* what)
