@@ -3,6 +3,22 @@
 namespace Vexel
 {
 
+String CommandLineTail(const String& commandLine)
+{
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    std::size_t i = 0;
+    const std::size_t n = commandLine.size();
+    while (i < n && blank(commandLine[i]))
+        ++i;
+    bool quoted = false;
+    for (; i < n && (quoted || !blank(commandLine[i])); ++i)
+        if (commandLine[i] == u'"')
+            quoted = !quoted;
+    while (i < n && blank(commandLine[i]))
+        ++i;
+    return commandLine.substr(i);
+}
+
 std::string QuoteArgument(const std::string& argument)
 {
     if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos)

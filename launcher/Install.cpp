@@ -46,22 +46,18 @@ void WriteUninstallEntry(const LauncherState& state, const String& installed)
 {
     const String quoted = u"\"" + installed + u"\"";
     const UninstallValue values[] = {
-        {u"DisplayName", state.mTitle},
-        {u"UninstallString", quoted + u" /uninstall"},
-        {u"Publisher", _PUBLISHER},
-        {u"Contact", _PUBLISHER},
-        {u"URLInfoAbout", _PUBLISHER_URL},
-        {u"HelpLink", _PUBLISHER_URL},
-        {u"DisplayVersion", u"1.0"},
-        {u"InstallLocation", FolderOf(installed)},
+        {u"DisplayName", state.mTitle},    {u"UninstallString", quoted + u" /uninstall"},
+        {u"Publisher", _PUBLISHER},        {u"Contact", _PUBLISHER},
+        {u"URLInfoAbout", _PUBLISHER_URL}, {u"HelpLink", _PUBLISHER_URL},
+        {u"DisplayVersion", u"1.0"},       {u"InstallLocation", FolderOf(installed)},
         {u"DisplayIcon", quoted},
-        {u"NoModify", u"1"},
-        {u"NoRepair", u"1"},
     };
     String key = UninstallKey(state);
     for (const UninstallValue& value : values)
         if (!SetUserValue(key, value.name, value.data))
             return; // the store cannot be written: nothing more to try
+    SetUserNumber(key, u"NoModify", 1);
+    SetUserNumber(key, u"NoRepair", 1);
 }
 
 String AutostartName(const LauncherState& state)
@@ -106,8 +102,8 @@ void StartUninstaller(LauncherState& state)
 
 void CopyIfThere(const String& from, const String& to)
 {
-    if (FileExists(from))
-        CopyFile(from, to);
+    if (FileExists(from) && !CopyFile(from, to))
+        LogTrace(u"[MC] Cannot copy %ls to %ls", from, to);
 }
 
 bool CollectName(const String& name, void* a, void*)
@@ -211,7 +207,7 @@ String InstalledProgramPath(const LauncherState& state)
 {
     if (state.mDataFolder.empty() || state.mFileName.empty())
         return String();
-    return JoinFolder(state.mDataFolder, state.mFileName);
+    return JoinFolder(state.mDataFolder, ProgramFileName(state.mFileName));
 }
 
 String InstallFolderOf(const LauncherState& state)
@@ -293,12 +289,42 @@ void CreateDesktopShortcut(LauncherState& state, const String& name, const Strin
         LogTrace(u"[MC] Shortcut %ls to %ls", path, link.target);
 }
 
+String VirtualizedFolderOf(const String& profile, const String& installFolder)
+{
+    if (profile.empty() || installFolder.empty())
+        return String();
+    // C:\Users\x becomes C\Users\x; a path without a drive loses its leading separators instead.
+    String rest = installFolder;
+    if (rest.size() >= 2 && rest[1] == u':')
+        rest.erase(1, 1);
+    while (!rest.empty() && (rest.front() == u'\\' || rest.front() == u'/'))
+        rest.erase(0, 1);
+    return JoinFolder(JoinFolder(profile, _VIRTUALIZED_FOLDER), rest);
+}
+
+bool SameFolder(const String& a, const String& b)
+{
+    auto fold = [](String path)
+    {
+        for (char16_t& c : path)
+            c = c == u'\\' ? u'/' : (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+        while (path.size() > 1 && path.back() == u'/')
+            path.pop_back();
+        return path;
+    };
+    return !a.empty() && fold(a) == fold(b);
+}
+
 void CopyThreadProc(LauncherState& state, std::atomic<bool>& done)
 {
     String install = InstallFolderOf(state);
     LogTrace(u"[MC] CopyThreadProc startpath: %ls, vexelpath: %ls", state.mProgramFolder, install);
-    // A program a browser's protected mode placed in its virtualized folder exists only on Windows; there
-    // is nothing to migrate here.
+    // Only a program that a browser's protected mode started from its virtualized copy of the install
+    // folder has files to bring over.
+    if (!SameFolder(state.mProgramFolder, install) &&
+        SameFolder(state.mProgramFolder,
+                   VirtualizedFolderOf(GetSpecialFolder(SpecialFolder::Profile), install)))
+        MigrateProgramFiles(state, state.mProgramFolder, install);
     done.store(true);
 }
 
@@ -314,9 +340,12 @@ void MigrateProgramFiles(LauncherState& state, const String& folder, const Strin
     }
     for (const String& name : names)
         CopyIfThere(JoinFolder(folder, name), JoinFolder(installFolder, name));
-    String program = JoinFolder(installFolder, state.mFileName.empty() ? state.mExeName : state.mFileName);
+    String program = JoinFolder(installFolder,
+                                ProgramFileName(state.mFileName.empty() ? state.mExeName : state.mFileName));
     if (CopyFile(state.mProgramPath, program))
         SetExecutable(program);
+    else
+        LogTrace(u"[MC] Cannot copy %ls to %ls", state.mProgramPath, program);
     CreateDesktopShortcut(state, state.mTitle, program);
 }
 

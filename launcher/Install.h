@@ -19,6 +19,8 @@ namespace Vexel
 constexpr const char16_t* _UNINSTALL_KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char16_t* _PUBLISHER = u"Orrin Harbor (Capital) Tech Ltd";
 constexpr const char16_t* _PUBLISHER_URL = u"https://www.vexel3d.example/";
+constexpr const char16_t* _VIRTUALIZED_FOLDER =
+    u"AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files\\Virtualized";
 
 // The program's version text, traced by the install step (set by the entry point).
 void SetProgramVersion(const String& version);
@@ -37,7 +39,15 @@ void InstallStep(LauncherState& state);
 // Only while the shortcut request is set. An empty name means the title, an empty target this program.
 void CreateDesktopShortcut(LauncherState& state, const String& name, const String& target);
 
-// The copy thread's work; done is set when it has finished.
+// Where a browser's protected mode keeps its copy of installFolder for the user whose profile folder is
+// profile ("<profile>\AppData\Local\Microsoft\Windows\Temporary Internet Files\Virtualized\" and
+// the install folder without its drive colon).
+String VirtualizedFolderOf(const String& profile, const String& installFolder);
+// The same folder, separators and ASCII case aside.
+bool SameFolder(const String& a, const String& b);
+
+// The copy thread's work: when the program runs from the virtualized copy of the install folder, its
+// files are brought over (MigrateProgramFiles). done is set when it has finished.
 void CopyThreadProc(LauncherState& state, std::atomic<bool>& done);
 // Copies the game files and the program from folder into the install folder and makes the desktop
 // shortcut (the copy thread's migration of a program started from a browser's virtualized folder).

@@ -76,7 +76,12 @@ bool StartsWithNoCase(const String& text, const String& prefix)
 
 void ReadCommandLine(LauncherState& state, const char* commandLine)
 {
-    String text = commandLine ? AnsiToWide(commandLine) : String();
+    ReadCommandLine(state, commandLine ? AnsiToWide(commandLine) : String());
+}
+
+void ReadCommandLine(LauncherState& state, const String& commandLine)
+{
+    String text = commandLine;
     if (text.size() > _MAX_COMMAND_LINE)
         text.resize(_MAX_COMMAND_LINE);
     state.mCmd = text;
@@ -305,6 +310,11 @@ void ShortShutdown(LauncherState& state)
 }
 
 int RunLauncher(LauncherState& state, const char* commandLine)
+{
+    return RunLauncher(state, commandLine ? AnsiToWide(commandLine) : String());
+}
+
+int RunLauncher(LauncherState& state, const String& commandLine)
 {
     SetLauncherState(&state);
     ReadCommandLine(state, commandLine);

@@ -20,6 +20,8 @@ struct SwitchFlags
 
 // The command line (8-bit, without the program path) becomes the cmd setting, at most 1,023 characters.
 void ReadCommandLine(LauncherState& state, const char* commandLine);
+// The same from wide text (the Windows entry passes its command line as it got it).
+void ReadCommandLine(LauncherState& state, const String& commandLine);
 // Executable name and program folder from the program file's full path.
 void SetProgramPath(LauncherState& state, const String& path);
 // The first line of the per-user switch file, searched for "mclog" and "noautoupgrade".
@@ -47,5 +49,6 @@ void ShortShutdown(LauncherState& state);
 
 // The whole start-up; the process's result (always 0).
 int RunLauncher(LauncherState& state, const char* commandLine);
+int RunLauncher(LauncherState& state, const String& commandLine);
 
 } // namespace Vexel

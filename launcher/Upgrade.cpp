@@ -116,7 +116,8 @@ void SetRetryClock(RetryClock clock)
 
 String UpgradeTargetPath(const LauncherState& state, const String& digest)
 {
-    return JoinFolder(JoinFolder(state.mUserRoot, state.mAppName), state.mFileName + u"[" + digest + u"]");
+    return JoinFolder(JoinFolder(state.mUserRoot, state.mAppName),
+                      ProgramFileName(state.mFileName + u"[" + digest + u"]"));
 }
 
 std::vector<String> HandOverArguments(const LauncherState& state, const String& hand, const String& path)

@@ -220,4 +220,13 @@ L:setKickFunc(kickoffFunc)
 L:reportChannel(weburl .. "report")
 L:setLoader("vexel3d.lod")
 L:checkMC(mcurl, mcmd5url)
+-- An operator without game pages starts the module directly: gameLoader names its file, gameParams its
+-- parameters ("name=value"). The main window then gives way to the game frame at once.
+-- externalLauncher hands the module to the external game launcher instead of loading it.
+if gameLoader then
+    if externalLauncher then
+        L.externalLauncher = true
+    end
+    L:startLoader(gameLoader, gameParams or "")
+end
 print("launcher script done", L.appName)

@@ -221,6 +221,29 @@ bool SetUserValue(const String& key, const String& name, const String& value)
     return Save(lines);
 }
 
+bool GetUserNumber(const String& key, const String& name, _dword& value)
+{
+    String text;
+    if (!GetUserValue(key, name, text) || text.empty() || text.size() > 10)
+        return false;
+    unsigned long long number = 0;
+    for (char16_t c : text)
+    {
+        if (c < u'0' || c > u'9')
+            return false;
+        number = number * 10 + static_cast<unsigned>(c - u'0');
+    }
+    if (number > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<_dword>(number);
+    return true;
+}
+
+bool SetUserNumber(const String& key, const String& name, _dword value)
+{
+    return SetUserValue(key, name, FromNativeText(std::to_string(value)));
+}
+
 bool DeleteUserValue(const String& key, const String& name)
 {
     std::vector<Line> lines;

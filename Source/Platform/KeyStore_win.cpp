@@ -72,6 +72,32 @@ bool SetUserValue(const String& key, const String& name, const String& value)
     return ok;
 }
 
+bool GetUserNumber(const String& key, const String& name, _dword& value)
+{
+    DWORD number = 0;
+    DWORD size = sizeof(number);
+    if (key.empty() || RegGetValueW(HKEY_CURRENT_USER, ToNativeText(key).c_str(), ToNativeText(name).c_str(),
+                                    RRF_RT_REG_DWORD, nullptr, &number, &size) != ERROR_SUCCESS)
+        return false;
+    value = number;
+    return true;
+}
+
+bool SetUserNumber(const String& key, const String& name, _dword value)
+{
+    if (key.empty())
+        return false;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, ToNativeText(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    const DWORD number = value;
+    bool ok = RegSetValueExW(handle, ToNativeText(name).c_str(), 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&number), sizeof(number)) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return ok;
+}
+
 bool DeleteUserValue(const String& key, const String& name)
 {
     if (key.empty())

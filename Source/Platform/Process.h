@@ -34,6 +34,9 @@ bool StartProgram(const String& program, const std::vector<String>& arguments,
                   const String& folder = String());
 bool RunProgram(const String& program, const std::vector<String>& arguments, const String& folder,
                 int* exitCode);
+// The file name of the program called name: "name.exe" on Windows, name itself elsewhere.
+String ProgramFileName(const String& name);
+
 // The program a bare name stands for in the PATH (a path is checked as it is); empty when none.
 String FindProgram(const String& name);
 

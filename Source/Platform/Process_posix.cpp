@@ -390,6 +390,11 @@ bool RunProgram(const String& program, const std::vector<String>& arguments, con
     return true;
 }
 
+String ProgramFileName(const String& name)
+{
+    return name;
+}
+
 String FindProgram(const String& name)
 {
     std::string found = ResolveProgram(name);

@@ -239,6 +239,11 @@ bool RunProgram(const String& program, const std::vector<String>& arguments, con
     return SpawnWords(words, folder, process) && Finish(process, exitCode);
 }
 
+String ProgramFileName(const String& name)
+{
+    return name + u".exe";
+}
+
 String FindProgram(const String& name)
 {
     std::wstring found = ResolveProgram(name);

@@ -31,6 +31,13 @@ bool LoadEmbeddedResource(const String& name, std::vector<_byte>& buffer)
     buffer.clear();
     if (name.empty())
         return false;
+    String folded = name;
+    for (char16_t& c : folded)
+        if (c == u'\\')
+            c = u'/';
+    if (Detail::LoadModuleResource(folded, buffer))
+        return true;
+    buffer.clear();
     std::string wanted = ToUtf8(name);
     for (std::size_t i = 0; i < gEmbeddedResourceCount && gEmbeddedResources[i].name; ++i)
     {

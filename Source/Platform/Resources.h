@@ -1,5 +1,7 @@
 // Resources built into the program: the files under resources/ at build time, named by their path
-// below that folder ("skin/frame.png"); either separator works and case does not matter.
+// below that folder ("skin/frame.png"); either separator works and case does not matter. On Windows the
+// program's own resources of type "VEXELRES" come first (so an operator can replace one in the program
+// file with a resource editor), then the generated table.
 #pragma once
 
 #include "Common/String.h"
@@ -23,5 +25,12 @@ struct EmbeddedResourceEntry
 };
 extern const EmbeddedResourceEntry gEmbeddedResources[];
 extern const std::size_t gEmbeddedResourceCount;
+
+namespace Detail
+{
+// The program file's own resource of type "VEXELRES" called name ("/" separators); false where there is
+// none or the system keeps no such resources.
+bool LoadModuleResource(const String& name, std::vector<_byte>& buffer);
+} // namespace Detail
 
 } // namespace Vexel

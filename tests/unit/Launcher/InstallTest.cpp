@@ -115,8 +115,12 @@ TEST_F(InstallTest, TheInstallRequestWritesTheUninstallEntryShortcutsAndAutostar
     EXPECT_EQ(Value(u"DisplayVersion"), u"1.0");
     EXPECT_EQ(Value(u"InstallLocation"), String(mData.u16string()));
     EXPECT_EQ(Value(u"DisplayIcon"), u"\"" + installed + u"\"");
-    EXPECT_EQ(Value(u"NoModify"), u"1");
-    EXPECT_EQ(Value(u"NoRepair"), u"1");
+    for (const char16_t* flag : {u"NoModify", u"NoRepair"})
+    {
+        _dword number = 0;
+        EXPECT_TRUE(GetUserNumber(UninstallKey(*mState), flag, number)) << Narrow(flag);
+        EXPECT_EQ(number, 1u) << Narrow(flag);
+    }
 
     // The menu entry runs the installed program and offers to uninstall it; the path has a space.
     std::string menu = ReadBytes(MenuEntry());
@@ -222,6 +226,52 @@ TEST_F(InstallTest, TheCopyThreadEndsAtOnceHereAndTheMigrationCopiesTheGameFiles
     EXPECT_FALSE(fs::exists(target / "vexeldemo.foc")); // only what exists is copied
     EXPECT_EQ(ReadBytes(target / "vexel-launcher"), ReadBytes(mProgram));
     EXPECT_NE(ReadBytes(DesktopEntry()).find((target / "vexel-launcher").string()), std::string::npos);
+}
+
+// A program started from the browser's virtualized copy of the install folder brings every game file and
+// itself over; the copies in the virtualized folder stay, so a failed copy loses nothing.
+TEST_F(InstallTest, TheCopyThreadMigratesAProgramStartedFromTheVirtualizedFolder)
+{
+    const String profile = GetSpecialFolder(SpecialFolder::Profile);
+    EXPECT_EQ(VirtualizedFolderOf(u"C:\\Users\\me", u"C:\\Users\\me\\vexel\\demo"),
+              u"C:\\Users\\me\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet "
+              u"Files\\Virtualized\\C\\Users\\me\\vexel\\demo");
+    EXPECT_TRUE(SameFolder(u"C:\\Users\\Me\\", u"c:/users/me"));
+    EXPECT_FALSE(SameFolder(u"C:\\Users\\Me", u"C:\\Users\\Me2"));
+
+    fs::path virtualized = fs::path(Narrow(profile)) / "AppData" / "Local" / "Microsoft" / "Windows" /
+                           "Temporary Internet Files" / "Virtualized" / mData.relative_path();
+    fs::create_directories(virtualized);
+    fs::copy_file(mProgram, virtualized / "vexel-launcher");
+    SetProgramPath(*mState, String((virtualized / "vexel-launcher").u16string()));
+    mState->mResName = u"vexeldemo";
+    mState->mCreateShortcut = true;
+    const std::vector<std::string> names = {"install.inf", "vexel3d.lod", "vexel3d.fob", "vexeldemo.foc",
+                                            "vexeldemo.fod"};
+    for (const auto& name : names)
+        WriteBytes(virtualized / name, "from the virtualized folder: " + name);
+    WriteBytes(virtualized / "unrelated.txt", "stays");
+    fs::remove_all(mData); // a first start: the install folder is not there yet
+
+    std::atomic<bool> done{false};
+    CopyThreadProc(*mState, done);
+    EXPECT_TRUE(done.load());
+    for (const auto& name : names)
+    {
+        EXPECT_EQ(ReadBytes(mData / name), "from the virtualized folder: " + name) << name;
+        EXPECT_TRUE(fs::exists(virtualized / name)) << name;
+    }
+    EXPECT_FALSE(fs::exists(mData / "unrelated.txt"));
+    EXPECT_EQ(ReadBytes(Installed()), ReadBytes(mProgram));
+    EXPECT_NE(ReadBytes(DesktopEntry()).find(Installed().string()), std::string::npos);
+
+    // Started from anywhere else, nothing moves.
+    fs::remove_all(mData);
+    SetProgramPath(*mState, String(mProgram.u16string()));
+    done = false;
+    CopyThreadProc(*mState, done);
+    EXPECT_TRUE(done.load());
+    EXPECT_FALSE(fs::exists(mData));
 }
 
 TEST_F(InstallTest, CleanCacheDeletesTheGameFilesAndKeepsUnrelatedOnes)

@@ -100,6 +100,23 @@ TEST_F(KeyStoreTest, LinesItCannotReadAreKeptAndReported)
 }
 #endif
 
+TEST_F(KeyStoreTest, NumbersRoundTripAndTextIsNoNumber)
+{
+    const String key = u"Software\\Vexel Test\\Numbers";
+    ASSERT_TRUE(SetUserNumber(key, u"NoModify", 1));
+    ASSERT_TRUE(SetUserNumber(key, u"Big", 0xFFFFFFFFu));
+    _dword number = 0;
+    ASSERT_TRUE(GetUserNumber(key, u"nomodify", number));
+    EXPECT_EQ(number, 1u);
+    ASSERT_TRUE(GetUserNumber(key, u"Big", number));
+    EXPECT_EQ(number, 0xFFFFFFFFu);
+    ASSERT_TRUE(SetUserValue(key, u"Text", u"12x"));
+    EXPECT_FALSE(GetUserNumber(key, u"Text", number));
+    EXPECT_FALSE(GetUserNumber(key, u"Missing", number));
+    EXPECT_FALSE(SetUserNumber(String(), u"NoModify", 1));
+    EXPECT_TRUE(DeleteUserKey(key));
+}
+
 TEST_F(KeyStoreTest, AKeyGoesWithAllItsValuesAndNoOtherKey)
 {
     ASSERT_TRUE(SetUserValue(u"Software\\Uninstall\\Game", u"DisplayName", u"Game"));

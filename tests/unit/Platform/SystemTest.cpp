@@ -123,6 +123,11 @@ TEST(Resources, LookupIgnoresCaseAndSeparator)
     EXPECT_FALSE(LoadEmbeddedResource(u"test/missing.txt", bytes));
     EXPECT_FALSE(LoadEmbeddedResource(u"test/embedded.tx", bytes));
     EXPECT_FALSE(LoadEmbeddedResource(u"test/embedded.txt2", bytes));
+#if !defined(_WIN32)
+    // Only Windows programs carry resources of their own that come first.
+    ASSERT_TRUE(LoadEmbeddedResource(u"test/replaceable.txt", bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "from the generated table\n");
+#endif
 }
 
 #if !defined(_WIN32)
