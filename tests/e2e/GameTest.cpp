@@ -3,6 +3,7 @@
 // draws into the game frame and answers the mouse and the keyboard; closing ends the program. Each module
 // that may not run shows its refusal on the loading screen and none of its code runs.
 #include "E2eSupport.h"
+#include "TestServer.h"
 
 // GoogleTest first: X11's macros (None, Bool) would break its headers.
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <X11/keysym.h>
 
 #include <fstream>
-#include <thread>
 
 #if defined(VEXEL_DEMO_GAME_DIR)
 
@@ -85,17 +85,10 @@ private:
     Display* mDisplay;
 };
 
-// Polls until the condition holds or the time passes.
+// The shared condition wait, with the end-to-end tests' event time-out.
 bool Within(const std::function<bool()>& condition, std::chrono::milliseconds timeout = _EVENT_TIMEOUT)
 {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end)
-    {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
+    return Test::WaitUntil(condition, timeout);
 }
 
 class GameTest : public ::testing::Test

@@ -125,7 +125,7 @@ void PaintFrameFromBacking(WindowRecord& record);
 // Shows a per-pixel-alpha window's kept pixels again at its size (after a restore or resize).
 void RefreshLayered(WindowRecord& record);
 
-// A font of the spec (the caller deletes it).
+// A GDI font for the font description (the caller deletes it).
 HFONT MakeFont(const FontSpec& font);
 // Pictures of an image's selected frame for Windows calls (the caller destroys them).
 HBITMAP MakeBitmap(const UiImage& image, bool premultiplied);
