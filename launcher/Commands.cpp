@@ -143,8 +143,7 @@ void ShowUrlPage(LauncherState& state, _dword id, const String& url)
         page.mUrl = url;
         page.mWeb = web;
         state.mPages.push_back(page);
-        LauncherState* s = &state;
-        web->mOnRestart = [s](WebWindow& w)
+        web->mOnRestart = [](WebWindow& w)
         {
             LogTrace(u"[MC] Onload called: %ls", CurrentUrl(w));
             HidePage(w);

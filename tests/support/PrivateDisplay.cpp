@@ -1,16 +1,15 @@
 #include "PrivateDisplay.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace Vexel::Test
 {
@@ -23,6 +22,8 @@ struct DisplayState
     bool started = false;
     bool ok = false;
     std::string error;
+    pid_t server = 0;
+    pid_t owner = 0; // the process that started the server; a forked child never stops it
 };
 
 DisplayState& State()
@@ -40,8 +41,38 @@ std::string ReadAll(const std::string& path)
     return text;
 }
 
-// Starts Xvfb and returns its display number, or an empty string with the reason in error.
-std::string StartServer(std::string& error)
+std::string FindProgram(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t begin = 0;
+    while (begin <= dirs.size())
+    {
+        std::size_t end = dirs.find(':', begin);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = (end > begin ? dirs.substr(begin, end - begin) : ".") + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return {};
+}
+
+// Ends the server when the test program ends normally; PR_SET_PDEATHSIG covers every other end.
+void StopServer()
+{
+    DisplayState& state = State();
+    if (state.server <= 0 || getpid() != state.owner)
+        return;
+    kill(state.server, SIGTERM);
+    waitpid(state.server, nullptr, 0);
+    state.server = 0;
+}
+
+// Starts Xvfb and returns its display number, or an empty string with the reason in error; server
+// receives the process id of a server that opened its display.
+std::string StartServer(std::string& error, pid_t& serverPid)
 {
     char logPath[] = "/tmp/vexel-xvfb-XXXXXX";
     int logFd = mkstemp(logPath);
@@ -61,15 +92,26 @@ std::string StartServer(std::string& error)
     std::string fd = std::to_string(fds[1]);
     const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",    "0",
                           "1280x1024x24", "-nolisten",  "tcp",      "-terminate", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, logFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
-    pid_t server = 0;
-    int rc = posix_spawnp(&server, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // The program is looked up before the fork: the child may only make async-signal-safe calls.
+    std::string program = FindProgram("Xvfb");
+    pid_t parent = getpid();
+    pid_t server = program.empty() ? -1 : fork();
+    if (server == 0)
+    {
+        // The server goes with the test program however that ends (a crash, a kill, a time-out).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+        int devNull = open("/dev/null", O_RDONLY);
+        if (devNull >= 0)
+            dup2(devNull, 0);
+        dup2(logFd, 1);
+        dup2(logFd, 2);
+        close(fds[0]);
+        execv(program.c_str(), const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    int rc = program.empty() ? ENOENT : server < 0 ? errno : 0;
     close(fds[1]);
     close(logFd);
     std::string number;
@@ -92,6 +134,8 @@ std::string StartServer(std::string& error)
             if (!output.empty())
                 error += ":\n" + output;
         }
+        else
+            serverPid = server;
     }
     close(fds[0]);
     unlink(logPath);
@@ -114,10 +158,14 @@ bool UsePrivateDisplay()
             state.error = "VEXEL_TEST_SHARED_DISPLAY=1 but DISPLAY is not set";
         return state.ok;
     }
-    std::string number = StartServer(state.error);
+    std::string number = StartServer(state.error, state.server);
     state.ok = !number.empty();
     if (state.ok)
+    {
+        state.owner = getpid();
+        std::atexit(StopServer);
         setenv("DISPLAY", (":" + number).c_str(), 1);
+    }
     else
         unsetenv("DISPLAY"); // never the display of whoever started the tests
     return state.ok;
