@@ -194,8 +194,9 @@ void SettleDataFolder(LauncherState& state)
     String programData = JoinFolder(state.mProgramFolder, u"data");
     if (state.mUseCurrentPath)
     {
-        if (!FolderExists(programData))
-            CreateFolder(programData);
+        // Beside the program by the operator's choice; marked only when this client makes it.
+        if (!FolderExists(programData) && CreateFolder(programData))
+            MarkDataFolder(programData);
         // Hidden on this platform means nothing more than the folder's own name; nothing to set.
         if (SetCurrentFolder(programData))
             state.mDataFolder = programData;
@@ -212,19 +213,33 @@ void SettleDataFolder(LauncherState& state)
             chosen = named;
     }
     state.mInstallFolder = chosen;
+    // A data folder beside the program is adopted only when this client made it: a folder of that
+    // common name may be anyone's, and uninstall deletes the data folder.
     if (!FileExists(infoPath) && FolderExists(programData))
     {
-        CreateFolder(base);
-        std::vector<_byte> bytes;
-        for (char16_t c : programData)
+        if (IsOwnDataFolder(programData))
         {
-            bytes.push_back(static_cast<_byte>(c & 0xFF));
-            bytes.push_back(static_cast<_byte>(c >> 8));
+            CreateFolder(base);
+            std::vector<_byte> bytes;
+            for (char16_t c : programData)
+            {
+                bytes.push_back(static_cast<_byte>(c & 0xFF));
+                bytes.push_back(static_cast<_byte>(c >> 8));
+            }
+            WriteFile(infoPath, bytes);
+            chosen = programData;
         }
-        WriteFile(infoPath, bytes);
-        chosen = programData;
+        else
+            LogTrace(u"[MC] %ls is not this client's data folder; not adopted", programData);
     }
+    // The per-user folder is the client's own by its place (one made before the mark existed gets it
+    // now); a folder install.inf names is marked only when this start makes it.
+    bool made = !FolderExists(chosen);
     CreateFolder(chosen);
+    if (made)
+        MarkDataFolder(chosen);
+    if (FolderExists(base))
+        MarkDataFolder(base);
     if (SetCurrentFolder(chosen))
         state.mDataFolder = chosen;
 }

@@ -1,4 +1,5 @@
 // Start-up pieces over real files in temporary folders.
+#include "Install.h"
 #include "LauncherTestSupport.h"
 
 #include "Common/Compression.h"
@@ -87,7 +88,15 @@ TEST_F(DataFolderTest, WithoutInstallInfoOrDataFolderUsesThePerUserFolder)
 
 TEST_F(DataFolderTest, FirstStartBesideADataFolderWritesInstallInfo)
 {
+    // Someone else's "data" beside the program is not taken over.
     std::filesystem::create_directories(mDir / "prog" / "data");
+    SettleDataFolder(*mState);
+    EXPECT_EQ(Current(), mDir / "root" / "demo");
+    EXPECT_FALSE(std::filesystem::exists(mDir / "root" / "demo" / "install.inf"));
+    EXPECT_FALSE(std::filesystem::exists(mDir / "prog" / "data" / Narrow(_DATA_FOLDER_MARKER)));
+    // One the client made (it carries the mark) is.
+    std::filesystem::remove_all(mDir / "root");
+    ASSERT_TRUE(MarkDataFolder(mDir.Wide("prog/data")));
     SettleDataFolder(*mState);
     EXPECT_EQ(Current(), mDir / "prog" / "data");
     std::string info = ReadBytes(mDir / "root" / "demo" / "install.inf");
