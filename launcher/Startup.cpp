@@ -256,15 +256,17 @@ void CleanStaleArchives(LauncherState& state)
                        String name = FileNameOf(path);
                        if (!StartsWithNoCase(name, state.mResName))
                            return;
-                       // From the first dot, so that a kept-aside "name.fod.old" counts as stale too.
-                       std::size_t dot = name.find(u'.');
-                       if (dot == String::npos)
+                       // What follows the resource name decides, so that a name with dots of its own
+                       // ("game.v2") keeps "game.v2.fod". The live archive ("<name>.fod") and its
+                       // companions (".fob", ".foc", ...) stay; a kept-aside "<name>.fod.old", a
+                       // "<name>.fod2" or a "<name>2.fod" of another build is stale.
+                       String rest = name.substr(state.mResName.size());
+                       std::size_t dot = rest.find(u'.');
+                       if (dot == String::npos || rest.find(u"fod", dot + 1) == String::npos)
                            return;
-                       String extension = name.substr(dot + 1);
-                       if (extension.find(u"fod") == String::npos)
+                       if (CompareText(rest, u".fod", false) == 0)
                            return;
-                       if (extension.size() > 3 || dot > state.mResName.size())
-                           doomed.push_back(path);
+                       doomed.push_back(path);
                    });
     for (const auto& path : doomed)
         DeleteFile(path);

@@ -142,7 +142,27 @@ TEST_F(DataFolderTest, StaleArchivesAreRemovedAndTheCurrentOneStays)
     EXPECT_TRUE(std::filesystem::exists(mDir / "d" / "other.fod1"));
     EXPECT_TRUE(std::filesystem::exists(mDir / "d" / "sub" / "game.fod1"));
 
+    // A resource name with dots of its own: the live archive and its companions stay.
+    std::filesystem::create_directories(mDir / "v2");
+    SetCurrentFolder(mDir.Wide("v2"));
+    const char* kept[] = {"game.v2.fod", "game.v2.fob", "game.v2.foc", "game.v2.shr", "@game.v2.fob"};
+    const char* stale[] = {"game.v2.fod.old", "game.v2.fod2", "game.v22.fod", "GAME.V2.x.fod"};
+    for (const char* name : kept)
+        WriteBytes(mDir / "v2" / name, "x");
+    for (const char* name : stale)
+        WriteBytes(mDir / "v2" / name, "x");
+    mState->mResName = u"game.v2";
+    for (int start = 0; start < 2; ++start) // every start leaves the same files
+    {
+        CleanStaleArchives(*mState);
+        for (const char* name : kept)
+            EXPECT_TRUE(std::filesystem::exists(mDir / "v2" / name)) << name;
+        for (const char* name : stale)
+            EXPECT_FALSE(std::filesystem::exists(mDir / "v2" / name)) << name;
+    }
+
     // An empty resource name would match every archive: nothing goes.
+    SetCurrentFolder(mDir.Wide("d"));
     mState->mResName.clear();
     WriteBytes(mDir / "d" / "x.fod1", "x");
     CleanStaleArchives(*mState);
