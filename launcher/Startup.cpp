@@ -293,8 +293,11 @@ bool WriteBossSettings(const LauncherState& state)
                       0,
                       0,
                       0};
-    DeleteFile(u"mcconfig.ini");
-    return WriteFile(u"mcconfig.ini", bytes, sizeof bytes);
+    // Written beside and renamed over: a failed write leaves the saved choices as they were.
+    if (WriteFile(u"mcconfig.ini", bytes, sizeof bytes))
+        return true;
+    LogError(u"[MC] Cannot save the boss-key settings to mcconfig.ini; the saved ones stay");
+    return false;
 }
 
 void FullShutdown(LauncherState& state)

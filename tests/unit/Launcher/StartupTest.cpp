@@ -7,7 +7,9 @@
 #include "Platform/System.h"
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 
 namespace Vexel::Test
 {
@@ -182,6 +184,31 @@ TEST_F(DataFolderTest, BossSettingsRoundTripAndShortFilesChangeNothing)
     mState->mBossChecked = false;
     ASSERT_TRUE(WriteBossSettings(*mState));
     EXPECT_EQ(ReadBytes(mDir / "prog" / "mcconfig.ini"), std::string("\x74\x03\0\0\0\0\0\0", 8));
+}
+
+TEST_F(DataFolderTest, AFailedBossSettingsWriteKeepsTheSavedOnes)
+{
+    SetCurrentFolder(mDir.Wide("prog"));
+    const std::string saved("\x74\x03\0\0\x01\0\0\0", 8);
+    WriteBytes(mDir / "prog" / "mcconfig.ini", saved);
+    mState->mHotKey = 0x275;
+    // Files of this process may not grow beyond 4 bytes: the new settings cannot be written.
+    struct rlimit before;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = before;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    bool written = WriteBossSettings(*mState);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes(mDir / "prog" / "mcconfig.ini"), saved);
+    EXPECT_TRUE(Logged(u"Cannot save the boss-key settings"));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(mDir / "prog"))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"mcconfig.ini"}); // no temporary file left behind
 }
 
 TEST_F(DataFolderTest, ScriptFileRunsPlainOrPackedWhenNoResourceHasTheName)
