@@ -24,6 +24,7 @@
 #include "Storage/ResourceManager.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace Vexel
@@ -66,6 +67,24 @@ int PrintArguments(IScriptManager& m, ScriptObject*)
     return m.ReturnNothing();
 }
 const ScriptNative _PRINT{PrintArguments, false};
+
+String EnvironmentOrUnset(const char16_t* name)
+{
+    String value;
+    return GetEnvironment(name, value) && !value.empty() ? u"\"" + value + u"\"" : String(u"unset");
+}
+
+void ReportNoDisplay()
+{
+    String text =
+        FormatString(u"[MC] No display to show the launcher's windows on (DISPLAY %ls, WAYLAND_DISPLAY "
+                     u"%ls): the launcher needs a graphical session and exits",
+                     EnvironmentOrUnset(u"DISPLAY"), EnvironmentOrUnset(u"WAYLAND_DISPLAY"));
+    LogTrace(u"%ls", text);
+    std::string line = ToUtf8(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
 
 bool StartsWithNoCase(const String& text, const String& prefix)
 {
@@ -347,6 +366,14 @@ int RunLauncher(LauncherState& state, const String& commandLine)
         String tag = FormatString(u"mc%d", static_cast<int>(GetCurrentProcessNumber()));
         OpenLogFiles(tag.c_str(), state.mUserRoot.c_str(), state.mExeName.c_str());
         state.mLogFiles = true;
+    }
+    // Without a display nothing the launcher does can be seen: it says why and ends instead of running on
+    // with no window.
+    if (!Ui::InitUi())
+    {
+        ReportNoDisplay();
+        SetLauncherState(nullptr);
+        return _EXIT_NO_DISPLAY;
     }
     // Cookies and storage of the operator's pages outlive the process.
     Ui::InitWebViews(JoinFolder(state.mUserRoot, u"web"));
