@@ -74,13 +74,15 @@ String EnvironmentOrUnset(const char16_t* name)
     return GetEnvironment(name, value) && !value.empty() ? u"\"" + value + u"\"" : String(u"unset");
 }
 
-void ReportNoDisplay()
+// On the error output, and in the trace log when one is open (without one, trace lines go to the
+// error output already).
+void ReportNoDisplay(const LauncherState& state)
 {
-    String text =
-        FormatString(u"[MC] No display to show the launcher's windows on (DISPLAY %ls, WAYLAND_DISPLAY "
-                     u"%ls): the launcher needs a graphical session and exits",
-                     EnvironmentOrUnset(u"DISPLAY"), EnvironmentOrUnset(u"WAYLAND_DISPLAY"));
-    LogTrace(u"%ls", text);
+    String text = FormatString(u"[MC] No display to show the launcher's windows on (DISPLAY %ls, "
+                               u"WAYLAND_DISPLAY %ls): the launcher needs a graphical session and exits",
+                               EnvironmentOrUnset(u"DISPLAY"), EnvironmentOrUnset(u"WAYLAND_DISPLAY"));
+    if (state.mLogFiles)
+        LogTrace(u"%ls", text);
     std::string line = ToUtf8(text) + "\n";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
@@ -371,7 +373,7 @@ int RunLauncher(LauncherState& state, const String& commandLine)
     // with no window.
     if (!Ui::InitUi())
     {
-        ReportNoDisplay();
+        ReportNoDisplay(state);
         SetLauncherState(nullptr);
         return _EXIT_NO_DISPLAY;
     }
