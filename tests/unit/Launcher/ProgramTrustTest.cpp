@@ -101,6 +101,20 @@ protected:
         HandleSlotMessage(*mState, *mState->mFrames[1], Ui::_WM_NULL, 0, 0);
         EXPECT_TRUE(mState->mDownloadUrl.empty());
     }
+    // Takes the waiting messages; true when the end of a pass was among them.
+    bool DropQuit()
+    {
+        bool quit = false;
+        Ui::Message m;
+        while (Ui::PeekUiMessage(m, true))
+        {
+            if (m.message == Ui::_WM_QUIT)
+                quit = true;
+            else
+                Ui::DispatchUiMessage(m);
+        }
+        return quit;
+    }
     std::string Program() const { return RecordingProgram(mDir / "record.txt", "hall"); }
     bool Started() const
     {
@@ -152,6 +166,16 @@ TEST_F(ProgramTrustTest, WithSignersOnlyAValidlySignedProgramStarts)
         EXPECT_TRUE(Logged(refused.why)) << Narrow(mCapture->Text());
         EXPECT_EQ(mBoxes, boxes + 1);
     }
+
+    // The plug-in set-up, asked for from its window: refused and gone, never started; the pass ends.
+    mState->mPluginUrl = mServer.WideUrl("/setup.exe");
+    WriteBytes(mDir / "vexelsetup.exe", Program());
+    fs::permissions(mDir / "vexelsetup.exe", fs::perms::owner_all);
+    const int boxes = mBoxes;
+    HandleSlotMessage(*mState, *mState->mFrames[1], _WM_RUN_SETUP, 0, 0);
+    EXPECT_FALSE(fs::exists(mDir / "vexelsetup.exe"));
+    EXPECT_EQ(mBoxes, boxes + 1);
+    EXPECT_TRUE(DropQuit());
 
     // The hall program: refused and gone, never started...
     RunHall(Program());
