@@ -10,6 +10,7 @@
 #include "MainLoop.h"
 #include "RemoteFetch.h"
 #include "Startup.h"
+#include "Upgrade.h"
 #include "WebWindow.h"
 
 #include "Common/Log.h"
@@ -104,8 +105,11 @@ void RunSetup(LauncherState& state)
     String program =
         state.mPluginUrl.empty() ? state.mProgramPath : JoinFolder(GetCurrentFolder(), u"vexelsetup.exe");
     String arguments = state.mPluginUrl.empty() ? String(u"/regserver") : String(u"-s");
-    // Elevation asks the system for rights where it can; the switch goes as an argument of its own.
-    bool started = RunElevated(program, {arguments});
+    // A downloaded set-up runs with raised rights: with program signers configured it must carry their
+    // signature. Elevation asks the system for rights where it can; the switch goes as an argument of its
+    // own.
+    bool started = (state.mPluginUrl.empty() || DownloadedProgramMayStart(state, program)) &&
+                   RunElevated(program, {arguments});
     if (started)
     {
         if (FrameWindow* progress = state.mFrames[5].get())
@@ -673,7 +677,7 @@ bool HandleSlotMessage(LauncherState& state, FrameWindow& frame, _dword message,
         state.mDownloadUrl.clear();
         String hall = JoinFolder(state.mDownloadFolder.empty() ? GetCurrentFolder() : state.mDownloadFolder,
                                  u"hall.exe");
-        if (!StartProcess(u"\"" + hall + u"\""))
+        if (DownloadedProgramMayStart(state, hall) && !StartProcess(u"\"" + hall + u"\""))
             LogError(u"[MC] Cannot start %ls", hall);
     }
     switch (message)

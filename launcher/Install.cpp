@@ -2,6 +2,7 @@
 
 #include "FrameWindow.h"
 #include "MainLoop.h"
+#include "TextReader.h"
 #include "Upgrade.h"
 
 #include "Common/Log.h"
@@ -24,6 +25,8 @@ namespace
 {
 
 String gProgramVersion = u"1.0";
+// The temporary uninstaller's name begins so (Windows keeps three letters of it).
+constexpr const char16_t* _UNINSTALLER_PREFIX = u"vexel-";
 
 struct UninstallValue
 {
@@ -66,12 +69,21 @@ String AutostartName(const LauncherState& state)
 }
 
 // Removes everything the install step made: the data folder, the uninstall entry, the shortcuts and the
-// autostart entry (which would otherwise start a program that is gone).
+// autostart entry (which would otherwise start a program that is gone). Only folders the installed client
+// recorded and marked as its own go: the folder this copy runs from (the temporary folder, for the
+// temporary uninstaller) or a folder someone else made there says nothing about the installed client.
 void Uninstall(LauncherState& state)
 {
     LogTrace(u"[MC] Uninstalling %ls", state.mTitle);
-    if (!state.mDataFolder.empty())
-        DeleteFolderWithRetry(state, state.mDataFolder);
+    for (const String& folder : RecordedDataFolders(state))
+    {
+        if (!FolderExists(folder))
+            continue;
+        if (IsOwnDataFolder(folder))
+            DeleteFolderWithRetry(state, folder);
+        else
+            LogTrace(u"[MC] %ls carries no data-folder mark of this client; left in place", folder);
+    }
     if (!state.mTitle.empty())
     {
         DeleteUserKey(UninstallKey(state));
@@ -84,10 +96,23 @@ void Uninstall(LauncherState& state)
         RemoveAutostart(autostart);
 }
 
+// The temporary uninstaller (a copy StartUninstaller made in the temporary folder) leaves nothing behind.
+void RemoveTemporaryUninstaller(const LauncherState& state)
+{
+    String prefix = String(_UNINSTALLER_PREFIX).substr(0, 3);
+    if (!SameFolder(state.mProgramFolder, GetTempFolder()) ||
+        !StartsWith(FileNameOf(state.mProgramPath), prefix))
+        return;
+    if (RemoveProgramFileAtExit(state.mProgramPath))
+        LogTrace(u"[MC] Removed the temporary uninstaller %ls", state.mProgramPath);
+    else
+        LogTrace(u"[MC] Cannot remove the temporary uninstaller %ls", state.mProgramPath);
+}
+
 // The temporary copy performs the removal, so that nothing runs from the installed place meanwhile.
 void StartUninstaller(LauncherState& state)
 {
-    String temp = GetTempFileName(GetTempFolder(), u"vexel-");
+    String temp = GetTempFileName(GetTempFolder(), _UNINSTALLER_PREFIX);
     if (temp.empty() || !CopyFile(state.mProgramPath, temp) || !SetExecutable(temp))
     {
         LogTrace(u"[MC] Cannot make the temporary uninstaller %ls", temp);
@@ -98,6 +123,20 @@ void StartUninstaller(LauncherState& state)
     LogTrace(u"[MC] Start process: %ls /uninstall", temp);
     if (StartProgram(temp, {u"/uninstall"}))
         state.mLoopEnd = 2;
+}
+
+void WriteDesktopShortcut(const String& name, const String& target, const String& workingFolder)
+{
+    String shown = FileNameOf(name, false);
+    if (shown.empty())
+        return;
+    Shortcut link;
+    link.name = shown;
+    link.target = target;
+    link.workingFolder = workingFolder;
+    String path = DesktopShortcutPath(shown);
+    if (!path.empty() && CreateShortcut(path, link))
+        LogTrace(u"[MC] Shortcut %ls to %ls", path, link.target);
 }
 
 void CopyIfThere(const String& from, const String& to)
@@ -234,6 +273,50 @@ String StartMenuShortcutPath(const String& name)
     return folder.empty() ? String() : ShortcutPath(folder, name);
 }
 
+bool IsOwnDataFolder(const String& folder)
+{
+    return !folder.empty() && FileExists(JoinFolder(folder, _DATA_FOLDER_MARKER));
+}
+
+bool MarkDataFolder(const String& folder)
+{
+    if (IsOwnDataFolder(folder))
+        return true;
+    static const char _TEXT[] =
+        "This folder belongs to the game client; uninstalling the client deletes it.\n";
+    bool ok = WriteFile(JoinFolder(folder, _DATA_FOLDER_MARKER), _TEXT, sizeof _TEXT - 1);
+    if (!ok)
+        LogTrace(u"[MC] Cannot mark %ls as the data folder", folder);
+    return ok;
+}
+
+std::vector<String> RecordedDataFolders(const LauncherState& state)
+{
+    std::vector<String> folders;
+    auto add = [&](const String& folder)
+    {
+        if (folder.empty())
+            return;
+        for (const String& known : folders)
+            if (SameFolder(known, folder))
+                return;
+        folders.push_back(folder);
+    };
+    String location;
+    if (!state.mTitle.empty() && GetUserValue(UninstallKey(state), u"InstallLocation", location))
+        add(location);
+    if (!state.mUserRoot.empty() && !state.mAppName.empty())
+    {
+        String base = JoinFolder(state.mUserRoot, state.mAppName);
+        TextReader reader;
+        String info = JoinFolder(base, u"install.inf");
+        if (FileExists(info) && reader.Open(info))
+            add(reader.ReadRest());
+        add(base);
+    }
+    return folders;
+}
+
 void InstallStep(LauncherState& state)
 {
     LogTrace(u"[MC] Program version %ls", gProgramVersion);
@@ -244,6 +327,7 @@ void InstallStep(LauncherState& state)
         if (state.mUninstall)
         {
             Uninstall(state);
+            RemoveTemporaryUninstaller(state);
             return;
         }
         if (!installed.empty() && !FilesEqual(state.mProgramPath, installed))
@@ -277,16 +361,8 @@ void CreateDesktopShortcut(LauncherState& state, const String& name, const Strin
 {
     if (!state.mCreateShortcut)
         return;
-    String shown = FileNameOf(name.empty() ? state.mTitle : name, false);
-    if (shown.empty())
-        return;
-    Shortcut link;
-    link.name = shown;
-    link.target = target.empty() ? state.mProgramPath : target;
-    link.workingFolder = InstallFolderOf(state);
-    String path = DesktopShortcutPath(shown);
-    if (!path.empty() && CreateShortcut(path, link))
-        LogTrace(u"[MC] Shortcut %ls to %ls", path, link.target);
+    WriteDesktopShortcut(name.empty() ? state.mTitle : name, target.empty() ? state.mProgramPath : target,
+                         InstallFolderOf(state));
 }
 
 String VirtualizedFolderOf(const String& profile, const String& installFolder)
@@ -315,38 +391,60 @@ bool SameFolder(const String& a, const String& b)
     return !a.empty() && fold(a) == fold(b);
 }
 
-void CopyThreadProc(LauncherState& state, std::atomic<bool>& done)
+CopyJob MakeCopyJob(const LauncherState& state)
 {
-    String install = InstallFolderOf(state);
-    LogTrace(u"[MC] CopyThreadProc startpath: %ls, vexelpath: %ls", state.mProgramFolder, install);
+    CopyJob job;
+    job.mProgramPath = state.mProgramPath;
+    job.mProgramFolder = state.mProgramFolder;
+    job.mInstallFolder = InstallFolderOf(state);
+    job.mProfileFolder = GetSpecialFolder(SpecialFolder::Profile);
+    job.mResName = state.mResName;
+    job.mProgramName = state.mFileName.empty() ? state.mExeName : state.mFileName;
+    job.mTitle = state.mTitle;
+    job.mCreateShortcut = state.mCreateShortcut;
+    return job;
+}
+
+void CopyThreadProc(const CopyJob& job, std::atomic<bool>& done)
+{
+    LogTrace(u"[MC] CopyThreadProc startpath: %ls, vexelpath: %ls", job.mProgramFolder, job.mInstallFolder);
     // Only a program that a browser's protected mode started from its virtualized copy of the install
     // folder has files to bring over.
-    if (!SameFolder(state.mProgramFolder, install) &&
-        SameFolder(state.mProgramFolder,
-                   VirtualizedFolderOf(GetSpecialFolder(SpecialFolder::Profile), install)))
-        MigrateProgramFiles(state, state.mProgramFolder, install);
+    if (!SameFolder(job.mProgramFolder, job.mInstallFolder) &&
+        SameFolder(job.mProgramFolder, VirtualizedFolderOf(job.mProfileFolder, job.mInstallFolder)))
+        MigrateProgramFiles(job, job.mProgramFolder, job.mInstallFolder);
     done.store(true);
 }
 
-void MigrateProgramFiles(LauncherState& state, const String& folder, const String& installFolder)
+void CopyThreadProc(LauncherState& state, std::atomic<bool>& done)
+{
+    CopyThreadProc(MakeCopyJob(state), done);
+}
+
+void MigrateProgramFiles(const CopyJob& job, const String& folder, const String& installFolder)
 {
     if (!FolderExists(installFolder))
         CreateFolder(installFolder);
     std::vector<String> names = {u"install.inf", u"vexel3d.lod", u"vexel3d.fob"};
-    if (!state.mResName.empty())
+    if (!job.mResName.empty())
     {
-        names.push_back(state.mResName + u".foc");
-        names.push_back(state.mResName + u".fod");
+        names.push_back(job.mResName + u".foc");
+        names.push_back(job.mResName + u".fod");
     }
     for (const String& name : names)
         CopyIfThere(JoinFolder(folder, name), JoinFolder(installFolder, name));
-    String program = JoinFolder(installFolder,
-                                ProgramFileName(state.mFileName.empty() ? state.mExeName : state.mFileName));
-    if (CopyFile(state.mProgramPath, program))
+    String program = JoinFolder(installFolder, ProgramFileName(job.mProgramName));
+    if (CopyFile(job.mProgramPath, program))
         SetExecutable(program);
     else
-        LogTrace(u"[MC] Cannot copy %ls to %ls", state.mProgramPath, program);
-    CreateDesktopShortcut(state, state.mTitle, program);
+        LogTrace(u"[MC] Cannot copy %ls to %ls", job.mProgramPath, program);
+    if (job.mCreateShortcut)
+        WriteDesktopShortcut(job.mTitle, program, job.mInstallFolder);
+}
+
+void MigrateProgramFiles(LauncherState& state, const String& folder, const String& installFolder)
+{
+    MigrateProgramFiles(MakeCopyJob(state), folder, installFolder);
 }
 
 void RunCopyThread(LauncherState& state)
@@ -355,7 +453,8 @@ void RunCopyThread(LauncherState& state)
     if (!progress)
         return;
     std::atomic<bool> done{false};
-    std::thread worker([&] { CopyThreadProc(state, done); });
+    // The worker gets its own copy of what it needs, made here on the main thread.
+    std::thread worker([job = MakeCopyJob(state), &done] { CopyThreadProc(job, done); });
     PumpMessages(
         progress->mWindow, [&](_dword) { return !done.load(); }, true);
     worker.join();

@@ -96,6 +96,16 @@ struct FetchRecord
     std::unique_ptr<WorkerThread> mTask;
 };
 
+// The hall download's attempts: one transfer at a time, failures spaced out by a growing pause.
+struct HallRetry
+{
+    String mUrl;
+    int mFailures = 0;
+    _qword mNextAttempt = 0;                    // milliseconds; 0 while none is waiting
+    std::shared_ptr<std::atomic<int>> mOutcome; // 0 running, 1 done, -1 failed
+    bool mGivenUp = false;
+};
+
 // A web window made by addWebWindow; the page itself comes with the web window host.
 struct PageEntry
 {
@@ -241,6 +251,7 @@ struct LauncherState
     // record; the clock of their stall rule in milliseconds (null: the steady clock).
     FetchRecord mMainFetch;
     FetchRecord mHallFetch;
+    HallRetry mHallRetry;
     std::function<_qword()> mFetchClock;
 
     // Accepted signers of the program's own builds (setProgramSigners) and the operator's CA file; with

@@ -5,13 +5,16 @@
 
 #include "Common/Log.h"
 #include "Common/Md5.h"
+#include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/Process.h"
 #include "Platform/System.h"
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <system_error>
 #include <thread>
 
 namespace Vexel
@@ -242,22 +245,39 @@ bool LoaderHost::ModuleFileInUse(const String& path) const
 bool LoaderHost::SaveModule(ByteBuffer& bytes)
 {
     String path = mSource.mPath;
+    const String cannotSave =
+        ContactText(u"Loader cannot be saved, contact", mSettings.mPolicy.supportAddress);
     if (path.empty())
     {
-        SetError(u"No place for the loader");
+        LogTrace(u"[MC] Cannot save the loader: no file named for it");
+        SetError(cannotSave);
         return false;
     }
-    if (FileExists(path) && ModuleFileInUse(path))
+    // A file that cannot be deleted is in use (a second client on this machine runs it): this copy goes
+    // under a name of its own, and the one in use is left alone. A module this process has loaded counts
+    // as in use too, since the system would hand back the loaded one for the same path.
+    bool temporary = false;
+    if (FileExists(path) && (ModuleFileInUse(path) || (!DeleteFile(path) && FileExists(path))))
     {
         auto thread = static_cast<_dword>(std::hash<std::thread::id>()(std::this_thread::get_id()));
         path = TemporaryModulePath(path, thread);
-        mTemporary = true;
+        temporary = true;
     }
+    errno = 0;
     bool ok = WriteFile(path, bytes);
-    LogTrace(u"[MC] Save loader to %ls, %d", path, ok ? 1 : 0);
     if (!ok)
+    {
+        // Nothing was written under the temporary name, so nothing of it is to be deleted later either.
+        const int error = errno;
+        LogTrace(u"[MC] Save loader to %ls, 0: %ls", path,
+                 error != 0 ? FromUtf8(std::generic_category().message(error))
+                            : String(u"the file cannot be written"));
+        SetError(cannotSave);
         return false;
+    }
+    LogTrace(u"[MC] Save loader to %ls, 1", path);
     mSource.mPath = path;
+    mTemporary = temporary;
     return true;
 }
 

@@ -23,6 +23,5 @@ int main(int argc, char** argv)
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string commandLine = Vexel::JoinArguments(arguments);
     static Vexel::LauncherState state;
-    Vexel::RunLauncher(state, commandLine.c_str());
-    return 0;
+    return Vexel::RunLauncher(state, commandLine.c_str());
 }

@@ -21,6 +21,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     Vexel::InitializePlatform();
     Vexel::Ui::InitUi();
     static Vexel::LauncherState state;
-    Vexel::RunLauncher(state, Vexel::CommandLineTail(Vexel::FromNativeText(GetCommandLineW())));
-    return 0;
+    return Vexel::RunLauncher(state, Vexel::CommandLineTail(Vexel::FromNativeText(GetCommandLineW())));
 }

@@ -72,6 +72,34 @@ void SaveFetched(ByteBuffer& buffer, const String& path, bool unpack)
     LogTrace(u"[MC] Save file to %ls, %d", path, ok ? 1 : 0);
 }
 
+// One attempt of the hall download on a worker thread of its own; the outcome tells the main thread how
+// it ended, so that the next attempt waits as long as the retry rule says.
+void StartHallAttempt(LauncherState& state)
+{
+    FetchRecord& record = state.mHallFetch;
+    ResetRecord(record);
+    record.mBuffer.clear();
+    auto outcome = std::make_shared<std::atomic<int>>(0);
+    state.mHallRetry.mOutcome = outcome;
+    state.mHallRetry.mNextAttempt = 0;
+    ByteBuffer* buffer = &record.mBuffer;
+    std::atomic<float>* progress = &record.mProgress;
+    record.mTask = WorkerThread::StartSingleJob(
+        [url = state.mHallRetry.mUrl, buffer, progress, outcome](WorkerThread& thread)
+        {
+            // Stopping the thread aborts the transfer through its handle.
+            WebHandle handle = CreateWebHandle();
+            if (handle)
+                SetWebHandleThread(handle, &thread);
+            bool ok = false;
+            WebDownload(url, buffer, _WEB_NO_TIMEOUT, 0, _WEB_OPEN, handle, String(), progress, &ok);
+            if (handle)
+                DestroyWebHandle(handle);
+            outcome->store(ok ? 1 : -1);
+            return false;
+        });
+}
+
 // A synchronous request with the report and digest time limit; its own buffer, so a transfer running on
 // the main record is never disturbed.
 bool FetchNow(const String& url, ByteBuffer& buffer)
@@ -167,18 +195,64 @@ void StartHallDownload(LauncherState& state, const String& url, const String& fi
         return;
     if (!fileName.empty() && FileExists(fileName))
         DeleteFile(fileName);
-    StartAsync(state.mHallFetch, url, _FETCH_NONE, fileName, String(), u"[MC] Start download hall from %ls");
+    state.mHallFetch.mKind = _FETCH_NONE;
+    state.mHallFetch.mTargetPath = fileName;
+    state.mHallRetry = HallRetry();
+    state.mHallRetry.mUrl = url;
+    LogTrace(u"[MC] Start download hall from %ls", url);
+    StartHallAttempt(state);
+}
+
+_qword HallRetryPause(int failures)
+{
+    _qword pause = _HALL_FIRST_PAUSE_MS;
+    for (int i = 1; i < failures && pause < _HALL_LONGEST_PAUSE_MS; ++i)
+        pause *= 2;
+    return pause < _HALL_LONGEST_PAUSE_MS ? pause : _HALL_LONGEST_PAUSE_MS;
 }
 
 bool PollHallDownload(LauncherState& state)
 {
     FetchRecord& record = state.mHallFetch;
-    if (!record.mTask || record.mProgress.load() < 1.0f)
+    HallRetry& retry = state.mHallRetry;
+    if (!record.mTask)
+    {
+        if (retry.mNextAttempt != 0 && Now(state) >= retry.mNextAttempt)
+        {
+            LogTrace(u"[MC] Start download hall from %ls, try %d", retry.mUrl, retry.mFailures + 1);
+            StartHallAttempt(state);
+        }
         return false;
+    }
+    const int outcome = retry.mOutcome ? retry.mOutcome->load() : 0;
+    const bool done = record.mProgress.load() >= 1.0f;
+    if (!done && outcome == 0)
+        return false;
+    // The worker is stopped (and joined) before its buffer is read.
     ResetRecord(record);
-    if (!record.mTargetPath.empty())
-        SaveFetched(record.mBuffer, record.mTargetPath, false);
-    return true;
+    retry.mOutcome.reset();
+    if (done || outcome > 0)
+    {
+        if (!record.mTargetPath.empty())
+        {
+            SaveFetched(record.mBuffer, record.mTargetPath, false);
+            SetExecutable(record.mTargetPath); // it is started next
+        }
+        return true;
+    }
+    ++retry.mFailures;
+    if (retry.mFailures >= _HALL_ATTEMPTS)
+    {
+        retry.mGivenUp = true;
+        LogTrace(u"[MC] Hall download from %ls failed %d times; no more tries until the next start",
+                 retry.mUrl, retry.mFailures);
+        return false;
+    }
+    const _qword pause = HallRetryPause(retry.mFailures);
+    const _qword now = Now(state);
+    retry.mNextAttempt = (now != 0 ? now : 1) + pause;
+    LogTrace(u"[MC] Hall download from %ls failed; next try in %d ms", retry.mUrl, static_cast<int>(pause));
+    return false;
 }
 
 void StartServerInfoRequest(LauncherState& state, const String& tmpl, const String& key1, const String& key2,

@@ -3,8 +3,9 @@
 //
 // Two fetch records run asynchronous transfers and are polled from the main thread: the main record
 // (plug-in, server information, program download; a new start cancels whatever it was doing) and the
-// hall record. A record whose transfer has received nothing for 5 seconds (progress still 0.0 or 0.5, as
-// after an HTTP error) is abandoned; the clock of that rule is LauncherState::mFetchClock.
+// hall record (one attempt at a time, failures spaced out: _HALL_ATTEMPTS). A main-record transfer that
+// has received nothing for 5 seconds (progress still 0.0 or 0.5, as after an HTTP error) is abandoned;
+// the clock of that rule and of the hall's pauses is LauncherState::mFetchClock.
 //
 // Server information. The script calls
 //     setInfoServer(template, key1, key2, currentField, "name|id|url", key3)
@@ -57,10 +58,19 @@ String FetchProgramDigest(LauncherState& state, const String& url);
 void StartProgramDownload(LauncherState& state, const String& url, const String& target);
 // Main record, kind 2; nothing when fileName names an existing file.
 void StartPluginDownload(LauncherState& state, const String& url, const String& fileName);
+// A failed hall download is tried again after 1, 2, 4 ... up to 30 seconds (on the fetch clock), at most
+// this many times in all; then it gives up with a trace line until the next start.
+constexpr int _HALL_ATTEMPTS = 7;
+constexpr _qword _HALL_FIRST_PAUSE_MS = 1000;
+constexpr _qword _HALL_LONGEST_PAUSE_MS = 30000;
+
 // Hall record; the old file is deleted first.
 void StartHallDownload(LauncherState& state, const String& url, const String& fileName);
-// True once, when the hall download has completed and been written.
+// True once, when the hall download has completed and been written. A failed attempt schedules the next
+// one; the poll that finds its time has come starts it.
 bool PollHallDownload(LauncherState& state);
+// The pause before the attempt that follows failures failed ones.
+_qword HallRetryPause(int failures);
 // Main record, kind 3; the arguments are setInfoServer's texts 1, 2, 3 and 6 and the main page's address.
 void StartServerInfoRequest(LauncherState& state, const String& tmpl, const String& key1, const String& key2,
                             const String& pageUrl, const String& key3);

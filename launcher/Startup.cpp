@@ -24,6 +24,7 @@
 #include "Storage/ResourceManager.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace Vexel
@@ -66,6 +67,26 @@ int PrintArguments(IScriptManager& m, ScriptObject*)
     return m.ReturnNothing();
 }
 const ScriptNative _PRINT{PrintArguments, false};
+
+String EnvironmentOrUnset(const char16_t* name)
+{
+    String value;
+    return GetEnvironment(name, value) && !value.empty() ? u"\"" + value + u"\"" : String(u"unset");
+}
+
+// On the error output, and in the trace log when one is open (without one, trace lines go to the
+// error output already).
+void ReportNoDisplay(const LauncherState& state)
+{
+    String text = FormatString(u"[MC] No display to show the launcher's windows on (DISPLAY %ls, "
+                               u"WAYLAND_DISPLAY %ls): the launcher needs a graphical session and exits",
+                               EnvironmentOrUnset(u"DISPLAY"), EnvironmentOrUnset(u"WAYLAND_DISPLAY"));
+    if (state.mLogFiles)
+        LogTrace(u"%ls", text);
+    std::string line = ToUtf8(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
 
 bool StartsWithNoCase(const String& text, const String& prefix)
 {
@@ -194,8 +215,9 @@ void SettleDataFolder(LauncherState& state)
     String programData = JoinFolder(state.mProgramFolder, u"data");
     if (state.mUseCurrentPath)
     {
-        if (!FolderExists(programData))
-            CreateFolder(programData);
+        // Beside the program by the operator's choice; marked only when this client makes it.
+        if (!FolderExists(programData) && CreateFolder(programData))
+            MarkDataFolder(programData);
         // Hidden on this platform means nothing more than the folder's own name; nothing to set.
         if (SetCurrentFolder(programData))
             state.mDataFolder = programData;
@@ -212,19 +234,33 @@ void SettleDataFolder(LauncherState& state)
             chosen = named;
     }
     state.mInstallFolder = chosen;
+    // A data folder beside the program is adopted only when this client made it: a folder of that
+    // common name may be anyone's, and uninstall deletes the data folder.
     if (!FileExists(infoPath) && FolderExists(programData))
     {
-        CreateFolder(base);
-        std::vector<_byte> bytes;
-        for (char16_t c : programData)
+        if (IsOwnDataFolder(programData))
         {
-            bytes.push_back(static_cast<_byte>(c & 0xFF));
-            bytes.push_back(static_cast<_byte>(c >> 8));
+            CreateFolder(base);
+            std::vector<_byte> bytes;
+            for (char16_t c : programData)
+            {
+                bytes.push_back(static_cast<_byte>(c & 0xFF));
+                bytes.push_back(static_cast<_byte>(c >> 8));
+            }
+            WriteFile(infoPath, bytes);
+            chosen = programData;
         }
-        WriteFile(infoPath, bytes);
-        chosen = programData;
+        else
+            LogTrace(u"[MC] %ls is not this client's data folder; not adopted", programData);
     }
+    // The per-user folder is the client's own by its place (one made before the mark existed gets it
+    // now); a folder install.inf names is marked only when this start makes it.
+    bool made = !FolderExists(chosen);
     CreateFolder(chosen);
+    if (made)
+        MarkDataFolder(chosen);
+    if (FolderExists(base))
+        MarkDataFolder(base);
     if (SetCurrentFolder(chosen))
         state.mDataFolder = chosen;
 }
@@ -241,15 +277,17 @@ void CleanStaleArchives(LauncherState& state)
                        String name = FileNameOf(path);
                        if (!StartsWithNoCase(name, state.mResName))
                            return;
-                       // From the first dot, so that a kept-aside "name.fod.old" counts as stale too.
-                       std::size_t dot = name.find(u'.');
-                       if (dot == String::npos)
+                       // What follows the resource name decides, so that a name with dots of its own
+                       // ("game.v2") keeps "game.v2.fod". The live archive ("<name>.fod") and its
+                       // companions (".fob", ".foc", ...) stay; a kept-aside "<name>.fod.old", a
+                       // "<name>.fod2" or a "<name>2.fod" of another build is stale.
+                       String rest = name.substr(state.mResName.size());
+                       std::size_t dot = rest.find(u'.');
+                       if (dot == String::npos || rest.find(u"fod", dot + 1) == String::npos)
                            return;
-                       String extension = name.substr(dot + 1);
-                       if (extension.find(u"fod") == String::npos)
+                       if (CompareText(rest, u".fod", false) == 0)
                            return;
-                       if (extension.size() > 3 || dot > state.mResName.size())
-                           doomed.push_back(path);
+                       doomed.push_back(path);
                    });
     for (const auto& path : doomed)
         DeleteFile(path);
@@ -276,8 +314,11 @@ bool WriteBossSettings(const LauncherState& state)
                       0,
                       0,
                       0};
-    DeleteFile(u"mcconfig.ini");
-    return WriteFile(u"mcconfig.ini", bytes, sizeof bytes);
+    // Written beside and renamed over: a failed write leaves the saved choices as they were.
+    if (WriteFile(u"mcconfig.ini", bytes, sizeof bytes))
+        return true;
+    LogError(u"[MC] Cannot save the boss-key settings to mcconfig.ini; the saved ones stay");
+    return false;
 }
 
 void FullShutdown(LauncherState& state)
@@ -327,6 +368,14 @@ int RunLauncher(LauncherState& state, const String& commandLine)
         String tag = FormatString(u"mc%d", static_cast<int>(GetCurrentProcessNumber()));
         OpenLogFiles(tag.c_str(), state.mUserRoot.c_str(), state.mExeName.c_str());
         state.mLogFiles = true;
+    }
+    // Without a display nothing the launcher does can be seen: it says why and ends instead of running on
+    // with no window.
+    if (!Ui::InitUi())
+    {
+        ReportNoDisplay(state);
+        SetLauncherState(nullptr);
+        return _EXIT_NO_DISPLAY;
     }
     // Cookies and storage of the operator's pages outlive the process.
     Ui::InitWebViews(JoinFolder(state.mUserRoot, u"web"));

@@ -47,7 +47,10 @@ bool WriteBossSettings(const LauncherState& state);
 void FullShutdown(LauncherState& state);
 void ShortShutdown(LauncherState& state);
 
-// The whole start-up; the process's result (always 0).
+// The process's result when no display can be opened for the windows.
+constexpr int _EXIT_NO_DISPLAY = 3;
+
+// The whole start-up; the process's result (0, or _EXIT_NO_DISPLAY).
 int RunLauncher(LauncherState& state, const char* commandLine);
 int RunLauncher(LauncherState& state, const String& commandLine);
 

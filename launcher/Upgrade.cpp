@@ -1,6 +1,7 @@
 #include "Upgrade.h"
 
 #include "FrameWindow.h"
+#include "LoaderHost.h"
 #include "MainLoop.h"
 #include "RemoteFetch.h"
 
@@ -130,29 +131,45 @@ std::vector<String> HandOverArguments(const LauncherState& state, const String& 
     return arguments;
 }
 
-bool UpgradeSignatureAccepted(const LauncherState& state, const String& path)
+String ProgramSignatureProblem(const LauncherState& state, const String& path)
 {
     if (state.mProgramSigners.empty())
-        return true;
+        return String();
     CodeTrust trust = CheckFileTrust(path, state.mProgramCaFile);
     if (trust.state == TrustState::Unsigned)
-    {
-        LogTrace(u"[MC] MC download refused: %ls carries no signature", path);
-        return false;
-    }
+        return path + u" carries no signature";
     if (trust.state != TrustState::Valid)
-    {
-        LogTrace(u"[MC] MC download refused: the signature of %ls does not verify (%ls)", path, trust.reason);
-        return false;
-    }
+        return u"the signature of " + path + u" does not verify (" + trust.reason + u")";
     if (std::find(state.mProgramSigners.begin(), state.mProgramSigners.end(), trust.signer) ==
         state.mProgramSigners.end())
-    {
-        LogTrace(u"[MC] MC download refused: %ls is signed by %ls, not an accepted signer", path,
-                 trust.signer);
-        return false;
-    }
-    return true;
+        return path + u" is signed by " + trust.signer + u", not an accepted signer";
+    return String();
+}
+
+bool UpgradeSignatureAccepted(const LauncherState& state, const String& path)
+{
+    String problem = ProgramSignatureProblem(state, path);
+    if (problem.empty())
+        return true;
+    LogTrace(u"[MC] MC download refused: %ls", problem);
+    return false;
+}
+
+bool DownloadedProgramMayStart(LauncherState& state, const String& path)
+{
+    String problem = ProgramSignatureProblem(state, path);
+    if (problem.empty())
+        return true;
+    LogTrace(u"[MC] Downloaded program refused, deleted unstarted: %ls", problem);
+    DeleteFile(path);
+    String support = state.mLoaderHost ? state.mLoaderHost->mSettings.mPolicy.supportAddress : String();
+    String text = u"The downloaded program " + FileNameOf(path) +
+                  u" does not carry the operator's signature. It was deleted and not started.";
+    if (!support.empty())
+        text += u" " + ContactText(u"Please contact", support);
+    Ui::WindowId owner = state.mFrames[_FRAME_MAIN] ? state.mFrames[_FRAME_MAIN]->mWindow : 0;
+    Ui::ShowMessageBox(owner, text, state.mTitle, Ui::_MB_OK | Ui::_MB_ICONERROR);
+    return false;
 }
 
 void CheckUpgrade(LauncherState& state, bool autoUpgrade)

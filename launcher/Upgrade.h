@@ -42,6 +42,13 @@ void CheckUpgrade(LauncherState& state, bool autoUpgrade);
 // True when the downloaded build at path may be started: no signers are configured, or it carries a
 // valid signature by one of them.
 bool UpgradeSignatureAccepted(const LauncherState& state, const String& path);
+// Why the downloaded program at path may not be started (empty when it may): with signers configured it
+// must carry a valid signature by one of them (the appended signature here, the system's code signature
+// on Windows).
+String ProgramSignatureProblem(const LauncherState& state, const String& path);
+// The plug-in set-up and the hall program before they start: a refused file is deleted unstarted, with a
+// trace line, and the player is told in a message box. True when it may start.
+bool DownloadedProgramMayStart(LauncherState& state, const String& path);
 // Copies this program to destination and starts it there with "/delete" and this program's path.
 void CopySelfTo(LauncherState& state, const String& destination);
 void DeleteFileWithRetry(LauncherState& state, const String& path);

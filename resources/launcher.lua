@@ -53,35 +53,87 @@ if appAutoStart then
     L.appAutoStart = true
 end
 
--- Command-line switches: "/delete <path>", "/copy <path>", "/uninstall", "/regserver", "/noshortcut".
-local cmd = L.cmd or ""
-local function switchArgument(name)
-    local s, e = string.find(cmd, name, 1, true)
-    if not s then
-        return nil
+-- Command-line switches: "/delete <path>", "/copy <path>", "/uninstall", "/regserver", "/noshortcut". A
+-- switch is a whole argument and its value the next one, so that paths holding "/copy" or "/uninstall"
+-- (every path here has slashes) never count as switches. Arguments split as the command line was joined:
+-- blanks outside quotes separate them, quotes group, and backslashes escape a quote.
+local function splitArguments(text)
+    local words, word, quoted, inWord, slashes = {}, {}, false, false, 0
+    local function flush()
+        if inWord then
+            words[#words + 1] = table.concat(word)
+        end
+        word, inWord = {}, false
     end
-    local rest = string.sub(cmd, e + 1)
-    return rest:match('^%s*"([^"]*)"') or rest:match("^%s*(%S*)") or ""
+    for i = 1, #text do
+        local c = string.sub(text, i, i)
+        if c == "\\" then
+            slashes = slashes + 1
+            inWord = true
+        else
+            if c == '"' then
+                word[#word + 1] = string.rep("\\", math.floor(slashes / 2))
+                if slashes % 2 == 1 then
+                    word[#word + 1] = '"'
+                else
+                    quoted = not quoted
+                end
+                inWord = true
+            else
+                word[#word + 1] = string.rep("\\", slashes)
+                if (c == " " or c == "\t") and not quoted then
+                    flush()
+                else
+                    word[#word + 1] = c
+                    inWord = true
+                end
+            end
+            slashes = 0
+        end
+    end
+    word[#word + 1] = string.rep("\\", slashes)
+    flush()
+    return words
 end
 
-local deletePath = switchArgument("/delete")
-local copyPath = switchArgument("/copy")
+-- The value of "/delete" and "/copy" is the next argument whatever it reads; it is never a switch itself.
+local switches = {}
+do
+    local args = splitArguments(L.cmd or "")
+    local i = 1
+    while i <= #args do
+        local word = args[i]
+        if word == "/delete" or word == "/copy" then
+            switches[word] = args[i + 1] or ""
+            i = i + 1
+        elseif word == "/uninstall" or word == "/regserver" or word == "/noshortcut" then
+            switches[word] = true
+        end
+        i = i + 1
+    end
+end
+local function hasSwitch(name)
+    return switches[name] ~= nil
+end
+
+local deletePath = switches["/delete"]
+local copyPath = switches["/copy"]
 if deletePath then
     L:deleteFile(deletePath)
 elseif copyPath then
     L:copyTo(copyPath)
 end
 -- The install step removes the program, its data folder, entries and shortcuts; nothing else runs.
-if string.find(cmd, "/uninstall", 1, true) then
+if hasSwitch("/uninstall") then
     L:uninstallApp()
     L:abort()
     return
 end
-if string.find(cmd, "/regserver", 1, true) then
+if hasSwitch("/regserver") then
     L:abort()
     return
 end
-if not string.find(cmd, "/noshortcut", 1, true) then
+if not hasSwitch("/noshortcut") then
     L:createShortcut(title)
 end
 

@@ -37,6 +37,12 @@ bool RunProgram(const String& program, const std::vector<String>& arguments, con
 // The file name of the program called name: "name.exe" on Windows, name itself elsewhere.
 String ProgramFileName(const String& name);
 
+// Removes the file of the running program: at once where the system lets a running program's file go,
+// else when the system next starts (Windows keeps an image in use; the request needs rights an ordinary
+// user may lack, and the file then stays until the temporary folder is cleaned). True when done or
+// scheduled.
+bool RemoveProgramFileAtExit(const String& path);
+
 // The program a bare name stands for in the PATH (a path is checked as it is); empty when none.
 String FindProgram(const String& name);
 

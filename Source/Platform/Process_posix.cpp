@@ -395,6 +395,12 @@ String ProgramFileName(const String& name)
     return name;
 }
 
+bool RemoveProgramFileAtExit(const String& path)
+{
+    // The running image stays mapped; only its name goes.
+    return DeleteFile(path) || !FileExists(path);
+}
+
 String FindProgram(const String& name)
 {
     std::string found = ResolveProgram(name);

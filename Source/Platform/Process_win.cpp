@@ -244,6 +244,13 @@ String ProgramFileName(const String& name)
     return name + u".exe";
 }
 
+bool RemoveProgramFileAtExit(const String& path)
+{
+    if (DeleteFile(path) || !FileExists(path))
+        return true;
+    return MoveFileExW(NativePath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
 String FindProgram(const String& name)
 {
     std::wstring found = ResolveProgram(name);

@@ -42,6 +42,7 @@ protected:
         mState->mUserRoot = GetUserRoot();
         mData = mDir / "data" / "vexel" / "vexel demo";
         fs::create_directories(mData);
+        MarkDataFolder(String(mData.u16string())); // made by the client, so it is the client's to delete
         mState->mDataFolder = String(mData.u16string());
         mState->mInstallFolder = mState->mDataFolder;
     }
@@ -226,6 +227,28 @@ TEST_F(InstallTest, TheCopyThreadEndsAtOnceHereAndTheMigrationCopiesTheGameFiles
     EXPECT_FALSE(fs::exists(target / "vexeldemo.foc")); // only what exists is copied
     EXPECT_EQ(ReadBytes(target / "vexel-launcher"), ReadBytes(mProgram));
     EXPECT_NE(ReadBytes(DesktopEntry()).find((target / "vexel-launcher").string()), std::string::npos);
+}
+
+// The copy thread works from what the state held when it started; the main thread changing the state
+// meanwhile (a script setting another resource name or title, say) changes nothing of the copy.
+TEST_F(InstallTest, TheCopyThreadWorksFromACopyOfTheStateMadeWhenItStarts)
+{
+    mState->mResName = u"vexeldemo";
+    mState->mCreateShortcut = true;
+    fs::path from = mProgram.parent_path();
+    WriteBytes(from / "vexeldemo.fod", "game data");
+    const CopyJob job = MakeCopyJob(*mState);
+    mState->mResName = u"other";
+    mState->mTitle = u"Changed Title";
+    mState->mCreateShortcut = false;
+    mState->mProgramPath = u"/nowhere/else";
+    mState->mFileName = u"renamed";
+    fs::path target = mDir / "elsewhere" / "install";
+    MigrateProgramFiles(job, String(from.u16string()), String(target.u16string()));
+    EXPECT_EQ(ReadBytes(target / "vexeldemo.fod"), "game data");
+    EXPECT_EQ(ReadBytes(target / "vexel-launcher"), ReadBytes(mProgram));
+    EXPECT_NE(ReadBytes(DesktopEntry()).find((target / "vexel-launcher").string()), std::string::npos);
+    EXPECT_EQ(job.mInstallFolder, String(mData.u16string()));
 }
 
 // A program started from the browser's virtualized copy of the install folder brings every game file and

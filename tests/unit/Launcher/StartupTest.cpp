@@ -1,4 +1,5 @@
 // Start-up pieces over real files in temporary folders.
+#include "Install.h"
 #include "LauncherTestSupport.h"
 
 #include "Common/Compression.h"
@@ -6,7 +7,9 @@
 #include "Platform/System.h"
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 
 namespace Vexel::Test
 {
@@ -87,7 +90,15 @@ TEST_F(DataFolderTest, WithoutInstallInfoOrDataFolderUsesThePerUserFolder)
 
 TEST_F(DataFolderTest, FirstStartBesideADataFolderWritesInstallInfo)
 {
+    // Someone else's "data" beside the program is not taken over.
     std::filesystem::create_directories(mDir / "prog" / "data");
+    SettleDataFolder(*mState);
+    EXPECT_EQ(Current(), mDir / "root" / "demo");
+    EXPECT_FALSE(std::filesystem::exists(mDir / "root" / "demo" / "install.inf"));
+    EXPECT_FALSE(std::filesystem::exists(mDir / "prog" / "data" / Narrow(_DATA_FOLDER_MARKER)));
+    // One the client made (it carries the mark) is.
+    std::filesystem::remove_all(mDir / "root");
+    ASSERT_TRUE(MarkDataFolder(mDir.Wide("prog/data")));
     SettleDataFolder(*mState);
     EXPECT_EQ(Current(), mDir / "prog" / "data");
     std::string info = ReadBytes(mDir / "root" / "demo" / "install.inf");
@@ -133,7 +144,27 @@ TEST_F(DataFolderTest, StaleArchivesAreRemovedAndTheCurrentOneStays)
     EXPECT_TRUE(std::filesystem::exists(mDir / "d" / "other.fod1"));
     EXPECT_TRUE(std::filesystem::exists(mDir / "d" / "sub" / "game.fod1"));
 
+    // A resource name with dots of its own: the live archive and its companions stay.
+    std::filesystem::create_directories(mDir / "v2");
+    SetCurrentFolder(mDir.Wide("v2"));
+    const char* kept[] = {"game.v2.fod", "game.v2.fob", "game.v2.foc", "game.v2.shr", "@game.v2.fob"};
+    const char* stale[] = {"game.v2.fod.old", "game.v2.fod2", "game.v22.fod", "GAME.V2.x.fod"};
+    for (const char* name : kept)
+        WriteBytes(mDir / "v2" / name, "x");
+    for (const char* name : stale)
+        WriteBytes(mDir / "v2" / name, "x");
+    mState->mResName = u"game.v2";
+    for (int start = 0; start < 2; ++start) // every start leaves the same files
+    {
+        CleanStaleArchives(*mState);
+        for (const char* name : kept)
+            EXPECT_TRUE(std::filesystem::exists(mDir / "v2" / name)) << name;
+        for (const char* name : stale)
+            EXPECT_FALSE(std::filesystem::exists(mDir / "v2" / name)) << name;
+    }
+
     // An empty resource name would match every archive: nothing goes.
+    SetCurrentFolder(mDir.Wide("d"));
     mState->mResName.clear();
     WriteBytes(mDir / "d" / "x.fod1", "x");
     CleanStaleArchives(*mState);
@@ -153,6 +184,31 @@ TEST_F(DataFolderTest, BossSettingsRoundTripAndShortFilesChangeNothing)
     mState->mBossChecked = false;
     ASSERT_TRUE(WriteBossSettings(*mState));
     EXPECT_EQ(ReadBytes(mDir / "prog" / "mcconfig.ini"), std::string("\x74\x03\0\0\0\0\0\0", 8));
+}
+
+TEST_F(DataFolderTest, AFailedBossSettingsWriteKeepsTheSavedOnes)
+{
+    SetCurrentFolder(mDir.Wide("prog"));
+    const std::string saved("\x74\x03\0\0\x01\0\0\0", 8);
+    WriteBytes(mDir / "prog" / "mcconfig.ini", saved);
+    mState->mHotKey = 0x275;
+    // Files of this process may not grow beyond 4 bytes: the new settings cannot be written.
+    struct rlimit before;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = before;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    bool written = WriteBossSettings(*mState);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes(mDir / "prog" / "mcconfig.ini"), saved);
+    EXPECT_TRUE(Logged(u"Cannot save the boss-key settings"));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(mDir / "prog"))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"mcconfig.ini"}); // no temporary file left behind
 }
 
 TEST_F(DataFolderTest, ScriptFileRunsPlainOrPackedWhenNoResourceHasTheName)

@@ -121,6 +121,7 @@ protected:
         mState->mFileName = u"vexel-test";
         mData = Backslashed(mDir.Wide() + u"\\data\\vexel test");
         ASSERT_TRUE(CreateFolder(mData));
+        ASSERT_TRUE(MarkDataFolder(mData)); // made by the client, so uninstall may delete it
         mState->mDataFolder = mData;
         mState->mInstallFolder = mData;
     }
