@@ -10,6 +10,7 @@
 #include "Platform/Process.h"
 #include "Platform/System.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -165,47 +166,98 @@ void LoaderHost::StartDownload()
     mFetch.mTask.reset();
     mFetch.mProgress.store(0.0f);
     mFetchingBlockList = false;
-    mStalling = false;
     String address = mSource.mUrl;
     if (mCdnIndex >= 1 && static_cast<std::size_t>(mCdnIndex) <= mSource.mCdn.size())
         address = ReplaceUrlHost(address, mSource.mCdn[mCdnIndex - 1]);
     mAddress = address + _VERSION_QUERY;
+    // A host named twice in the list (the URL's own host again among the CDNs) is not asked twice in
+    // one breath.
+    _qword now = Now();
+    String host = UrlHost(address);
+    auto asked = mAsked.find(host);
+    if (asked != mAsked.end() && now - asked->second < _LOADER_ASK_INTERVAL_MS)
+    {
+        mWaiting = true;
+        mWaitUntil = asked->second + _LOADER_ASK_INTERVAL_MS;
+        return;
+    }
+    mAsked[host] = now;
+    mWaiting = false;
+    mMoved = 0.0f;
+    mMovedAt = now;
+    mCounts.received.store(0);
+    mCounts.total.store(_WEB_OPEN);
+    mMeter.Reset();
     LogTrace(u"[MC] Download loader from %ls", mAddress);
     mFetch.mTask = WebDownload(mAddress, &mFetch.mBuffer, _WEB_ASYNC, 0, _WEB_OPEN, mHeaders, String(),
-                               &mFetch.mProgress);
+                               &mFetch.mProgress, nullptr, _WEB_BODY_LIMIT, &mCounts);
 }
 
-void LoaderHost::NextAddress()
+void LoaderHost::EndAttempt(bool wrongBytes)
 {
-    mCdnIndex = static_cast<int>((mCdnIndex + 1) % (mSource.mCdn.size() + 1));
-    StartDownload();
+    mFetch.mTask.reset();
+    mFetch.mBuffer.clear();
+    ++mRoundTried;
+    if (wrongBytes)
+        ++mRoundWrong;
+    const int addresses = static_cast<int>(mSource.mCdn.size()) + 1;
+    mCdnIndex = (mCdnIndex + 1) % addresses;
+    if (mRoundTried < addresses)
+    {
+        StartDownload();
+        return;
+    }
+    const bool allWrong = mRoundWrong == mRoundTried;
+    mRoundTried = 0;
+    mRoundWrong = 0;
+    if (allWrong)
+    {
+        // Every address serves the same other file: asking again would only bring it again.
+        LogTrace(u"[MC] No address serves the loader with digest %ls", mSource.mMd5);
+        mRefused = true;
+        mFetch.mProgress.store(1.0f);
+        SetError(ContactText(u"Invalid loader, contact", mSettings.mPolicy.supportAddress));
+        return;
+    }
+    mBackoff = mBackoff == 0 ? _LOADER_BACKOFF_FIRST_MS : std::min(mBackoff * 2, _LOADER_BACKOFF_MAX_MS);
+    LogTrace(u"[MC] No address gave the loader, next round in %d ms", static_cast<int>(mBackoff));
+    mFetch.mProgress.store(0.0f);
+    mWaiting = true;
+    mWaitUntil = Now() + mBackoff;
 }
 
 bool LoaderHost::PollLoaderDownload()
 {
     if (mFileReady)
         return true;
-    if (mBlocked || mFetchingBlockList || !mFetch.mTask)
+    if (mBlocked || mFetchingBlockList || mRefused)
+        return false;
+    if (mWaiting)
+    {
+        if (Now() >= mWaitUntil)
+            StartDownload();
+        return false;
+    }
+    if (!mFetch.mTask)
         return false;
     float progress = mFetch.mProgress.load();
-    if (progress <= 0.0f)
+    if (progress < 1.0f)
     {
+        // Any forward step counts; a value that merely holds (at 0 or half-way) does not.
         _qword now = Now();
-        if (!mStalling)
+        mMeter.Sample(now, mCounts.received.load());
+        if (progress > mMoved)
         {
-            mStalling = true;
-            mStallStart = now;
+            mMoved = progress;
+            mMovedAt = now;
         }
-        else if (now - mStallStart >= _LOADER_STALL_MS)
+        else if (now - mMovedAt >= _LOADER_STALL_MS)
         {
             LogTrace(u"[MC] No progress from %ls, next address", mAddress);
-            NextAddress();
+            EndAttempt(false);
         }
         return false;
     }
-    mStalling = false;
-    if (progress < 1.0f)
-        return false;
     // The worker is done with the buffer once it is stopped.
     mFetch.mTask.reset();
     ByteBuffer bytes = std::move(mFetch.mBuffer);
@@ -214,7 +266,7 @@ bool LoaderHost::PollLoaderDownload()
     if (!DecompressBuffer(bytes, changed))
     {
         LogTrace(u"[MC] Loader from %ls is packed but cannot be unpacked, next address", mAddress);
-        NextAddress();
+        EndAttempt(true);
         return false;
     }
     String digest = Md5ToText(Md5Of(bytes.data(), bytes.size()));
@@ -222,7 +274,7 @@ bool LoaderHost::PollLoaderDownload()
     {
         LogTrace(u"[MC] Loader from %ls has digest %ls, expected %ls, next address", mAddress, digest,
                  mSource.mMd5);
-        NextAddress();
+        EndAttempt(true);
         return false;
     }
     if (!SaveModule(bytes))
@@ -230,6 +282,16 @@ bool LoaderHost::PollLoaderDownload()
     mFetch.mProgress.store(1.0f);
     mFileReady = true;
     return true;
+}
+
+String LoaderHost::ProgressDetail() const
+{
+    if (!mFetch.mTask || mFetchingBlockList || mWaiting || mFileReady || mRefused)
+        return String();
+    const std::int64_t received = mCounts.received.load();
+    if (received <= 0)
+        return String();
+    return DownloadProgressText(received, mCounts.total.load(), mMeter.BytesPerSecond());
 }
 
 bool LoaderHost::ModuleFileInUse(const String& path) const

@@ -346,6 +346,12 @@ int CheckProgress(WebRequest* request, curl_off_t total, curl_off_t now)
                           static_cast<double>(total + static_cast<curl_off_t>(request->already));
         StoreProgress(request->progress, static_cast<float>(std::min(fraction, 0.9999)));
     }
+    if (request->counts != nullptr && !(request->reply.checked && !request->reply.payload))
+    {
+        const auto already = static_cast<std::int64_t>(request->already);
+        request->counts->received.store(already + static_cast<std::int64_t>(std::max<curl_off_t>(now, 0)));
+        request->counts->total.store(total > 0 ? already + static_cast<std::int64_t>(total) : _WEB_OPEN);
+    }
     if (request->thread != nullptr && request->thread->IsStopping())
     {
         if (!request->reply.aborted)
@@ -665,11 +671,12 @@ std::unique_ptr<WebRequest> MakeRequest(const String& url, int timeout, std::int
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
                                           const String& cookie, std::atomic<float>* progress, bool* result,
-                                          std::size_t limit)
+                                          std::size_t limit, WebCounts* counts)
 {
     auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
     request->buffer = buffer;
     request->limit = limit;
+    request->counts = counts;
     return Run(std::move(request), result);
 }
 

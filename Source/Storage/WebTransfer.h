@@ -57,6 +57,14 @@ void SetWebHandleThread(WebHandle handle, WorkerThread* thread);
 void SetWebHandleStallRule(WebHandle handle, WebStallRule rule);
 void DestroyWebHandle(WebHandle handle);
 
+// A transfer's byte counts for people watching it: the resource's bytes received so far (earlier attempts
+// included) and its whole length (-1 while the server has not said).
+struct WebCounts
+{
+    std::atomic<std::int64_t> received{0};
+    std::atomic<std::int64_t> total{-1};
+};
+
 // One transfer with its output and the state kept across its attempts.
 struct WebRequest
 {
@@ -68,6 +76,7 @@ struct WebRequest
     WorkerThread* thread = nullptr;
     int timeout = _WEB_NO_TIMEOUT;
     std::atomic<float>* progress = nullptr;
+    WebCounts* counts = nullptr;
     // Bytes obtained by earlier attempts (the resume point of buffer and file output).
     _qword already = 0;
     // Bytes delivered by the current attempt.
@@ -119,7 +128,8 @@ bool PerformWebRequest(WebRequest& request);
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
                                           const String& cookie, std::atomic<float>* progress,
-                                          bool* result = nullptr, std::size_t limit = _WEB_BODY_LIMIT);
+                                          bool* result = nullptr, std::size_t limit = _WEB_BODY_LIMIT,
+                                          WebCounts* counts = nullptr);
 std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,
                                                 std::int64_t begin, std::int64_t end, WebHandle handle,
                                                 const String& cookie, std::atomic<float>* progress,
