@@ -187,15 +187,53 @@ void LoaderHost::StartDownload()
     mMovedAt = now;
     mCounts.received.store(0);
     mCounts.total.store(_WEB_OPEN);
+    mCounts.refused.store(false);
     mMeter.Reset();
+    if (!mKept.empty())
+    {
+        // The page's addresses serve the same file: this one is asked for the rest only.
+        LogTrace(u"[MC] Download loader from %ls, from byte %I64d of %I64d", mAddress,
+                 static_cast<std::int64_t>(mKept.size()), mKeptTotal);
+        mFetch.mTask = WebDownloadRest(mAddress, &mFetch.mBuffer, static_cast<std::int64_t>(mKept.size()),
+                                       mKeptTotal, mHeaders, &mFetch.mProgress, &mCounts);
+        return;
+    }
     LogTrace(u"[MC] Download loader from %ls", mAddress);
     mFetch.mTask = WebDownload(mAddress, &mFetch.mBuffer, _WEB_ASYNC, 0, _WEB_OPEN, mHeaders, String(),
                                &mFetch.mProgress, nullptr, _WEB_BODY_LIMIT, &mCounts);
 }
 
-void LoaderHost::EndAttempt(bool wrongBytes)
+void LoaderHost::RestartWhole()
 {
     mFetch.mTask.reset();
+    mFetch.mBuffer.clear();
+    ByteBuffer().swap(mKept);
+    mKeptTotal = 0;
+    StartDownload();
+}
+
+void LoaderHost::EndAttempt(bool wrongBytes)
+{
+    // The worker has joined what it received onto the buffer once it is stopped.
+    const std::int64_t total = mCounts.total.load();
+    mFetch.mTask.reset();
+    if (wrongBytes)
+    {
+        ByteBuffer().swap(mKept);
+        mKeptTotal = 0;
+    }
+    else if (!mFetch.mBuffer.empty() && (!mKept.empty() || total > 0))
+    {
+        // Keep what arrived: the next address continues from there.
+        if (mKept.empty())
+            mKeptTotal = total;
+        mKept.insert(mKept.end(), mFetch.mBuffer.begin(), mFetch.mBuffer.end());
+        if (static_cast<std::int64_t>(mKept.size()) >= mKeptTotal)
+        {
+            ByteBuffer().swap(mKept);
+            mKeptTotal = 0;
+        }
+    }
     mFetch.mBuffer.clear();
     ++mRoundTried;
     if (wrongBytes)
@@ -240,6 +278,13 @@ bool LoaderHost::PollLoaderDownload()
     }
     if (!mFetch.mTask)
         return false;
+    if (mCounts.refused.load())
+    {
+        // The server sent the whole file or a file of another length: it starts from byte 0.
+        LogTrace(u"[MC] %ls cannot continue the loader, from the start", mAddress);
+        RestartWhole();
+        return false;
+    }
     float progress = mFetch.mProgress.load();
     if (progress < 1.0f)
     {
@@ -260,7 +305,17 @@ bool LoaderHost::PollLoaderDownload()
     }
     // The worker is done with the buffer once it is stopped.
     mFetch.mTask.reset();
-    ByteBuffer bytes = std::move(mFetch.mBuffer);
+    ByteBuffer bytes;
+    const bool resumed = !mKept.empty();
+    if (resumed)
+    {
+        bytes.swap(mKept);
+        mKeptTotal = 0;
+        bytes.insert(bytes.end(), mFetch.mBuffer.begin(), mFetch.mBuffer.end());
+        ByteBuffer().swap(mFetch.mBuffer);
+    }
+    else
+        bytes = std::move(mFetch.mBuffer);
     mFetch.mBuffer.clear();
     bool changed = false;
     if (!DecompressBuffer(bytes, changed))
@@ -270,6 +325,15 @@ bool LoaderHost::PollLoaderDownload()
         return false;
     }
     String digest = Md5ToText(Md5Of(bytes.data(), bytes.size()));
+    if (!EqualIgnoringCase(digest, mSource.mMd5) && resumed && !mWholeRetried)
+    {
+        // Pieces of two different files, perhaps: once more, whole, from this address.
+        LogTrace(u"[MC] Loader pieced together up to %ls has digest %ls, expected %ls, again from the start",
+                 mAddress, digest, mSource.mMd5);
+        mWholeRetried = true;
+        RestartWhole();
+        return false;
+    }
     if (!EqualIgnoringCase(digest, mSource.mMd5))
     {
         LogTrace(u"[MC] Loader from %ls has digest %ls, expected %ls, next address", mAddress, digest,
@@ -284,14 +348,28 @@ bool LoaderHost::PollLoaderDownload()
     return true;
 }
 
+float LoaderHost::Progress() const
+{
+    const float progress = mFetch.mProgress.load();
+    if (mKept.empty() || mKeptTotal <= 0 || progress >= 1.0f || mFetchingBlockList)
+        return progress;
+    const double share =
+        static_cast<double>(mKept.size() +
+                            static_cast<std::size_t>(std::max<std::int64_t>(mCounts.received.load(), 0))) /
+        static_cast<double>(mKeptTotal);
+    return static_cast<float>(std::min(share, 0.9999));
+}
+
 String LoaderHost::ProgressDetail() const
 {
     if (!mFetch.mTask || mFetchingBlockList || mWaiting || mFileReady || mRefused)
         return String();
-    const std::int64_t received = mCounts.received.load();
+    const auto kept = static_cast<std::int64_t>(mKept.size());
+    const std::int64_t received = kept + mCounts.received.load();
     if (received <= 0)
         return String();
-    return DownloadProgressText(received, mCounts.total.load(), mMeter.BytesPerSecond());
+    const std::int64_t total = kept > 0 ? mKeptTotal : mCounts.total.load();
+    return DownloadProgressText(received, total, mMeter.BytesPerSecond());
 }
 
 bool LoaderHost::ModuleFileInUse(const String& path) const

@@ -91,7 +91,10 @@ public:
     // Waiting before the next request (a back-off between rounds, or an address asked just now).
     bool IsWaiting() const { return mWaiting; }
     bool FirstFrameDone() const { return mFirstFrame; }
-    float Progress() const { return mFetch.mProgress.load(); }
+    // The module's share downloaded (bytes kept from earlier addresses included), or the block list's.
+    float Progress() const;
+    // Bytes of the module kept from addresses given up on, which the current address is asked to continue.
+    std::size_t KeptBytes() const { return mKept.size(); }
     const String& ErrorText() const { return mError; }
     const String& LoaderPath() const { return mSource.mPath; }
     bool UsesTemporaryName() const { return mTemporary; }
@@ -110,6 +113,8 @@ private:
     // The current address is done without the module: the next one, a pause after a round, or the end
     // when the whole round brought bytes of another digest.
     void EndAttempt(bool wrongBytes);
+    // Forgets the kept bytes and asks the current address for the whole module again.
+    void RestartWhole();
     bool SaveModule(ByteBuffer& bytes);
     bool StartExternalLauncher();
     void CheckBlockList();
@@ -146,6 +151,11 @@ private:
     bool mRefused = false;
     // When each host was last asked.
     std::map<String, _qword> mAsked;
+    // Resuming on the next address: the bytes the earlier addresses gave and the module's whole length.
+    // A module made of such pieces that fails its digest is fetched once more from its start.
+    ByteBuffer mKept;
+    std::int64_t mKeptTotal = 0;
+    bool mWholeRetried = false;
     // The module transfer's byte counts and speed, for the loading screen.
     WebCounts mCounts;
     TransferMeter mMeter;

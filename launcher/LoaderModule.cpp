@@ -274,7 +274,11 @@ void LoaderHost::ResetLoaderHost()
     mAsked.clear();
     mCounts.received.store(0);
     mCounts.total.store(_WEB_OPEN);
+    mCounts.refused.store(false);
     mMeter.Reset();
+    ByteBuffer().swap(mKept);
+    mKeptTotal = 0;
+    mWholeRetried = false;
     mFirstFrame = false;
     mFocus = -1;
     mLastFrame = Now();

@@ -240,6 +240,72 @@ TEST_F(LoaderHostTest, AHostThatStopsHalfWayLosesTheDownloadAfterFiveSecondsWith
     EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
 }
 
+TEST_F(LoaderHostTest, TheNextAddressContinuesWhereTheLastStoppedUnlessItCannotOrTheFileChanged)
+{
+    std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
+    std::string changed = module;
+    changed[changed.size() - 200] ^= 0x33; // the same length, other bytes past the first host's share
+    struct Case
+    {
+        const char* name;
+        TestServer::Mode mode;
+        bool fileChanged;
+        bool continued; // the next address was asked for the rest and sent it
+        bool saved;
+    } cases[] = {
+        {"range served", TestServer::Mode::Normal, false, true, true},
+        {"range ignored", TestServer::Mode::IgnoreRange, false, false, true},
+        {"file changed", TestServer::Mode::Normal, true, true, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        TestServer holding, next;
+        holding.AddFile(_PATH, module);
+        holding.SetMode(_PATH, TestServer::Mode::Stall);
+        next.AddFile(_PATH, c.fileChanged ? changed : module);
+        next.SetMode(_PATH, c.mode);
+        mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+        DeleteFile(mState->mLoader.mPath);
+        Source(holding.WideUrl(_PATH), DigestText(module),
+               {Wide("127.0.0.1:" + std::to_string(next.Port()))});
+        EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+        ASSERT_TRUE(WaitUntil([&] { return !mHost->PollLoaderDownload() && mHost->Progress() > 0.0f; }));
+        mNow += _LOADER_STALL_MS;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        const std::size_t kept = mHost->KeptBytes();
+        ASSERT_GT(kept, 0u);
+        EXPECT_GE(mHost->Progress(), static_cast<float>(kept) / static_cast<float>(module.size()) - 1e-6f);
+        // A second's pause where the same host is asked again; the round's end shows as its log line.
+        bool ready = PollUntil(
+            [&]
+            {
+                if (mHost->IsWaiting() && next.Requests(_PATH) < 2)
+                    mNow += _LOADER_ASK_INTERVAL_MS;
+                return Logged(u"next round in");
+            });
+        EXPECT_EQ(ready, c.saved);
+        const std::string rest = "bytes=" + std::to_string(kept) + "-" + std::to_string(module.size() - 1);
+        // Whatever went wrong with the pieces, the next try is the whole file from byte 0.
+        std::vector<std::string> ranges = {rest};
+        if (!c.continued || c.fileChanged)
+            ranges.push_back("");
+        EXPECT_EQ(next.Ranges(_PATH), ranges);
+        EXPECT_EQ(holding.Requests(_PATH), 1);
+        if (c.saved)
+        {
+            EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
+        }
+        else
+        {
+            EXPECT_FALSE(FileExists(mState->mLoader.mPath));
+            EXPECT_TRUE(Logged(u"again from the start"));
+        }
+        mHost->ResetLoaderHost();
+        mCapture->Clear();
+    }
+}
+
 TEST_F(LoaderHostTest, ARoundOfWrongDigestsEndsInTheRefusalWithOneRequestPerAddress)
 {
     std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
