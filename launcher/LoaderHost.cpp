@@ -123,6 +123,7 @@ bool LoaderHost::StartLoaderHost(Ui::WindowId gameWindow)
     mNativeWindow = Ui::GetNativeWindowHandle(gameWindow);
     PrepareDrawing();
     mFileReady = false;
+    mDigestKnown = false;
     const String& url = mSource.mUrl;
     std::size_t prefix = StartsWithIgnoringCase(url, u"local://")   ? 8
                          : StartsWithIgnoringCase(url, u"local:\\") ? 7
@@ -140,8 +141,9 @@ bool LoaderHost::StartLoaderHost(Ui::WindowId gameWindow)
         }
     }
     if (!mSource.mPath.empty() && FileExists(mSource.mPath) && !mSource.mMd5.empty() &&
-        EqualIgnoringCase(Md5ToText(FileDigest(mSource.mPath)), mSource.mMd5))
+        EqualIgnoringCase(Md5ToText(mFileDigest = FileDigest(mSource.mPath)), mSource.mMd5))
     {
+        mDigestKnown = true;
         LogTrace(u"[MC] Loader is the cached file %ls", mSource.mPath);
         mFetch.mProgress.store(1.0f);
         mFileReady = true;
@@ -324,7 +326,8 @@ bool LoaderHost::PollLoaderDownload()
         EndAttempt(true);
         return false;
     }
-    String digest = Md5ToText(Md5Of(bytes.data(), bytes.size()));
+    const MD5 bytesDigest = Md5Of(bytes.data(), bytes.size());
+    String digest = Md5ToText(bytesDigest);
     if (!EqualIgnoringCase(digest, mSource.mMd5) && resumed && !mWholeRetried)
     {
         // Pieces of two different files, perhaps: once more, whole, from this address.
@@ -343,6 +346,8 @@ bool LoaderHost::PollLoaderDownload()
     }
     if (!SaveModule(bytes))
         return false;
+    mFileDigest = bytesDigest;
+    mDigestKnown = true;
     mFetch.mProgress.store(1.0f);
     mFileReady = true;
     return true;
@@ -370,6 +375,11 @@ String LoaderHost::ProgressDetail() const
         return String();
     const std::int64_t total = kept > 0 ? mKeptTotal : mCounts.total.load();
     return DownloadProgressText(received, total, mMeter.BytesPerSecond());
+}
+
+MD5 LoaderHost::LoaderFileDigest() const
+{
+    return mDigestKnown ? mFileDigest : FileDigest(mSource.mPath);
 }
 
 bool LoaderHost::ModuleFileInUse(const String& path) const
@@ -406,7 +416,9 @@ bool LoaderHost::VerifyAndLoad()
     mFileReady = false;
     const String& path = mSource.mPath;
     CodeTrust trust = CheckFileTrust(path, mSettings.mCaFile);
-    LoaderVerdict verdict = JudgeLoader(trust, FileDigest(path), mSettings.mPolicy);
+    // The digest decides only for an unsigned module.
+    LoaderVerdict verdict = JudgeLoader(
+        trust, trust.state == TrustState::Unsigned ? LoaderFileDigest() : MD5(), mSettings.mPolicy);
     if (!verdict.accepted)
     {
         LogTrace(u"[MC] Loader %ls refused: %ls", path, verdict.reason);
@@ -473,9 +485,8 @@ void LoaderHost::CheckBlockList()
     mFetchingBlockList = false;
     if (mFetch.mBuffer.size() <= 15)
         return;
-    std::optional<String> message =
-        FindBlockedLoader(mFetch.mBuffer.data(), mFetch.mBuffer.size(), FileDigest(mSource.mPath),
-                          mSettings.mPolicy.supportAddress);
+    std::optional<String> message = FindBlockedLoader(mFetch.mBuffer.data(), mFetch.mBuffer.size(),
+                                                      LoaderFileDigest(), mSettings.mPolicy.supportAddress);
     mFetch.mBuffer.clear();
     if (!message)
         return;

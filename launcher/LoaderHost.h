@@ -119,6 +119,7 @@ private:
     bool StartExternalLauncher();
     void CheckBlockList();
     bool ModuleFileInUse(const String& path) const;
+    MD5 LoaderFileDigest() const;
     void SetError(const String& text);
 
     LoaderSource& mSource;
@@ -156,6 +157,10 @@ private:
     ByteBuffer mKept;
     std::int64_t mKeptTotal = 0;
     bool mWholeRetried = false;
+    // The digest of the loader file as written, known from its bytes: the checks after the download need
+    // not read the whole file again for it.
+    MD5 mFileDigest;
+    bool mDigestKnown = false;
     // The module transfer's byte counts and speed, for the loading screen.
     WebCounts mCounts;
     TransferMeter mMeter;

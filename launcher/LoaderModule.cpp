@@ -279,6 +279,8 @@ void LoaderHost::ResetLoaderHost()
     ByteBuffer().swap(mKept);
     mKeptTotal = 0;
     mWholeRetried = false;
+    mFileDigest = MD5();
+    mDigestKnown = false;
     mFirstFrame = false;
     mFocus = -1;
     mLastFrame = Now();
