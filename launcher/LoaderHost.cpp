@@ -11,6 +11,7 @@
 #include "Platform/Process.h"
 #include "Platform/System.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -125,6 +126,7 @@ bool LoaderHost::StartLoaderHost(Ui::WindowId gameWindow)
     mNativeWindow = Ui::GetNativeWindowHandle(gameWindow);
     PrepareDrawing();
     mFileReady = false;
+    mDigestKnown = false;
     const String& url = mSource.mUrl;
     std::size_t prefix = StartsWithIgnoringCase(url, u"local://")   ? 8
                          : StartsWithIgnoringCase(url, u"local:\\") ? 7
@@ -142,8 +144,9 @@ bool LoaderHost::StartLoaderHost(Ui::WindowId gameWindow)
         }
     }
     if (!mSource.mPath.empty() && FileExists(mSource.mPath) && !mSource.mMd5.empty() &&
-        EqualIgnoringCase(Md5ToText(FileDigest(mSource.mPath)), mSource.mMd5))
+        EqualIgnoringCase(Md5ToText(mFileDigest = FileDigest(mSource.mPath)), mSource.mMd5))
     {
+        mDigestKnown = true;
         LogTrace(u"[MC] Loader is the cached file %ls", mSource.mPath);
         mFetch.mProgress.store(1.0f);
         mFileReady = true;
@@ -168,71 +171,218 @@ void LoaderHost::StartDownload()
     mFetch.mTask.reset();
     mFetch.mProgress.store(0.0f);
     mFetchingBlockList = false;
-    mStalling = false;
     String address = mSource.mUrl;
     if (mCdnIndex >= 1 && static_cast<std::size_t>(mCdnIndex) <= mSource.mCdn.size())
         address = ReplaceUrlHost(address, mSource.mCdn[mCdnIndex - 1]);
     mAddress = address + _VERSION_QUERY;
+    // A host named twice in the list (the URL's own host again among the CDNs) is not asked twice in
+    // one breath.
+    _qword now = Now();
+    String host = UrlHost(address);
+    auto asked = mAsked.find(host);
+    if (asked != mAsked.end() && now - asked->second < _LOADER_ASK_INTERVAL_MS)
+    {
+        mWaiting = true;
+        mWaitUntil = asked->second + _LOADER_ASK_INTERVAL_MS;
+        return;
+    }
+    mAsked[host] = now;
+    mWaiting = false;
+    mMoved = 0.0f;
+    mMovedAt = now;
+    mCounts.received.store(0);
+    mCounts.total.store(_WEB_OPEN);
+    mCounts.refused.store(false);
+    mMeter.Reset();
+    if (!mKept.empty())
+    {
+        // The page's addresses serve the same file: this one is asked for the rest only.
+        LogTrace(u"[MC] Download loader from %ls, from byte %I64d of %I64d", mAddress,
+                 static_cast<std::int64_t>(mKept.size()), mKeptTotal);
+        mFetch.mTask = WebDownloadRest(mAddress, &mFetch.mBuffer, static_cast<std::int64_t>(mKept.size()),
+                                       mKeptTotal, mHeaders, &mFetch.mProgress, &mCounts);
+        return;
+    }
     LogTrace(u"[MC] Download loader from %ls", mAddress);
     mFetch.mTask = WebDownload(mAddress, &mFetch.mBuffer, _WEB_ASYNC, 0, _WEB_OPEN, mHeaders, String(),
-                               &mFetch.mProgress);
+                               &mFetch.mProgress, nullptr, _WEB_BODY_LIMIT, &mCounts);
 }
 
-void LoaderHost::NextAddress()
+void LoaderHost::RestartWhole()
 {
-    mCdnIndex = static_cast<int>((mCdnIndex + 1) % (mSource.mCdn.size() + 1));
+    mFetch.mTask.reset();
+    mFetch.mBuffer.clear();
+    ByteBuffer().swap(mKept);
+    mKeptTotal = 0;
     StartDownload();
+}
+
+void LoaderHost::EndAttempt(bool wrongBytes)
+{
+    // The worker has joined what it received onto the buffer once it is stopped.
+    const std::int64_t total = mCounts.total.load();
+    mFetch.mTask.reset();
+    if (wrongBytes)
+    {
+        ByteBuffer().swap(mKept);
+        mKeptTotal = 0;
+    }
+    else if (!mFetch.mBuffer.empty() && (!mKept.empty() || total > 0))
+    {
+        // Keep what arrived: the next address continues from there.
+        if (mKept.empty())
+            mKeptTotal = total;
+        mKept.insert(mKept.end(), mFetch.mBuffer.begin(), mFetch.mBuffer.end());
+        if (static_cast<std::int64_t>(mKept.size()) >= mKeptTotal)
+        {
+            ByteBuffer().swap(mKept);
+            mKeptTotal = 0;
+        }
+    }
+    mFetch.mBuffer.clear();
+    ++mRoundTried;
+    if (wrongBytes)
+        ++mRoundWrong;
+    const int addresses = static_cast<int>(mSource.mCdn.size()) + 1;
+    mCdnIndex = (mCdnIndex + 1) % addresses;
+    if (mRoundTried < addresses)
+    {
+        StartDownload();
+        return;
+    }
+    const bool allWrong = mRoundWrong == mRoundTried;
+    mRoundTried = 0;
+    mRoundWrong = 0;
+    if (allWrong)
+    {
+        // Every address serves the same other file: asking again would only bring it again.
+        LogTrace(u"[MC] No address serves the loader with digest %ls", mSource.mMd5);
+        mRefused = true;
+        mFetch.mProgress.store(1.0f);
+        SetError(ContactText(u"Invalid loader, contact", mSettings.mPolicy.supportAddress));
+        return;
+    }
+    mBackoff = mBackoff == 0 ? _LOADER_BACKOFF_FIRST_MS : std::min(mBackoff * 2, _LOADER_BACKOFF_MAX_MS);
+    LogTrace(u"[MC] No address gave the loader, next round in %d ms", static_cast<int>(mBackoff));
+    mFetch.mProgress.store(0.0f);
+    mWaiting = true;
+    mWaitUntil = Now() + mBackoff;
 }
 
 bool LoaderHost::PollLoaderDownload()
 {
     if (mFileReady)
         return true;
-    if (mBlocked || mFetchingBlockList || !mFetch.mTask)
+    if (mBlocked || mFetchingBlockList || mRefused)
         return false;
-    float progress = mFetch.mProgress.load();
-    if (progress <= 0.0f)
+    if (mWaiting)
     {
+        if (Now() >= mWaitUntil)
+            StartDownload();
+        return false;
+    }
+    if (!mFetch.mTask)
+        return false;
+    if (mCounts.refused.load())
+    {
+        // The server sent the whole file or a file of another length: it starts from byte 0.
+        LogTrace(u"[MC] %ls cannot continue the loader, from the start", mAddress);
+        RestartWhole();
+        return false;
+    }
+    float progress = mFetch.mProgress.load();
+    if (progress < 1.0f)
+    {
+        // Any forward step counts; a value that merely holds (at 0 or half-way) does not.
         _qword now = Now();
-        if (!mStalling)
+        mMeter.Sample(now, mCounts.received.load());
+        if (progress > mMoved)
         {
-            mStalling = true;
-            mStallStart = now;
+            mMoved = progress;
+            mMovedAt = now;
         }
-        else if (now - mStallStart >= _LOADER_STALL_MS)
+        else if (now - mMovedAt >= _LOADER_STALL_MS)
         {
             LogTrace(u"[MC] No progress from %ls, next address", mAddress);
-            NextAddress();
+            EndAttempt(false);
         }
         return false;
     }
-    mStalling = false;
-    if (progress < 1.0f)
-        return false;
     // The worker is done with the buffer once it is stopped.
     mFetch.mTask.reset();
-    ByteBuffer bytes = std::move(mFetch.mBuffer);
+    ByteBuffer bytes;
+    const bool resumed = !mKept.empty();
+    if (resumed)
+    {
+        bytes.swap(mKept);
+        mKeptTotal = 0;
+        bytes.insert(bytes.end(), mFetch.mBuffer.begin(), mFetch.mBuffer.end());
+        ByteBuffer().swap(mFetch.mBuffer);
+    }
+    else
+        bytes = std::move(mFetch.mBuffer);
     mFetch.mBuffer.clear();
     bool changed = false;
     if (!DecompressBuffer(bytes, changed))
     {
         LogTrace(u"[MC] Loader from %ls is packed but cannot be unpacked, next address", mAddress);
-        NextAddress();
+        EndAttempt(true);
         return false;
     }
-    String digest = Md5ToText(Md5Of(bytes.data(), bytes.size()));
+    const MD5 bytesDigest = Md5Of(bytes.data(), bytes.size());
+    String digest = Md5ToText(bytesDigest);
+    if (!EqualIgnoringCase(digest, mSource.mMd5) && resumed && !mWholeRetried)
+    {
+        // Pieces of two different files, perhaps: once more, whole, from this address.
+        LogTrace(u"[MC] Loader pieced together up to %ls has digest %ls, expected %ls, again from the start",
+                 mAddress, digest, mSource.mMd5);
+        mWholeRetried = true;
+        RestartWhole();
+        return false;
+    }
     if (!EqualIgnoringCase(digest, mSource.mMd5))
     {
         LogTrace(u"[MC] Loader from %ls has digest %ls, expected %ls, next address", mAddress, digest,
                  mSource.mMd5);
-        NextAddress();
+        EndAttempt(true);
         return false;
     }
     if (!SaveModule(bytes))
         return false;
+    mFileDigest = bytesDigest;
+    mDigestKnown = true;
     mFetch.mProgress.store(1.0f);
     mFileReady = true;
     return true;
+}
+
+float LoaderHost::Progress() const
+{
+    const float progress = mFetch.mProgress.load();
+    if (mKept.empty() || mKeptTotal <= 0 || progress >= 1.0f || mFetchingBlockList)
+        return progress;
+    const double share =
+        static_cast<double>(mKept.size() +
+                            static_cast<std::size_t>(std::max<std::int64_t>(mCounts.received.load(), 0))) /
+        static_cast<double>(mKeptTotal);
+    return static_cast<float>(std::min(share, 0.9999));
+}
+
+String LoaderHost::ProgressDetail() const
+{
+    if (!mFetch.mTask || mFetchingBlockList || mWaiting || mFileReady || mRefused)
+        return String();
+    const auto kept = static_cast<std::int64_t>(mKept.size());
+    const std::int64_t received = kept + mCounts.received.load();
+    if (received <= 0)
+        return String();
+    const std::int64_t total = kept > 0 ? mKeptTotal : mCounts.total.load();
+    return DownloadProgressText(received, total, mMeter.BytesPerSecond());
+}
+
+MD5 LoaderHost::LoaderFileDigest() const
+{
+    return mDigestKnown ? mFileDigest : FileDigest(mSource.mPath);
 }
 
 bool LoaderHost::ModuleFileInUse(const String& path) const
@@ -286,7 +436,9 @@ bool LoaderHost::VerifyAndLoad()
     mFileReady = false;
     const String& path = mSource.mPath;
     CodeTrust trust = CheckFileTrust(path, mSettings.mCaFile);
-    LoaderVerdict verdict = JudgeLoader(trust, FileDigest(path), mSettings.mPolicy);
+    // The digest decides only for an unsigned module.
+    LoaderVerdict verdict = JudgeLoader(
+        trust, trust.state == TrustState::Unsigned ? LoaderFileDigest() : MD5(), mSettings.mPolicy);
     if (!verdict.accepted)
     {
         LogTrace(u"[MC] Loader %ls refused: %ls", path, verdict.reason);
@@ -353,9 +505,8 @@ void LoaderHost::CheckBlockList()
     mFetchingBlockList = false;
     if (mFetch.mBuffer.size() <= 15)
         return;
-    std::optional<String> message =
-        FindBlockedLoader(mFetch.mBuffer.data(), mFetch.mBuffer.size(), FileDigest(mSource.mPath),
-                          mSettings.mPolicy.supportAddress);
+    std::optional<String> message = FindBlockedLoader(mFetch.mBuffer.data(), mFetch.mBuffer.size(),
+                                                      LoaderFileDigest(), mSettings.mPolicy.supportAddress);
     mFetch.mBuffer.clear();
     if (!message)
         return;

@@ -16,6 +16,7 @@
 #include "Vexel/LoaderModule.h"
 
 #include <functional>
+#include <map>
 
 namespace Vexel
 {
@@ -32,6 +33,12 @@ struct LoaderHostSettings
 
 // The module's download is abandoned for the next address after this long without progress.
 constexpr _qword _LOADER_STALL_MS = 5000;
+// After a round over every address without the module, the next round waits this long, doubling each
+// round up to the most.
+constexpr _qword _LOADER_BACKOFF_FIRST_MS = 1000;
+constexpr _qword _LOADER_BACKOFF_MAX_MS = 30000;
+// No address is asked again sooner than this.
+constexpr _qword _LOADER_ASK_INTERVAL_MS = 1000;
 // The timer of the game window that runs while the loading screen shows.
 constexpr _dword _LOADING_TIMER = 1;
 // The game window message that tells it the host has started.
@@ -79,8 +86,15 @@ public:
     bool IsStarted() const { return mGameWindow != 0; }
     bool IsLoaded() const { return mModule.IsLoaded() || mExternalStarted; }
     bool IsBlocked() const { return mBlocked; }
+    // Every address of a whole round answered with bytes of another digest: the download stopped.
+    bool DownloadRefused() const { return mRefused; }
+    // Waiting before the next request (a back-off between rounds, or an address asked just now).
+    bool IsWaiting() const { return mWaiting; }
     bool FirstFrameDone() const { return mFirstFrame; }
-    float Progress() const { return mFetch.mProgress.load(); }
+    // The module's share downloaded (bytes kept from earlier addresses included), or the block list's.
+    float Progress() const;
+    // Bytes of the module kept from addresses given up on, which the current address is asked to continue.
+    std::size_t KeptBytes() const { return mKept.size(); }
     const String& ErrorText() const { return mError; }
     const String& LoaderPath() const { return mSource.mPath; }
     bool UsesTemporaryName() const { return mTemporary; }
@@ -89,15 +103,23 @@ public:
     const String& RequestAddress() const { return mAddress; }
     Ui::WindowId GameWindow() const { return mGameWindow; }
     const LoadingScreen& Screen() const { return mScreen; }
+    // The line under the percentage while the module downloads (bytes, speed, time left); empty
+    // otherwise.
+    String ProgressDetail() const;
 
 private:
     _qword Now() const;
     void StartDownload();
-    void NextAddress();
+    // The current address is done without the module: the next one, a pause after a round, or the end
+    // when the whole round brought bytes of another digest.
+    void EndAttempt(bool wrongBytes);
+    // Forgets the kept bytes and asks the current address for the whole module again.
+    void RestartWhole();
     bool SaveModule(ByteBuffer& bytes);
     bool StartExternalLauncher();
     void CheckBlockList();
     bool ModuleFileInUse(const String& path) const;
+    MD5 LoaderFileDigest() const;
     void SetError(const String& text);
 
     LoaderSource& mSource;
@@ -117,9 +139,31 @@ private:
     WebHandle mHeaders = nullptr; // the "Host:" line of module downloads; made once per run
     bool mHeadersMade = false;
     int mCdnIndex = 0;
-    bool mStalling = false;
-    _qword mStallStart = 0;
     String mAddress;
+    // The stall rule: the furthest progress of the current attempt and when it got there.
+    float mMoved = 0.0f;
+    _qword mMovedAt = 0;
+    // The current round over the addresses: attempts ended, and of them those with another digest.
+    int mRoundTried = 0;
+    int mRoundWrong = 0;
+    _qword mBackoff = 0;
+    bool mWaiting = false;
+    _qword mWaitUntil = 0;
+    bool mRefused = false;
+    // When each host was last asked.
+    std::map<String, _qword> mAsked;
+    // Resuming on the next address: the bytes the earlier addresses gave and the module's whole length.
+    // A module made of such pieces that fails its digest is fetched once more from its start.
+    ByteBuffer mKept;
+    std::int64_t mKeptTotal = 0;
+    bool mWholeRetried = false;
+    // The digest of the loader file as written, known from its bytes: the checks after the download need
+    // not read the whole file again for it.
+    MD5 mFileDigest;
+    bool mDigestKnown = false;
+    // The module transfer's byte counts and speed, for the loading screen.
+    WebCounts mCounts;
+    TransferMeter mMeter;
 
     Module mModule;
     String mMarker;

@@ -181,7 +181,7 @@ void LoaderHost::LoaderFrame()
     CheckBlockList();
     if (!mFirstFrame || mBlocked)
         mScreen.Draw(mGameWindow, elapsed, Progress(), mError,
-                     (!IsLoaded() && Progress() >= 1.0f) || mBlocked);
+                     (!IsLoaded() && Progress() >= 1.0f) || mBlocked || mRefused, ProgressDetail());
 }
 
 Ui::LResult LoaderHost::ForwardMessage(_dword message, Ui::WParam wParam, Ui::LParam lParam)
@@ -262,9 +262,25 @@ void LoaderHost::ResetLoaderHost()
     mFetch.mProgress.store(0.0f);
     mFetchingBlockList = false;
     mCdnIndex = 0;
-    mStalling = false;
-    mStallStart = 0;
     mAddress.clear();
+    mMoved = 0.0f;
+    mMovedAt = 0;
+    mRoundTried = 0;
+    mRoundWrong = 0;
+    mBackoff = 0;
+    mWaiting = false;
+    mWaitUntil = 0;
+    mRefused = false;
+    mAsked.clear();
+    mCounts.received.store(0);
+    mCounts.total.store(_WEB_OPEN);
+    mCounts.refused.store(false);
+    mMeter.Reset();
+    ByteBuffer().swap(mKept);
+    mKeptTotal = 0;
+    mWholeRetried = false;
+    mFileDigest = MD5();
+    mDigestKnown = false;
     mFirstFrame = false;
     mFocus = -1;
     mLastFrame = Now();

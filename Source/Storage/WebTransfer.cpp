@@ -120,6 +120,23 @@ std::int64_t ParseContentRangeStart(const char* line, std::size_t length)
     return value;
 }
 
+// The whole length of a "bytes first-last/total" Content-Range line; -1 when it names none.
+std::int64_t ParseContentRangeTotal(const char* line, std::size_t length)
+{
+    if (ParseContentRangeStart(line, length) == _WEB_OPEN)
+        return _WEB_OPEN;
+    const char* slash = static_cast<const char*>(std::memchr(line, '/', length));
+    if (slash == nullptr)
+        return _WEB_OPEN;
+    std::size_t i = static_cast<std::size_t>(slash - line) + 1;
+    if (i >= length || line[i] < '0' || line[i] > '9')
+        return _WEB_OPEN;
+    std::int64_t value = 0;
+    while (i < length && line[i] >= '0' && line[i] <= '9' && value < (std::int64_t(1) << 56))
+        value = value * 10 + (line[i++] - '0');
+    return value;
+}
+
 // libcurl is C code: an exception must not unwind through it. A handler that throws ends the transfer
 // with the failure value instead, and the attempt reports it once libcurl has returned.
 template <typename Result, typename Body>
@@ -145,9 +162,16 @@ std::size_t HeaderFunction(char* data, std::size_t size, std::size_t count, void
     auto* request = static_cast<WebRequest*>(user);
     const std::size_t n = size * count;
     if (n >= 5 && std::strncmp(data, "HTTP/", 5) == 0)
-        request->reply.rangeStart = _WEB_OPEN; // a new response begins
+    {
+        // A new response begins.
+        request->reply.rangeStart = _WEB_OPEN;
+        request->reply.rangeTotal = _WEB_OPEN;
+    }
     else if (std::int64_t start = ParseContentRangeStart(data, n); start != _WEB_OPEN)
+    {
         request->reply.rangeStart = start;
+        request->reply.rangeTotal = ParseContentRangeTotal(data, n);
+    }
     return n;
 }
 
@@ -160,6 +184,18 @@ bool CheckReply(WebRequest& request)
     reply.payload = !(code >= 300 && code <= 599);
     if (!reply.payload || reply.askedStart == _WEB_OPEN)
         return true;
+    if (request.wholeLength != _WEB_OPEN && (code != 206 || reply.rangeTotal != request.wholeLength))
+    {
+        LogTrace(u"[WS] Range of a resource of %I64d bytes asked, the reply is %ls : %ls",
+                 request.wholeLength,
+                 code == 206 ? FormatString(u"a range of %I64d bytes", reply.rangeTotal)
+                             : FormatString(u"HTTP %d", static_cast<int>(code)),
+                 request.url);
+        reply.rejected = true;
+        if (request.counts != nullptr)
+            request.counts->refused.store(true);
+        return false;
+    }
     if (code == 206)
     {
         if (reply.rangeStart != reply.askedStart)
@@ -345,6 +381,12 @@ int CheckProgress(WebRequest* request, curl_off_t total, curl_off_t now)
         double fraction = static_cast<double>(now + static_cast<curl_off_t>(request->already)) /
                           static_cast<double>(total + static_cast<curl_off_t>(request->already));
         StoreProgress(request->progress, static_cast<float>(std::min(fraction, 0.9999)));
+    }
+    if (request->counts != nullptr && !(request->reply.checked && !request->reply.payload))
+    {
+        const auto already = static_cast<std::int64_t>(request->already);
+        request->counts->received.store(already + static_cast<std::int64_t>(std::max<curl_off_t>(now, 0)));
+        request->counts->total.store(total > 0 ? already + static_cast<std::int64_t>(total) : _WEB_OPEN);
     }
     if (request->thread != nullptr && request->thread->IsStopping())
     {
@@ -665,12 +707,24 @@ std::unique_ptr<WebRequest> MakeRequest(const String& url, int timeout, std::int
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
                                           const String& cookie, std::atomic<float>* progress, bool* result,
-                                          std::size_t limit)
+                                          std::size_t limit, WebCounts* counts)
 {
     auto request = MakeRequest(url, timeout, begin, end, handle, cookie, progress);
     request->buffer = buffer;
     request->limit = limit;
+    request->counts = counts;
     return Run(std::move(request), result);
+}
+
+std::unique_ptr<WorkerThread> WebDownloadRest(const String& url, ByteBuffer* buffer, std::int64_t begin,
+                                              std::int64_t wholeLength, WebHandle handle,
+                                              std::atomic<float>* progress, WebCounts* counts)
+{
+    auto request = MakeRequest(url, _WEB_ASYNC, begin, wholeLength, handle, String(), progress);
+    request->buffer = buffer;
+    request->counts = counts;
+    request->wholeLength = wholeLength;
+    return Run(std::move(request), nullptr);
 }
 
 std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,

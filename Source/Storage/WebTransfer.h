@@ -57,6 +57,17 @@ void SetWebHandleThread(WebHandle handle, WorkerThread* thread);
 void SetWebHandleStallRule(WebHandle handle, WebStallRule rule);
 void DestroyWebHandle(WebHandle handle);
 
+// A transfer's byte counts for people watching it: the resource's bytes received so far (earlier attempts
+// included) and its whole length (-1 while the server has not said).
+struct WebCounts
+{
+    std::atomic<std::int64_t> received{0};
+    std::atomic<std::int64_t> total{-1};
+    // A request for the rest of a resource (WebDownloadRest) got the whole resource or a range of a
+    // resource of another length: the server cannot continue those bytes.
+    std::atomic<bool> refused{false};
+};
+
 // One transfer with its output and the state kept across its attempts.
 struct WebRequest
 {
@@ -68,6 +79,10 @@ struct WebRequest
     WorkerThread* thread = nullptr;
     int timeout = _WEB_NO_TIMEOUT;
     std::atomic<float>* progress = nullptr;
+    WebCounts* counts = nullptr;
+    // The length of the whole resource the range must come from; a reply that is the whole resource or a
+    // range of another length is refused instead of trimmed (-1: any reply is trimmed to the range).
+    std::int64_t wholeLength = _WEB_OPEN;
     // Bytes obtained by earlier attempts (the resume point of buffer and file output).
     _qword already = 0;
     // Bytes delivered by the current attempt.
@@ -90,6 +105,7 @@ struct WebRequest
         std::int64_t askedStart = _WEB_OPEN; // a byte range was asked from here
         std::int64_t askedLength = _WEB_OPEN;
         std::int64_t rangeStart = _WEB_OPEN; // from the reply's Content-Range
+        std::int64_t rangeTotal = _WEB_OPEN; // the whole length it names, when it names one
         bool checked = false;
         bool payload = false; // the body is the resource (not an error page or a redirect notice)
         _qword skip = 0;      // bytes to drop at the front (a range the server ignored)
@@ -119,11 +135,19 @@ bool PerformWebRequest(WebRequest& request);
 std::unique_ptr<WorkerThread> WebDownload(const String& url, ByteBuffer* buffer, int timeout,
                                           std::int64_t begin, std::int64_t end, WebHandle handle,
                                           const String& cookie, std::atomic<float>* progress,
-                                          bool* result = nullptr, std::size_t limit = _WEB_BODY_LIMIT);
+                                          bool* result = nullptr, std::size_t limit = _WEB_BODY_LIMIT,
+                                          WebCounts* counts = nullptr);
 std::unique_ptr<WorkerThread> WebDownloadStream(const String& url, WebDataCallback callback, int timeout,
                                                 std::int64_t begin, std::int64_t end, WebHandle handle,
                                                 const String& cookie, std::atomic<float>* progress,
                                                 bool* result = nullptr);
+// The bytes of a resource from begin to its end (wholeLength, known from an earlier reply, perhaps of
+// another server) into buffer, on a worker thread of its own as WebDownload does. Only a 206 reply of a
+// resource of wholeLength is taken: anything else sets counts->refused and keeps nothing, so that bytes of
+// two different files are never joined.
+std::unique_ptr<WorkerThread> WebDownloadRest(const String& url, ByteBuffer* buffer, std::int64_t begin,
+                                              std::int64_t wholeLength, WebHandle handle,
+                                              std::atomic<float>* progress, WebCounts* counts);
 // Writes to an open file from its current position; retries resume after what the file already holds.
 std::unique_ptr<WorkerThread> WebDownloadFile(const String& url, File* file, int timeout, std::int64_t begin,
                                               std::int64_t end, WebHandle handle, const String& cookie,

@@ -1,7 +1,9 @@
 // The game itself, end to end: the client signs in on the demo site, enters a server, downloads the demo
 // game module (the first CDN holds the request, the second serves it), verifies and loads it, and the game
-// draws into the game frame and answers the mouse and the keyboard; closing ends the program. Each module
-// that may not run shows its refusal on the loading screen and none of its code runs.
+// draws into the game frame and answers the mouse and the keyboard; closing ends the program. A CDN that
+// stops half-way hands over to the next. Each module that may not run (a digest no address serves
+// included, after one round with one request per address) shows its refusal on the loading screen and
+// none of its code runs.
 #include "E2eSupport.h"
 #include "TestServer.h"
 
@@ -215,6 +217,26 @@ TEST_F(GameTest, TheGameDownloadsPastAStalledCdnRunsTakesInputAndEndsWithTheProg
     EXPECT_NE(trace.Text().find("[MC] Loader unloaded", first), std::string::npos);
 }
 
+TEST_F(GameTest, ACdnThatStopsHalfWayHandsTheDownloadToTheNextAndTheGameRuns)
+{
+    Start({"--module", _DEMO + "/vexel3d.lod", "--half-first-cdn"});
+    DesktopWindow frame;
+    std::size_t game = EnterGame(frame);
+    ASSERT_NE(game, std::string::npos) << "the game stage was not entered";
+    TraceLog& trace = mClient->Trace();
+    std::size_t stalled = trace.WaitFor("[MC] No progress from http://127.0.0.1:", game);
+    ASSERT_NE(stalled, std::string::npos) << "the half-way stall was never noticed";
+    std::size_t first = trace.WaitFor("[MC] Loader first frame", stalled);
+    ASSERT_NE(first, std::string::npos) << "the game did not render";
+    EXPECT_NE(trace.Text().find("[MC] Save loader to ", stalled), std::string::npos);
+    // The holding CDN was asked once; the other one served the module.
+    EXPECT_EQ(mPortal->CountRequests("CDN 1 GET /download/vexel3d.lod?pv=10004"), 1) << mPortal->Log();
+    EXPECT_EQ(mPortal->CountRequests("CDN 2 GET /download/vexel3d.lod?pv=10004"), 1) << mPortal->Log();
+    DesktopWindow area = ClientArea(frame);
+    EXPECT_TRUE(Within([&] { return mScreen.Ship(area).count > 100; })) << "the ship never showed";
+    mClient->Stop();
+}
+
 TEST_F(GameTest, RefreshOfTheRunningGameReloadsItsPageAndRunsTheCachedModuleAgain)
 {
     Start({"--module", _DEMO + "/vexel3d.lod"});
@@ -250,7 +272,7 @@ struct Refusal
     const char* name;
     std::vector<std::string> portalArguments;
     bool trustTestCa;
-    const char* message; // null: no message, the download goes on over the CDNs
+    const char* message;
 };
 
 std::string AlteredModule()
@@ -284,25 +306,26 @@ TEST_P(RefusalTest, TheLoadingScreenShowsTheRefusalAndNothingOfTheModuleRuns)
     ASSERT_NE(game, std::string::npos) << "the game stage was not entered";
     TraceLog& trace = mClient->Trace();
     DesktopWindow area = ClientArea(frame);
-    if (refusal.message)
+    ASSERT_NE(trace.WaitFor(std::string("[MC] Loader error: ") + refusal.message, game), std::string::npos);
+    auto moduleRequests = [&]
+    { return mPortal->CountRequests("CDN 1 GET /download") + mPortal->CountRequests("CDN 2 GET /download"); };
+    const int requests = moduleRequests();
+    // The loading screen is back (or never left) and shows the text; the game draws nothing.
+    EXPECT_TRUE(Within(
+        [&]
+        {
+            std::vector<unsigned long> pixels = mScreen.Pixels(area);
+            return !pixels.empty() && pixels[5] == _LOADING_FILL;
+        }));
+    EXPECT_EQ(mScreen.Ship(area).count, 0);
+    if (std::string(refusal.name) == "unsigned")
+        mDesktop.Snap("game-refused", &frame);
+    if (std::string(refusal.name) == "wrongdigest")
     {
-        ASSERT_NE(trace.WaitFor(std::string("[MC] Loader error: ") + refusal.message, game),
-                  std::string::npos);
-        // The loading screen is back (or never left) and shows the text; the game draws nothing.
-        EXPECT_TRUE(Within(
-            [&]
-            {
-                std::vector<unsigned long> pixels = mScreen.Pixels(area);
-                return !pixels.empty() && pixels[5] == _LOADING_FILL;
-            }));
-        EXPECT_EQ(mScreen.Ship(area).count, 0);
-        if (std::string(refusal.name) == "unsigned")
-            mDesktop.Snap("game-refused", &frame);
-    }
-    else
-    {
-        // Both CDNs and the address's own host are asked again and again; nothing is written.
-        EXPECT_TRUE(Within([&] { return trace.Count("has digest", game) >= 3; }));
+        // One round: the address's own host, the second CDN, the first again (the page lists it last);
+        // then nothing more, and nothing is written.
+        EXPECT_EQ(requests, 3) << mPortal->Log();
+        EXPECT_EQ(trace.Count("has digest", game), 3);
         EXPECT_EQ(trace.Text().find("[MC] Save loader", game), std::string::npos);
     }
     std::string text = trace.Text().substr(game);
@@ -310,6 +333,10 @@ TEST_P(RefusalTest, TheLoadingScreenShowsTheRefusalAndNothingOfTheModuleRuns)
         EXPECT_NE(text.find("[MC] Loader unloaded"), std::string::npos);
     else
         EXPECT_EQ(text.find(".lod loaded"), std::string::npos) << text;
+    if (std::string(refusal.name) == "wrongdigest")
+    {
+        EXPECT_EQ(moduleRequests(), requests) << mPortal->Log();
+    }
     EXPECT_TRUE(mClient->Running());
     mClient->Stop();
 }
@@ -318,7 +345,7 @@ const Refusal _REFUSALS[] = {
     {"wrongdigest",
      {"--module", _DEMO + "/vexel3d.lod", "--module-md5", "0123456789abcdef0123456789abcdef"},
      true,
-     nullptr},
+     "Invalid loader, contact support@vexel-demo.test"},
     {"untrustedroot",
      {"--module", _DEMO + "/vexel3d.lod"},
      false,

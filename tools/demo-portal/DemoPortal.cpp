@@ -127,17 +127,36 @@ DemoPortal::DemoPortal(PortalOptions options)
     {
         mCdn[i] = std::make_unique<httplib::Server>();
         bool stall = i == 0 && mOptions.stallFirstCdn;
+        bool half = i == 0 && mOptions.halfFirstCdn;
         mCdn[i]->Get("/download/vexel3d.lod",
-                     [this, i, stall](const httplib::Request& request, httplib::Response& response)
+                     [this, i, stall, half](const httplib::Request& request, httplib::Response& response)
                      {
                          std::fprintf(stderr, "demo-portal: CDN %d GET %s (Host: %s)%s\n", i + 1,
                                       request.target.c_str(), request.get_header_value("Host").c_str(),
-                                      stall ? " stalled" : "");
+                                      stall  ? " stalled"
+                                      : half ? " half"
+                                             : "");
                          if (stall)
                          {
                              std::unique_lock<std::mutex> lock(mStallLock);
                              mStallEnd.wait(lock, [this] { return mStopping; });
                              response.status = 503;
+                             return;
+                         }
+                         if (half)
+                         {
+                             // The whole length is announced; half of it comes, then nothing.
+                             response.set_content_provider(
+                                 mModule.size(), "application/octet-stream",
+                                 [this](std::size_t offset, std::size_t, httplib::DataSink& sink)
+                                 {
+                                     const std::size_t middle = mModule.size() / 2;
+                                     if (offset < middle)
+                                         return sink.write(mModule.data() + offset, middle - offset);
+                                     std::unique_lock<std::mutex> lock(mStallLock);
+                                     mStallEnd.wait(lock, [this] { return mStopping; });
+                                     return false;
+                                 });
                              return;
                          }
                          response.set_content(mModule, "application/octet-stream");

@@ -43,6 +43,8 @@ struct PortalOptions
     std::string moduleMd5;
     // The first CDN accepts requests and never answers.
     bool stallFirstCdn = false;
+    // The first CDN sends the first half of the module (announcing all of it), then holds the connection.
+    bool halfFirstCdn = false;
     // The block list (/dev/bl) bans the served module with this message ("" bans it without one).
     bool banModule = false;
     std::string banMessage;

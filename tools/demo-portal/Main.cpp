@@ -1,11 +1,12 @@
 // The demo operator site on 127.0.0.1.
 //
 //   demo-portal [--port N] [--game-params full|single|none] [--client PATH] [--module PATH]
-//               [--module-md5 HEX] [--stall-first-cdn] [--ban-module MESSAGE]
+//               [--module-md5 HEX] [--stall-first-cdn] [--half-first-cdn] [--ban-module MESSAGE]
 //
 // --module serves that game module from the site's two CDN addresses (the game pages name both; the
 // first is the module address's own host); --module-md5 puts another digest into the game pages;
-// --stall-first-cdn makes the first CDN hold every request without an answer; --ban-module puts the
+// --stall-first-cdn makes the first CDN hold every request without an answer; --half-first-cdn makes it
+// send half of the module and then hold the connection; --ban-module puts the
 // module on the block list (/dev/bl) with the message ("" for none).
 // --port 0 (the default) picks a free port. The bound port is printed on stdout as "port N" once the
 // site answers. SIGTERM or SIGINT stops it cleanly. Every request is logged on stderr.
@@ -25,7 +26,7 @@ int Usage()
 {
     std::fprintf(stderr, "usage: demo-portal [--port N] [--game-params full|single|none] [--client PATH]\n"
                          "                   [--module PATH] [--module-md5 HEX] [--stall-first-cdn]\n"
-                         "                   [--ban-module MESSAGE]\n");
+                         "                   [--half-first-cdn] [--ban-module MESSAGE]\n");
     return 2;
 }
 } // namespace
@@ -40,6 +41,11 @@ int main(int argc, char** argv)
         if (arg == "--stall-first-cdn")
         {
             options.stallFirstCdn = true;
+            continue;
+        }
+        if (arg == "--half-first-cdn")
+        {
+            options.halfFirstCdn = true;
             continue;
         }
         if (i + 1 >= argc)

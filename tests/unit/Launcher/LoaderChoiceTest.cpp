@@ -1,7 +1,10 @@
 // Choosing the loader from the game page's `param` elements, and the wait for them.
 #include "PortalTestSupport.h"
 
+#include "../Tools/ToolRunner.h"
 #include "LoaderChoice.h"
+
+#include "Common/Md5.h"
 #include "Platform/File.h"
 
 namespace Vexel::Test
@@ -59,6 +62,27 @@ TEST_F(LauncherLoaderChoiceTest, ParametersAddressDigestAndCdnListFromThePage)
     EXPECT_EQ(mState->mLoader.mUrl, u"local:\\" + mData.Wide("mine.lod"));
     EXPECT_TRUE(mState->mLoader.mMd5.empty());
     EXPECT_TRUE(Logged(u"[MC] Use local loader: " + mData.Wide("mine.lod")));
+}
+
+TEST_F(LauncherLoaderChoiceTest, TheOperatorToolsParamBlockIsWhatThePageReaderTakes)
+{
+    WriteBytes(mData / "module.lod", std::string(5 * 1024 * 1024 + 1, 'x'));
+    ToolRun run =
+        RunVexelpack(mData, {"gamepage", (mData / "module.lod").string(), "http://game.example.com/v3.lod",
+                             "--param", "server=s1&b=\"2\"", "--cdn", "127.0.0.1:81", "--cdn", "10.0.0.2"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    mServer.Page("/game", "<html><body><object>" + run.out + "</object></body></html>");
+    WebRef page = AddMainPage(mServer.Url("/game"));
+    ASSERT_TRUE(WaitReady(*page));
+    mState->mGameState = 1;
+    ASSERT_TRUE(ChooseLoader(*mState));
+    const LoaderSource& loader = mState->mLoader;
+    EXPECT_EQ(loader.mUrl, u"http://game.example.com/v3.lod");
+    EXPECT_EQ(loader.mMd5, Md5ToText(FileDigest(mData.Wide("module.lod"))));
+    EXPECT_EQ(loader.mSizeMb, 6);
+    EXPECT_EQ(loader.mParamNames, (std::vector<String>{u"server", u"cdnip"}));
+    EXPECT_EQ(loader.mParamValues, (std::vector<String>{u"s1&b=\"2\"", u"127.0.0.1:81|10.0.0.2"}));
+    EXPECT_EQ(loader.mCdn, (std::vector<String>{u"127.0.0.1:81", u"10.0.0.2"}));
 }
 
 TEST_F(LauncherLoaderChoiceTest, OneParameterWaitsForTheTimeOutThenReloads)

@@ -1,5 +1,6 @@
 // The loader host's acquisition and checks: the module download with its Host header and version query,
-// the stall rotation over the CDN list on an injected clock, the instant rotation on a wrong digest,
+// the stall rotation over the CDN list on an injected clock (at any progress), the instant rotation on a
+// wrong digest, the refusal after a round of wrong digests, the growing pause between rounds of stalls,
 // packed downloads, cached and local files, the temporary name beside a loaded module, the signature and
 // digest refusals (untrusted root, a copied signer name, bytes altered after signing, an unknown unsigned
 // module, damaged files), and the block list.
@@ -202,7 +203,173 @@ TEST_F(LoaderHostTest, StalledAddressesRotateThroughTheCdnListAndBackToTheUrlsHo
         mHost->PollLoaderDownload();
         mNow += _LOADER_STALL_MS;
         mHost->PollLoaderDownload();
+        if (step == 2)
+        {
+            // A whole round without the module: a pause before the URL's own host is asked again.
+            EXPECT_TRUE(mHost->IsWaiting());
+            mNow += _LOADER_BACKOFF_FIRST_MS;
+            mHost->PollLoaderDownload();
+            EXPECT_FALSE(mHost->IsWaiting());
+        }
     }
+}
+
+TEST_F(LoaderHostTest, AHostThatStopsHalfWayLosesTheDownloadAfterFiveSecondsWithoutProgress)
+{
+    std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
+    TestServer holding;
+    holding.AddFile(_PATH, module);
+    holding.SetMode(_PATH, TestServer::Mode::Stall); // the first 100 bytes, then nothing
+    ModuleServer right(module);
+    Source(holding.WideUrl(_PATH), DigestText(module), {right.Host()});
+    EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+    ASSERT_TRUE(WaitUntil([&] { return !mHost->PollLoaderDownload() && mHost->Progress() > 0.0f; }));
+    float held = mHost->Progress();
+    EXPECT_LT(held, 0.5f);
+    // The clock counts from the last step forward, not from the start.
+    mNow += _LOADER_STALL_MS - 1;
+    EXPECT_FALSE(mHost->PollLoaderDownload());
+    EXPECT_EQ(mHost->CdnIndex(), 0);
+    mNow += 1;
+    EXPECT_FALSE(mHost->PollLoaderDownload());
+    EXPECT_EQ(mHost->CdnIndex(), 1);
+    EXPECT_TRUE(Logged(u"[MC] No progress from " + holding.WideUrl(_PATH) + u"?pv=10004, next address"));
+    ASSERT_TRUE(PollUntilReady());
+    EXPECT_EQ(holding.Requests(_PATH), 1);
+    EXPECT_EQ(right.Requests(), 1);
+    EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
+}
+
+TEST_F(LoaderHostTest, TheNextAddressContinuesWhereTheLastStoppedUnlessItCannotOrTheFileChanged)
+{
+    std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
+    std::string changed = module;
+    changed[changed.size() - 200] ^= 0x33; // the same length, other bytes past the first host's share
+    struct Case
+    {
+        const char* name;
+        TestServer::Mode mode;
+        bool fileChanged;
+        bool continued; // the next address was asked for the rest and sent it
+        bool saved;
+    } cases[] = {
+        {"range served", TestServer::Mode::Normal, false, true, true},
+        {"range ignored", TestServer::Mode::IgnoreRange, false, false, true},
+        {"file changed", TestServer::Mode::Normal, true, true, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        TestServer holding, next;
+        holding.AddFile(_PATH, module);
+        holding.SetMode(_PATH, TestServer::Mode::Stall);
+        next.AddFile(_PATH, c.fileChanged ? changed : module);
+        next.SetMode(_PATH, c.mode);
+        mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+        DeleteFile(mState->mLoader.mPath);
+        Source(holding.WideUrl(_PATH), DigestText(module),
+               {Wide("127.0.0.1:" + std::to_string(next.Port()))});
+        EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+        ASSERT_TRUE(WaitUntil([&] { return !mHost->PollLoaderDownload() && mHost->Progress() > 0.0f; }));
+        mNow += _LOADER_STALL_MS;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        const std::size_t kept = mHost->KeptBytes();
+        ASSERT_GT(kept, 0u);
+        EXPECT_GE(mHost->Progress(), static_cast<float>(kept) / static_cast<float>(module.size()) - 1e-6f);
+        // A second's pause where the same host is asked again; the round's end shows as its log line.
+        bool ready = PollUntil(
+            [&]
+            {
+                if (mHost->IsWaiting() && next.Requests(_PATH) < 2)
+                    mNow += _LOADER_ASK_INTERVAL_MS;
+                return Logged(u"next round in");
+            });
+        EXPECT_EQ(ready, c.saved);
+        const std::string rest = "bytes=" + std::to_string(kept) + "-" + std::to_string(module.size() - 1);
+        // Whatever went wrong with the pieces, the next try is the whole file from byte 0.
+        std::vector<std::string> ranges = {rest};
+        if (!c.continued || c.fileChanged)
+            ranges.push_back("");
+        EXPECT_EQ(next.Ranges(_PATH), ranges);
+        EXPECT_EQ(holding.Requests(_PATH), 1);
+        if (c.saved)
+        {
+            EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
+        }
+        else
+        {
+            EXPECT_FALSE(FileExists(mState->mLoader.mPath));
+            EXPECT_TRUE(Logged(u"again from the start"));
+        }
+        mHost->ResetLoaderHost();
+        mCapture->Clear();
+    }
+}
+
+TEST_F(LoaderHostTest, ARoundOfWrongDigestsEndsInTheRefusalWithOneRequestPerAddress)
+{
+    std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
+    ModuleServer origin(module);
+    ModuleServer cdn(module);
+    // The list names the URL's own host again, as operators' pages do.
+    Source(origin.Url(_PATH), u"0123456789abcdef0123456789abcdef", {cdn.Host(), origin.Host()});
+    EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+    EXPECT_FALSE(PollUntil([&] { return mHost->IsWaiting(); }));
+    // The origin was asked a moment ago: its second turn waits a second on the clock.
+    EXPECT_EQ(mHost->CdnIndex(), 2);
+    EXPECT_EQ(origin.Requests(), 1);
+    EXPECT_EQ(cdn.Requests(), 1);
+    mNow += _LOADER_ASK_INTERVAL_MS - 1;
+    EXPECT_FALSE(mHost->PollLoaderDownload());
+    EXPECT_TRUE(mHost->IsWaiting());
+    mNow += 1;
+    EXPECT_FALSE(PollUntil([&] { return mHost->DownloadRefused(); }));
+    EXPECT_EQ(origin.Requests(), 2);
+    EXPECT_EQ(mHost->ErrorText(), u"Invalid loader, contact help@vexel.test");
+    EXPECT_TRUE(Logged(u"[MC] Loader error: Invalid loader, contact help@vexel.test"));
+    EXPECT_EQ(mHost->Progress(), 1.0f);
+    // Nothing more is asked, however long the player waits.
+    for (int i = 0; i < 10; ++i)
+    {
+        mNow += _LOADER_BACKOFF_MAX_MS;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        mHost->LoaderFrame();
+    }
+    EXPECT_EQ(origin.Requests() + cdn.Requests(), 3);
+    EXPECT_FALSE(FileExists(mState->mLoader.mPath));
+
+    // A fresh start (the player's Refresh) tries again.
+    mHost->ResetLoaderHost();
+    mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+    Source(origin.Url(_PATH), DigestText(module), {cdn.Host()});
+    EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+    ASSERT_TRUE(PollUntilReady());
+    EXPECT_FALSE(mHost->DownloadRefused());
+}
+
+TEST_F(LoaderHostTest, RoundsOfStallsWaitLongerEachTimeUpToHalfAMinute)
+{
+    TestServer failing; // every request answered at once with an error: no progress ever
+    Source(failing.WideUrl("/status/503"), u"0123456789abcdef0123456789abcdef");
+    EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+    const _qword waits[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
+    for (_qword wait : waits)
+    {
+        SCOPED_TRACE(wait);
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        EXPECT_FALSE(mHost->IsWaiting());
+        mNow += _LOADER_STALL_MS;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        EXPECT_TRUE(mHost->IsWaiting());
+        mNow += wait - 1;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+        EXPECT_TRUE(mHost->IsWaiting());
+        mNow += 1;
+        EXPECT_FALSE(mHost->PollLoaderDownload());
+    }
+    // Stalls are not a verdict on the module: no refusal, the rounds go on.
+    EXPECT_FALSE(mHost->DownloadRefused());
+    EXPECT_TRUE(mHost->ErrorText().empty());
 }
 
 TEST_F(LoaderHostTest, CachedOrLocalFilesNeedNoDownloadAndPackedDownloadsAreUnpacked)

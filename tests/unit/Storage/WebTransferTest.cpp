@@ -418,3 +418,30 @@ TEST_F(WebTransferTest, AStalledTransferFailsWhenItsWindowHasPassed)
         << Vexel::Test::Narrow(log.Text());
     DestroyWebHandle(handle);
 }
+
+TEST_F(WebTransferTest, TheRestOfAFileIsTakenOnlyAsARangeOfAFileOfTheSameLength)
+{
+    mServer.AddFile("/longer.bin", mBody + "more");
+    mServer.AddFile("/ignoring.bin", mBody);
+    mServer.SetMode("/ignoring.bin", TestServer::Mode::IgnoreRange);
+    const std::int64_t whole = static_cast<std::int64_t>(mBody.size());
+    struct Case
+    {
+        const char* path;
+        bool taken;
+    } cases[] = {{"/file.bin", true}, {"/ignoring.bin", false}, {"/longer.bin", false}};
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.path);
+        ByteBuffer buffer;
+        WebCounts counts;
+        auto thread =
+            WebDownloadRest(mServer.WideUrl(c.path), &buffer, 1000, whole, nullptr, &mProgress, &counts);
+        ASSERT_TRUE(WaitUntil([&] { return mProgress.load() >= 1.0f || counts.refused.load(); }));
+        thread.reset();
+        EXPECT_EQ(counts.refused.load(), !c.taken);
+        // Nothing of a reply that cannot continue the bytes before is kept.
+        EXPECT_EQ(Text(buffer), c.taken ? mBody.substr(1000) : std::string());
+        EXPECT_EQ(mServer.Ranges(c.path)[0], "bytes=1000-" + std::to_string(whole - 1));
+    }
+}
