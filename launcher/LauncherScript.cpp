@@ -283,6 +283,15 @@ String JoinBars(const std::vector<String>& parts)
         text += (text.empty() ? String() : String(u"|")) + part;
     return text;
 }
+LAUNCHER_NATIVE(GetTrustedOrigins)
+{
+    return m.ReturnString(JoinBars(state.mTrustedOrigins));
+}
+LAUNCHER_NATIVE(SetTrustedOrigins)
+{
+    state.mTrustedOrigins = SplitBars(ArgText(m, 0));
+    return m.ReturnNothing();
+}
 LAUNCHER_NATIVE(GetSupportAddress)
 {
     return m.ReturnString(state.mLoaderHost->mSettings.mPolicy.supportAddress);
@@ -1122,6 +1131,7 @@ void RegisterLauncherClasses(IScriptManager& m)
         {{u"passArgs", &_NATIVE_GetPassArgs}, {nullptr, &_NATIVE_SetPassArgs}},
         {{u"enableScrollBar", &_NATIVE_GetEnableScrollBar}, {nullptr, &_NATIVE_SetEnableScrollBar}},
         {{u"supportAddress", &_NATIVE_GetSupportAddress}, {nullptr, &_NATIVE_SetSupportAddress}},
+        {{u"trustedOrigins", &_NATIVE_GetTrustedOrigins}, {nullptr, &_NATIVE_SetTrustedOrigins}},
         {{u"blockListHost", &_NATIVE_GetBlockListHost}, {nullptr, &_NATIVE_SetBlockListHost}},
         {{u"loaderCaFile", &_NATIVE_GetLoaderCaFile}, {nullptr, &_NATIVE_SetLoaderCaFile}},
         {{u"loaderSigners", &_NATIVE_GetLoaderSigners}, {nullptr, &_NATIVE_SetLoaderSigners}},
