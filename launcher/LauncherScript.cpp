@@ -1007,9 +1007,8 @@ LAUNCHER_NATIVE(Download)
     String url = ArgText(m, 0);
     if (!Usable(url, true))
         return m.ReturnNothing();
-    // A key that is present (it holds its default value) means the download was done before.
-    String value;
-    if (!GetUserValue(ArgText(m, 2), String(), value))
+    // A key that is present, whatever it holds, means the download was done before.
+    if (!UserKeyExists(ArgText(m, 2)))
     {
         state.mDownloadUrl = url;
         state.mDownloadFolder = ArgText(m, 1);

@@ -397,6 +397,7 @@ WebRef CreateWebWindow(Ui::WindowId parent, int x, int y, int w, int h, int kind
     params.handler = [raw](Ui::WindowId, _dword message, Ui::WParam wParam, Ui::LParam lParam)
     { return raw->Handle(message, wParam, lParam); };
     params.doubleClicks = true;
+    params.className = u"Vexel3D Web Window";
     // The record learns its window before the first message can need it.
     web->mWindow = Ui::NewWindow(params);
     if (!web->mWindow)
