@@ -890,7 +890,7 @@ protected:
             SCOPED_TRACE(row.mMember);
             TearDown();
             SetUp();
-            if (HasFatalFailure() || IsSkipped())
+            if (HasFatalFailure())
                 return;
             prepare();
             row.mCheck(*this, *mState, *mManager);
