@@ -151,6 +151,68 @@ TEST_F(LauncherCommandsTest, SlotMessagesReachTheirHandlersThroughTheVisibleGame
     EXPECT_TRUE(Drain());
 }
 
+// A game started directly (start mode 2) gives the frame to a menu entry's page and gets it back with
+// the game entry.
+TEST_F(LauncherCommandsTest, MenuPagesAndTheGameEntryShareTheFrameOfADirectlyStartedGame)
+{
+    mServer.Page("/news", "<html><body>news</body></html>");
+    MakeGameFrame();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    mState->mStartMode = 2;
+    Ui::WindowParams p;
+    p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
+    p.parent = frame;
+    p.width = 100;
+    p.height = 100;
+    Ui::WindowId child = mState->mGameChild = Ui::NewWindow(p);
+    ASSERT_NE(child, 0u);
+
+    HandleMenuCommand(*mState, 5, u"News", mServer.Url("/news"));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(child));
+    WebRef page;
+    for (const auto& entry : mState->mPages)
+        if (entry.mId == 5)
+            page = entry.mWeb;
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::IsUiWindowVisible(page->mWindow); }));
+
+    HandleMenuCommand(*mState, _CMD_GAME, String(), String());
+    EXPECT_TRUE(Ui::IsUiWindowVisible(child));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(page->mWindow));
+    Ui::DestroyUiWindow(child);
+    mState->mGameChild = 0;
+}
+
+// Closing a slot window, by its close button or by the window system: the set-up and progress windows
+// (slots 4-6) end the loop, the others hide.
+TEST_F(LauncherCommandsTest, SlotWindowsCloseByTheirSlot)
+{
+    MakeGameFrame();
+    for (int slot : {1, 2, 4, 5, 6})
+        for (bool button : {false, true})
+        {
+            SCOPED_TRACE("slot " + std::to_string(slot) + (button ? " button" : " close"));
+            if (!mState->mFrames[slot])
+            {
+                ASSERT_TRUE(CreateFrameWindow(*mState, slot, u"slot", 0, 0, 100, 60, 2));
+            }
+            FrameWindow& window = *mState->mFrames[slot];
+            Ui::ShowUiWindow(window.mWindow, Ui::_SW_SHOW);
+            mState->mLoopEnd = 0;
+            Drain();
+            if (button)
+                mState->mButtonHandler(_BUTTON_CLOSE, nullptr, window);
+            else
+                Ui::SendUiMessage(window.mWindow, Ui::_WM_CLOSE, 0, 0);
+            const bool ends = slot >= 4;
+            EXPECT_EQ(mState->mLoopEnd, ends ? 2 : 0);
+            EXPECT_EQ(Drain(), ends);
+            EXPECT_TRUE(Ui::IsUiWindow(window.mWindow));
+            EXPECT_EQ(Ui::IsUiWindowVisible(window.mWindow), ends);
+        }
+}
+
 TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
 {
     mServer.Page("/cmd", "<html><body><script>"
