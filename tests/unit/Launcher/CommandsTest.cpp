@@ -213,6 +213,73 @@ TEST_F(LauncherCommandsTest, SlotWindowsCloseByTheirSlot)
         }
 }
 
+// The game frame's commands on their windows: the clean-cache question and its confirmation, the
+// drop-down and boss-key windows toggled (the boss window set to the saved choices), close to the exit
+// page, the tray entry hiding the frame, and the guard that hides the frame when the main window shows.
+TEST_F(LauncherCommandsTest, GameFrameCommandsActOnTheirWindows)
+{
+    MakeGameFrame();
+    MakePrompt();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"servers", 0, 0, 100, 60, 2));
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"boss", 0, 0, 200, 100, 2));
+    mState->mFrames[2]->AddCheckBox(0, 10, 10, 20, 20, false);
+    mState->mFrames[2]->AddHotkeyBox(0, 40, 10, 100, 20, String(), 0, 14, 0, 0);
+    auto visible = [&](int slot) { return Ui::IsUiWindowVisible(mState->mFrames[slot]->mWindow); };
+    mState->mCleanCacheText = u"Clean?";
+    TempDir install;
+    mState->mInstallFolder = install.Wide();
+    WriteBytes(install / "vexel3d.lod", "module");
+    WriteBytes(install / "keep.txt", "player's");
+    Drain();
+
+    HandleMenuCommand(*mState, _CMD_CLEAR, String(), String());
+    EXPECT_TRUE(visible(_FRAME_PROMPT));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_CLEAN);
+    EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Clean?");
+    Ui::SendUiMessage(frame, _WM_PROMPT_CONFIRMED, _FRAME_PROMPT, 0);
+    EXPECT_FALSE(visible(_FRAME_PROMPT));
+    EXPECT_FALSE(std::filesystem::exists(install / "vexel3d.lod"));
+    EXPECT_TRUE(std::filesystem::exists(install / "keep.txt"));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_NONE);
+
+    for (_dword id : {_CMD_DROPDOWN, _CMD_USER})
+    {
+        HandleMenuCommand(*mState, id, String(), String());
+        EXPECT_TRUE(visible(1)) << id;
+        HandleMenuCommand(*mState, id, String(), String());
+        EXPECT_FALSE(visible(1)) << id;
+    }
+    mState->mBossChecked = true;
+    mState->mHotKey = 0x642; // Control+Alt+B
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_TRUE(visible(2));
+    EXPECT_TRUE(mState->mFrames[2]->IsChecked(0));
+    EXPECT_EQ(mState->mFrames[2]->GetHotkey(0), 0x642u);
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_FALSE(visible(2));
+
+    mState->mExitUrl = u"http://127.0.0.1:1/exit";
+    HandleMenuCommand(*mState, _CMD_CLOSE, String(), String());
+    EXPECT_TRUE(Logged(u"[MC] Exit to http://127.0.0.1:1/exit"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/exit, restart 0"));
+    EXPECT_TRUE(Drain());
+
+    HandleMenuCommand(*mState, _CMD_TRAY, String(), String());
+    EXPECT_FALSE(Ui::IsUiWindowVisible(frame));
+    HandleMenuCommand(*mState, _CMD_TRAY, String(), String());
+    EXPECT_TRUE(Ui::IsUiWindowVisible(frame));
+
+    // The main window shown this pass over the visible game frame: the next slot message hides the frame.
+    WebRef main = AddMainPage(mServer.Url("/none"));
+    Ui::ShowUiWindow(mState->mFrames[_FRAME_MAIN]->mWindow, Ui::_SW_SHOW);
+    mState->mMainShown = true;
+    Ui::SendUiMessage(mState->mFrames[1]->mWindow, Ui::_WM_NULL, 0, 0);
+    EXPECT_TRUE(Logged(u"[MC] !!!!!!Mainwindow 0x"));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(frame));
+}
+
 TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
 {
     mServer.Page("/cmd", "<html><body><script>"
