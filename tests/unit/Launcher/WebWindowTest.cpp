@@ -142,6 +142,16 @@ TEST_F(LauncherWebWindowTest, ExternalFollowsARedirectFromATrustedPageAndTheTrus
     ASSERT_TRUE(PumpUntil([&] { return Logged(u"LOG: linked ?n=2"); }));
     // Messages of one page arrive in order: the first visit's would be here by now.
     EXPECT_EQ(Count(u"LOG: linked ?n=1"), 0);
+
+    // An origin the server data names (here the messages page's) is trusted without being listed.
+    PortalServer messages;
+    messages.Page("/news", "<html><body><script>external.consoleMsg('news');</script></body></html>");
+    const String newsUrl = messages.Url("/news");
+    mServer.Page("/to-news", "<html><body><script>location.href = '" +
+                                 std::string(newsUrl.begin(), newsUrl.end()) + "';</script></body></html>");
+    mState->mImUrl = messages.Url("/im");
+    NavigateWeb(*top, mServer.Url("/to-news"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged(u"LOG: news"); }));
 }
 
 TEST_F(LauncherWebWindowTest, NamedValuesFromThePageAndItsFrames)
