@@ -23,8 +23,9 @@ namespace Vexel::E2e
 
 using namespace std::chrono_literals;
 
-// Long enough for a sanitized client to start WebKit and load a page on a busy machine.
-constexpr std::chrono::milliseconds _EVENT_TIMEOUT = 60s;
+// Long enough for a sanitized client to start WebKit and load a page on a busy machine: the suites' one
+// limit.
+constexpr std::chrono::milliseconds _EVENT_TIMEOUT = Test::_EVENT_TIMEOUT;
 
 // A child process with its output in files, ended (SIGTERM, then SIGKILL) when the object goes.
 class ChildProcess
