@@ -6,8 +6,8 @@
 // The library exports "CreateClientProcMsgObject" (no arguments; the client object or null) and
 // "ReleaseClientProcMsgObject" (the client object). The client object's interface slots used: 0
 // initialise, 1 connect (UTF-8 text), 3 ready check, 4 send (byte count, message), 5 set the event handler.
-// On Linux the library is "libQQGameProcMsgHelper.so" beside the program, or else where the system finds
-// libraries.
+// The library is "QQGameProcMsgHelper.dll" on Windows (the platform client installs it under that name)
+// and "libQQGameProcMsgHelper.so" on Linux, beside the program, or else where the system finds libraries.
 #pragma once
 
 #include "LauncherState.h"
@@ -20,7 +20,11 @@
 namespace Vexel
 {
 
+#if defined(_WIN32)
+constexpr const char16_t* _CLIENT_LIBRARY = u"QQGameProcMsgHelper.dll";
+#else
 constexpr const char16_t* _CLIENT_LIBRARY = u"libQQGameProcMsgHelper.so";
+#endif
 // The message buffer, and the longest texts of the open-page request and the connection.
 constexpr std::size_t _CLIENT_MESSAGE_BUFFER = 65540;
 constexpr std::size_t _CLIENT_FIRST_TEXT_MAX = 63;

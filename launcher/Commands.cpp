@@ -23,7 +23,8 @@ namespace Vexel
 namespace
 {
 
-int gChosenServer = -1; // the server the prompt asks about
+int gChosenServer = -1;        // the server the prompt asks about
+Ui::WindowId gChosenCombo = 0; // the combo box it was chosen in
 
 Ui::WindowId GameWindow(LauncherState& state)
 {
@@ -65,9 +66,11 @@ void ShowSlot(Ui::WindowId window)
 }
 
 // A running game: the game stage is on screen with the loader's parameters read.
+// The game child shows and its module is loaded (or handed to the external launcher).
 bool GameRunning(LauncherState& state)
 {
-    return (state.mGameState == 2 || state.mStartMode == 2) && IsVisible(GameWindow(state));
+    return state.mGameChild && IsVisible(state.mGameChild) && state.mLoaderHost &&
+           state.mLoaderHost->IsLoaded();
 }
 
 void PerformPromptAction(LauncherState& state)
@@ -91,6 +94,8 @@ void PerformPromptAction(LauncherState& state)
         {
             SwitchLocation(state, state.mServerUrls[gChosenServer], 1);
             state.mCurrentServer = state.mServerNames[gChosenServer];
+            if (Ui::IsUiWindow(gChosenCombo))
+                Ui::ComboSetSelection(gChosenCombo, gChosenServer);
             EndPass();
         }
         break;
@@ -124,6 +129,12 @@ void ShowUrlPage(LauncherState& state, _dword id, const String& url)
     GameFrame* game = state.mGameFrame.get();
     if (!game || !game->mWindow || url.empty())
         return;
+    // A game started directly gives the frame to the page until the game entry brings it back.
+    if (state.mStartMode == 2 && state.mGameChild)
+    {
+        Ui::ShowUiWindow(state.mGameChild, Ui::_SW_HIDE);
+        Ui::SetFocusUiWindow(game->mWindow);
+    }
     Ui::Rect client;
     Ui::GetClientBounds(game->mWindow, client);
     WebRef web;
@@ -299,9 +310,11 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         return true;
     case _WM_LOGOFF:
     {
-        // The operator's log-off page first: the current page is the game page while a game runs, and
-        // going back there would only enter the game again.
-        String target = !state.mLogoffUrl.empty() ? state.mLogoffUrl : state.mCurrentPageUrl;
+        // The current page, else the operator's log-off page; but while a game runs the current page is
+        // the game page, and going back there would only enter the game again.
+        const bool gamePage = state.mGameState != 0 || state.mStartMode == 2;
+        const String& first = gamePage ? state.mLogoffUrl : state.mCurrentPageUrl;
+        String target = !first.empty() ? first : gamePage ? state.mCurrentPageUrl : state.mLogoffUrl;
         if (!target.empty())
         {
             LogTrace(u"[MC] Logoff to %ls", target);
@@ -323,6 +336,10 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         HideSlot(state, wParam);
         PerformPromptAction(state);
         return true;
+    case _WM_RUN_SETUP:
+        // The set-up window's button: scripts send to the game frame while it shows.
+        RunSetup(state);
+        return true;
     case _WM_EXIT_NOTICE:
         LogTrace(u"[MC] Notified to exit");
         state.mLoopEnd = 1;
@@ -338,6 +355,8 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
     case Ui::_WM_ACTIVATE:
     case Ui::_WM_WINDOWPOSCHANGED:
     case Ui::_WM_MOVE:
+        // The video pop-up keeps its place on the frame. (The frame's own messages are not passed on: the
+        // system's default handling would give a pop-up the frame's place and the focus.)
         if (state.mVideoPopup && Ui::IsUiWindow(state.mVideoPopup->mWindow))
             FollowParent(*state.mVideoPopup);
         return false;
@@ -450,6 +469,7 @@ void ChangeServer(LauncherState& state, int slot, _dword controlId)
         if (state.mFrames[_FRAME_PROMPT])
         {
             gChosenServer = index;
+            gChosenCombo = combo->mControl;
             ShowPrompt(state, _PROMPT_SERVER, state.mPrompts[3]);
             return;
         }
@@ -546,7 +566,18 @@ void HandleMenuCommand(LauncherState& state, _dword id, const String& text, cons
     switch (id)
     {
     case _CMD_GAME:
-        if (state.mStartMode != 2 && game && window)
+        if (state.mStartMode == 2)
+        {
+            for (auto& entry : state.mPages)
+                if (entry.mWeb && entry.mId >= 1 && entry.mId <= 999)
+                    HidePage(*entry.mWeb);
+            if (state.mGameChild)
+            {
+                Ui::ShowUiWindow(state.mGameChild, Ui::_SW_SHOW);
+                Ui::SetFocusUiWindow(state.mGameChild);
+            }
+        }
+        else if (game && window)
         {
             WebRef page = state.mGamePage ? state.mGamePage : MainPage(state);
             if (page)

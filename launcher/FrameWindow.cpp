@@ -318,6 +318,8 @@ Ui::LResult FrameWindow::Handle(_dword message, Ui::WParam wParam, Ui::LParam lP
     }
     else if (message >= Ui::_WM_MOUSEMOVE && message <= Ui::_WM_MBUTTONDBLCLK)
         cursor = {Ui::PointX(lParam), Ui::PointY(lParam)};
+    else if (message == Ui::_WM_SETCURSOR && Ui::GetPointerPosition(cursor))
+        Ui::ScreenToClientPoint(window, cursor); // the message carries no position of its own
 
     LauncherState& state = Launcher();
     if (state.mFrameHook && state.mFrameHook(*this, message, wParam, lParam, cursor))
@@ -416,6 +418,8 @@ bool CreateFrameWindow(LauncherState& state, int index, const String& title, int
     params.width = w;
     params.height = h;
     params.handler = FrameProcedure;
+    // Game modules and helper programs find the launcher's windows by their class names.
+    params.className = u"Vexel Frame Window";
     FrameWindow* raw = frame.get();
     state.mFrames[index] = std::move(frame);
     raw->mWindow = Ui::NewWindow(params);

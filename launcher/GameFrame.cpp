@@ -488,7 +488,15 @@ bool CreateGameFrameWindow(LauncherState& state, int x, int y, int w, int h)
     params.y = y;
     params.width = w + 2 * border;
     params.height = h + title + 2 * border;
+    // A frame the system draws takes its caption and borders from the window too: w x h stays the client.
+    if (!frame->CustomDrawn() &&
+        !Ui::OuterSizeForClient(params.style, params.exStyle, params.width, params.height))
+    {
+        LogError(u"[MC] Cannot size the game frame for a client area of %d x %d", w, h);
+        return false;
+    }
     params.handler = GameFrameProcedure;
+    params.className = u"Vexel3D Main Window"; // what game modules and helper programs look for
     frame->mWindow = Ui::NewWindow(params);
     if (!frame->mWindow)
         return false;

@@ -283,6 +283,15 @@ String JoinBars(const std::vector<String>& parts)
         text += (text.empty() ? String() : String(u"|")) + part;
     return text;
 }
+LAUNCHER_NATIVE(GetTrustedOrigins)
+{
+    return m.ReturnString(JoinBars(state.mTrustedOrigins));
+}
+LAUNCHER_NATIVE(SetTrustedOrigins)
+{
+    state.mTrustedOrigins = SplitBars(ArgText(m, 0));
+    return m.ReturnNothing();
+}
 LAUNCHER_NATIVE(GetSupportAddress)
 {
     return m.ReturnString(state.mLoaderHost->mSettings.mPolicy.supportAddress);
@@ -998,9 +1007,8 @@ LAUNCHER_NATIVE(Download)
     String url = ArgText(m, 0);
     if (!Usable(url, true))
         return m.ReturnNothing();
-    // A key that is present (it holds its default value) means the download was done before.
-    String value;
-    if (!GetUserValue(ArgText(m, 2), String(), value))
+    // A key that is present, whatever it holds, means the download was done before.
+    if (!UserKeyExists(ArgText(m, 2)))
     {
         state.mDownloadUrl = url;
         state.mDownloadFolder = ArgText(m, 1);
@@ -1122,6 +1130,7 @@ void RegisterLauncherClasses(IScriptManager& m)
         {{u"passArgs", &_NATIVE_GetPassArgs}, {nullptr, &_NATIVE_SetPassArgs}},
         {{u"enableScrollBar", &_NATIVE_GetEnableScrollBar}, {nullptr, &_NATIVE_SetEnableScrollBar}},
         {{u"supportAddress", &_NATIVE_GetSupportAddress}, {nullptr, &_NATIVE_SetSupportAddress}},
+        {{u"trustedOrigins", &_NATIVE_GetTrustedOrigins}, {nullptr, &_NATIVE_SetTrustedOrigins}},
         {{u"blockListHost", &_NATIVE_GetBlockListHost}, {nullptr, &_NATIVE_SetBlockListHost}},
         {{u"loaderCaFile", &_NATIVE_GetLoaderCaFile}, {nullptr, &_NATIVE_SetLoaderCaFile}},
         {{u"loaderSigners", &_NATIVE_GetLoaderSigners}, {nullptr, &_NATIVE_SetLoaderSigners}},

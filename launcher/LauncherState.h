@@ -171,6 +171,8 @@ struct LauncherState
     std::array<String, 6> mInfoServer;
     String mShortcutName;
     String mPageUrl; // the launcher's page address (the page registered under id -1)
+    // Origins (or addresses of them) whose pages may use `external` besides those the settings name.
+    std::vector<String> mTrustedOrigins;
 
     // Instant-message and video pop-up settings.
     _dword mImX = 0, mImY = 0, mImW = 0, mImH = 0, mImBorder = 0, mImTitleColor = 0;

@@ -452,10 +452,19 @@ bool LoaderHost::VerifyAndLoad()
         if (!StartExternalLauncher())
             return false;
         mExternalStarted = true;
+        // The outside program draws into the game window from now on.
+        Ui::KillUiTimer(mGameWindow, _LOADING_TIMER);
+        Ui::SetForeignPainting(mGameWindow, true);
         RequestBlockList();
         return true;
     }
     return LoadModule();
+}
+
+String ExternalLauncherCommandLine(const String& program, const String& module, _dword window,
+                                   const String& exeparam)
+{
+    return FormatString(u"\"%ls\" \"%ls\" %ld %ls", program, module, static_cast<long>(window), exeparam);
 }
 
 bool LoaderHost::StartExternalLauncher()
@@ -469,12 +478,8 @@ bool LoaderHost::StartExternalLauncher()
         }
     String program =
         JoinFolder(JoinFolder(GetSpecialFolder(SpecialFolder::AppData), u"Vexel"), _EXTERNAL_LAUNCHER);
-    std::vector<String> words = {program, mSource.mPath,
-                                 FormatString(u"%ld", static_cast<long>(mNativeWindow))};
-    if (!value.empty())
-        words.push_back(value);
     LogTrace(u"[MC] Start external launcher %ls for %ls", program, mSource.mPath);
-    if (!StartProgram(words))
+    if (!StartProcess(ExternalLauncherCommandLine(program, mSource.mPath, mNativeWindow, value)))
     {
         SetError(ContactText(u"Cannot start the game launcher, contact", mSettings.mPolicy.supportAddress));
         return false;

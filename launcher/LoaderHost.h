@@ -31,6 +31,12 @@ struct LoaderHostSettings
     bool mExternal = false; // an external launcher program starts the module instead of this process
 };
 
+// The external game launcher's command line: its program and the module quoted, the game window as a
+// number, then the page's "exeparam" value spliced in as it stands (its own quotes and blanks make the
+// words the launcher gets: Windows hands it the line whole, elsewhere it is split by the same rules).
+String ExternalLauncherCommandLine(const String& program, const String& module, _dword window,
+                                   const String& exeparam);
+
 // The module's download is abandoned for the next address after this long without progress.
 constexpr _qword _LOADER_STALL_MS = 5000;
 // After a round over every address without the module, the next round waits this long, doubling each

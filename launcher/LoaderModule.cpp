@@ -179,7 +179,9 @@ void LoaderHost::LoaderFrame()
         }
     }
     CheckBlockList();
-    if (!mFirstFrame || mBlocked)
+    // The loading screen shows until the game (or the external launcher, which has the window) draws;
+    // a ban shows over either.
+    if ((!mFirstFrame && !mExternalStarted) || mBlocked)
         mScreen.Draw(mGameWindow, elapsed, Progress(), mError,
                      (!IsLoaded() && Progress() >= 1.0f) || mBlocked || mRefused, ProgressDetail());
 }

@@ -397,6 +397,7 @@ WebRef CreateWebWindow(Ui::WindowId parent, int x, int y, int w, int h, int kind
     params.handler = [raw](Ui::WindowId, _dword message, Ui::WParam wParam, Ui::LParam lParam)
     { return raw->Handle(message, wParam, lParam); };
     params.doubleClicks = true;
+    params.className = u"Vexel3D Web Window";
     // The record learns its window before the first message can need it.
     web->mWindow = Ui::NewWindow(params);
     if (!web->mWindow)
@@ -419,6 +420,36 @@ WebRef CreateWebWindow(Ui::WindowId parent, int x, int y, int w, int h, int kind
     web->mCloseRect = {};
     return web;
 }
+
+std::vector<String> OperatorAddresses(const LauncherState& state)
+{
+    std::vector<String> out = {state.mStartUrl, state.mPageUrl, state.mExitUrl, state.mLogoffUrl,
+                               state.mImUrl};
+    auto add = [&out](const auto& list) { out.insert(out.end(), list.begin(), list.end()); };
+    add(state.mFrameUrls);
+    add(state.mQuietUrls);
+    add(state.mInfoServer);
+    add(state.mServerUrls);
+    add(state.mTrustedOrigins);
+    for (const MenuEntry& menu : state.mMenus)
+        out.push_back(menu.mUrl);
+    for (const PageEntry& page : state.mPages)
+        out.push_back(page.mUrl);
+    std::erase_if(out, [](const String& address) { return address.empty(); });
+    return out;
+}
+
+namespace
+{
+// Texts that name no origin (relative addresses, fragments of game page addresses) are passed over.
+void TrustOperatorOrigins(const WebWindow& web)
+{
+    if (!web.mBrowser || !HasLauncherState())
+        return;
+    for (const String& address : OperatorAddresses(Launcher()))
+        Ui::WebAllowOrigin(web.mWindow, address);
+}
+} // namespace
 
 void DestroyWebWindow(WebWindow& web)
 {
@@ -444,6 +475,8 @@ int NavigateWeb(WebWindow& web, const String& url)
 {
     if (!web.mBrowser || !Ui::HasWebView(web.mWindow))
         return -1;
+    // The server data may have named more of the operator's addresses since the window was made.
+    TrustOperatorOrigins(web);
     return Ui::WebNavigate(web.mWindow, url);
 }
 

@@ -88,6 +88,11 @@ using WebRef = std::shared_ptr<WebWindow>;
 WebRef CreateWebWindow(Ui::WindowId parent, int x, int y, int w, int h, int kind);
 // Closes the browser and the window.
 void DestroyWebWindow(WebWindow& web);
+// Every address the operator's settings and server data name (entry, server lists, game pages, menus,
+// pages, messages, server information, log-off, exit) and the trusted origins; the browser lets pages of
+// their origins use `external`, besides the origins the program navigates to and those a trusted page
+// redirects to.
+std::vector<String> OperatorAddresses(const LauncherState& state);
 
 // Letters 's', 'a', 'm', 'c'; others are ignored.
 void SetBrowserOption(WebWindow& web, char16_t letter, bool on);

@@ -39,6 +39,9 @@ blockListHost = site
 loaderSigners = nil
 loaderDigests = nil
 loaderCaFile = nil
+-- Origins of the operator's pages that none of these addresses names (a sign-in host reached by a link),
+-- "|" between them; their pages may then use the client's `external` object.
+trustedOrigins = nil
 chargeurl = site .. "/charge"
 moreurl = site .. "/more"
 

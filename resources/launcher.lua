@@ -31,6 +31,7 @@ L:setMinSize(minW, minH)
 L:setLoadingSize(640, 480)
 L.appTimeout = appTimeout or 30000
 L.supportAddress = supportAddress or ""
+L.trustedOrigins = trustedOrigins or ""
 L.blockListHost = blockListHost or ""
 L.loaderCaFile = loaderCaFile or ""
 if loaderSigners then

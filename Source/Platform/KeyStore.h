@@ -7,6 +7,8 @@
 namespace Vexel
 {
 
+// True when the key is there, whatever values it holds (none included).
+bool UserKeyExists(const String& key);
 // False when the value is not there (or the store cannot be read).
 bool GetUserValue(const String& key, const String& name, String& value);
 // Stores the value, replacing one of the same key and name. The store is rewritten whole or not at all.

@@ -170,6 +170,18 @@ String KeyStorePath()
     return root.empty() ? String() : JoinFolder(root, u"keys.txt");
 }
 
+// Keys live through their values here: a key is there while one of its values is.
+bool UserKeyExists(const String& key)
+{
+    std::vector<Line> lines;
+    if (key.empty() || !Load(lines))
+        return false;
+    for (const Line& line : lines)
+        if (line.record && line.key.Equals(key, false))
+            return true;
+    return false;
+}
+
 bool GetUserValue(const String& key, const String& name, String& value)
 {
     value.clear();

@@ -23,6 +23,16 @@ String KeyStorePath()
     return u"HKEY_CURRENT_USER";
 }
 
+bool UserKeyExists(const String& key)
+{
+    HKEY handle = nullptr;
+    if (key.empty() || RegOpenKeyExW(HKEY_CURRENT_USER, ToNativeText(key).c_str(), 0, KEY_QUERY_VALUE,
+                                     &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
 bool GetUserValue(const String& key, const String& name, String& value)
 {
     value.clear();

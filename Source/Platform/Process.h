@@ -19,7 +19,9 @@ namespace Vexel
 std::vector<String> SplitCommandLine(const String& commandLine);
 
 // Starts the program named by the command line's first word with the rest as its arguments, in folder
-// when it is not empty; does not wait. A first word without a separator is searched in the PATH.
+// when it is not empty; does not wait. A first word without a separator is searched in the PATH. On
+// Windows the program receives the command line as written; elsewhere it receives the words
+// SplitCommandLine finds in it, so both see the same arguments.
 bool StartProcess(const String& commandLine, const String& folder = String());
 // The same from the words themselves: the first is the program, the rest its arguments, each passed as
 // it is (nothing is split or quoted).

@@ -128,17 +128,15 @@ StartedPrograms& Started()
     return started;
 }
 
-bool SpawnWords(const std::vector<String>& words, const String& folder, HANDLE& process)
+// Starts the program named by first with the command line exactly as given (the program splits it).
+bool SpawnLine(const String& first, std::wstring line, const String& folder, HANDLE& process)
 {
-    if (words.empty())
-        return false;
-    std::wstring program = ResolveProgram(words[0]);
+    std::wstring program = ResolveProgram(first);
     if (program.empty())
     {
-        LogTrace(u"[FG] Cannot start %ls: no such program", words[0]);
+        LogTrace(u"[FG] Cannot start %ls: no such program", first);
         return false;
     }
-    std::wstring line = CommandLineOf(words);
     std::wstring where = NativePath(folder);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -146,7 +144,7 @@ bool SpawnWords(const std::vector<String>& words, const String& folder, HANDLE& 
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         where.empty() ? nullptr : where.c_str(), &startup, &info))
     {
-        LogTrace(u"[FG] CreateProcess %ls fail %x", words[0], unsigned(GetLastError()));
+        LogTrace(u"[FG] CreateProcess %ls fail %x", first, unsigned(GetLastError()));
         return false;
     }
     CloseHandle(info.hThread);
@@ -154,9 +152,17 @@ bool SpawnWords(const std::vector<String>& words, const String& folder, HANDLE& 
     return true;
 }
 
+bool SpawnWords(const std::vector<String>& words, const String& folder, HANDLE& process)
+{
+    return !words.empty() && SpawnLine(words[0], CommandLineOf(words), folder, process);
+}
+
+// The command line reaches the program as written: programs that read their command line whole see
+// the caller's spacing and quoting.
 bool Spawn(const String& commandLine, const String& folder, HANDLE& process)
 {
-    return SpawnWords(SplitCommandLine(commandLine), folder, process);
+    std::vector<String> words = SplitCommandLine(commandLine);
+    return !words.empty() && SpawnLine(words[0], ToNativeText(commandLine), folder, process);
 }
 
 bool Finish(HANDLE process, int* exitCode)

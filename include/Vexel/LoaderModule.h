@@ -68,9 +68,10 @@ extern "C"
 
     /*
      * _VexelSetup: one game parameter (name and value) from the game page, after _VexelCreate and before the
-     * first frame. Names and values are the operator's; the client adds to the parameter named "foaparam" the
-     * text "pluginver|0x00010004" (separated by "|" from any value the page gave), telling the module the
-     * client's plug-in version.
+     * first frame. Names and values are the operator's and reach the module as the game page gave them. (A
+     * host without the micro client's start-up marker, the environment variable "[MICRO-CLIENT]" set to a
+     * non-zero number, adds the text "pluginver|0x00010004" to the parameter named "foaparam", separated by
+     * "|" from any value the page gave; this client sets that marker when it starts, so it never adds it.)
      */
     void _VexelSetup(const char16_t* name, const char16_t* value);
 

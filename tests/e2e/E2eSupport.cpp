@@ -9,6 +9,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -186,16 +187,20 @@ std::string TraceLog::Text() const
         const std::string name = entry.path().filename().string();
         if (name.find("[Trace].log") == std::string::npos)
             continue;
-        std::string bytes = ReadText(entry.path());
-        std::u16string wide(bytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < wide.size(); ++i)
-            wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-        if (!wide.empty() && wide[0] == u'\xFEFF')
-            wide.erase(0, 1);
-        return ToUtf8(wide);
+        return Decode(ReadText(entry.path()));
     }
     return {};
+}
+
+std::string TraceLog::Decode(const std::string& bytes)
+{
+    std::u16string wide(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                        static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    if (!wide.empty() && wide[0] == u'\xFEFF')
+        wide.erase(0, 1);
+    return ToUtf8(wide);
 }
 
 std::size_t TraceLog::WaitFor(const std::string& needle, std::size_t from,
@@ -246,20 +251,83 @@ Client::Client(const Portal& portal, const std::string& extraSettings,
     std::vector<std::string> argv = {program.empty() ? std::string(VEXEL_LAUNCHER_PATH) : program.string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const char* display = std::getenv("DISPLAY");
-    auto environment = Environment({{"HOME", (mFolder / "home").string()},
-                                    {"XDG_DATA_HOME", (mFolder / "data").string()},
-                                    {"XDG_CONFIG_HOME", (mFolder / "config").string()},
-                                    {"XDG_CACHE_HOME", (mFolder / "cache").string()},
-                                    {"XDG_RUNTIME_DIR", (mFolder / "run").string()},
-                                    {"VEXEL_SETTINGS", (mFolder / "settings.lua").string()},
-                                    {"DISPLAY", display ? display : ""}});
+    // Whole allocation stacks, as the window test programs record them: tests/lsan.supp names the system
+    // libraries' own frames, which the fast unwinder never reaches. ASAN_OPTIONS still overrides.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    auto environment =
+        Environment({{"HOME", (mFolder / "home").string()},
+                     {"ASAN_OPTIONS", std::string("fast_unwind_on_malloc=0:") + (sanitizer ? sanitizer : "")},
+                     {"XDG_DATA_HOME", (mFolder / "data").string()},
+                     {"XDG_CONFIG_HOME", (mFolder / "config").string()},
+                     {"XDG_CACHE_HOME", (mFolder / "cache").string()},
+                     {"XDG_RUNTIME_DIR", (mFolder / "run").string()},
+                     {"VEXEL_SETTINGS", (mFolder / "settings.lua").string()},
+                     {"DISPLAY", display ? display : ""}});
     // The program runs in its per-user data folder's parent, never in the source or build tree.
     mStarted = mProcess.Start(argv, environment, mFolder / "stdout.txt", mFolder / "stderr.txt");
+}
+
+Client::~Client()
+{
+    if (!mStarted || mJudged)
+        return;
+    // Not judged by the test (it stopped early): a crash or a sanitizer report still fails it.
+    ::testing::AssertionResult result = Running() ? StopsCleanly() : ExitsWith(0, 0ms);
+    if (!result)
+        ADD_FAILURE() << "the client's run: " << result.message();
 }
 
 std::string Client::Errors() const
 {
     return ReadText(mFolder / "stderr.txt");
+}
+
+std::string Client::SanitizerReport() const
+{
+    const std::string errors = Errors();
+    std::size_t first = std::string::npos;
+    for (const char* marker :
+         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", ": runtime error: ", "WARNING: ThreadSanitizer",
+          "SUMMARY: AddressSanitizer", "SUMMARY: UndefinedBehaviorSanitizer"})
+        first = std::min(first, errors.find(marker));
+    if (first == std::string::npos)
+        return {};
+    std::size_t line = errors.rfind('\n', first);
+    return errors.substr(line == std::string::npos ? 0 : line + 1);
+}
+
+::testing::AssertionResult Client::Judge(int status, int expected)
+{
+    mJudged = true;
+    std::string report = SanitizerReport();
+    if (!report.empty())
+        return ::testing::AssertionFailure()
+               << "the client wrote a sanitizer report (exit status " << status << "):\n"
+               << report;
+    if (status == -1)
+        return ::testing::AssertionFailure() << "the client did not end in time";
+    if (status != expected)
+        return ::testing::AssertionFailure()
+               << "the client ended with status " << status << ", expected " << expected << "; its stderr:\n"
+               << Errors();
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Client::ExitsWith(int expected, std::chrono::milliseconds timeout)
+{
+    return Judge(mProcess.Wait(timeout), expected);
+}
+
+::testing::AssertionResult Client::StopsCleanly()
+{
+    if (!Running())
+    {
+        mJudged = true;
+        const std::string report = SanitizerReport();
+        return ::testing::AssertionFailure() << "the client had already ended (status " << mProcess.Wait(0ms)
+                                             << ")" << (report.empty() ? "" : ":\n") << report;
+    }
+    return Judge(mProcess.Stop(), _TERMINATED);
 }
 
 // --- Desktop -----------------------------------------------------------------------------------------
@@ -433,6 +501,23 @@ void Desktop::Type(const std::string& text)
     }
 }
 
+std::vector<unsigned long> Desktop::Pixels(const DesktopWindow& area)
+{
+    std::vector<unsigned long> pixels;
+    if (!mDisplay || area.width <= 0 || area.height <= 0)
+        return pixels;
+    XImage* image =
+        XGetImage(mDisplay, DefaultRootWindow(mDisplay), area.x, area.y, static_cast<unsigned>(area.width),
+                  static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!image)
+        return pixels;
+    for (int y = 0; y < area.height; ++y)
+        for (int x = 0; x < area.width; ++x)
+            pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+    XDestroyImage(image);
+    return pixels;
+}
+
 bool Desktop::Screenshot(const std::filesystem::path& file, const DesktopWindow* area)
 {
     if (!mDisplay)
@@ -462,6 +547,57 @@ void Desktop::Snap(const std::string& name, const DesktopWindow* area)
     // Only for the pictures: the web process paints a moment after the page reports itself shown.
     std::this_thread::sleep_for(1500ms);
     Screenshot(std::filesystem::path(folder) / (name + ".png"), area);
+}
+
+// --- The demo site's sign-in -----------------------------------------------------------------------------
+
+std::size_t SignIn(Desktop& desktop, Client& client, const Portal& portal, DesktopWindow& main,
+                   const std::string& user)
+{
+    // The main window (config.lua frameW, frameH), its page's place (frameWebX, frameWebY) and the
+    // login form's user field on the page.
+    constexpr int _MAIN_W = 600, _MAIN_H = 400, _WEB_X = 20, _WEB_Y = 76, _USER_X = 300, _USER_Y = 68;
+    constexpr int _ATTEMPTS = 4;
+    TraceLog& trace = client.Trace();
+    const std::string login = "[MC] Preload page at: " + portal.Site() + "/login";
+    std::size_t at = trace.WaitFor(login);
+    if (at != std::string::npos)
+        at = trace.Text().rfind(login) + login.size(); // the login page shown last
+    if (at == std::string::npos || trace.WaitFor("[MC] Show page", at) == std::string::npos ||
+        !desktop.WaitForWindow(
+            [](const DesktopWindow& w) { return w.width == _MAIN_W && w.height == _MAIN_H; }, main))
+        return std::string::npos;
+    desktop.Snap("portal-login", &main);
+    const std::string servers = "[MC] Preload page at: " + portal.Site() + "/servers";
+    const std::size_t from = at;
+    const int posted = portal.CountRequests("POST /login");
+    for (int attempt = 0; attempt < _ATTEMPTS && at != std::string::npos; ++attempt)
+    {
+        // A form that was sent is not filled again: the answer is on its way.
+        if (portal.CountRequests("POST /login") > posted)
+        {
+            at = trace.WaitFor(servers, from);
+            break;
+        }
+        desktop.Click(main.x + _WEB_X + _USER_X, main.y + _WEB_Y + _USER_Y);
+        desktop.Press("a", {"Control_L"});
+        desktop.Type(user);
+        // Tab, not a click: keys stay in order with each other, a click may overtake them on its way
+        // to the page.
+        desktop.Press("Tab");
+        desktop.Press("a", {"Control_L"});
+        desktop.Type("secret");
+        desktop.Press("Return");
+        at = trace.WaitFor(servers, from, attempt + 1 < _ATTEMPTS ? 15s : _EVENT_TIMEOUT);
+        if (at != std::string::npos)
+            break;
+        at = from;
+    }
+    if (at == from || at == std::string::npos ||
+        (at = trace.WaitFor("[MC] Show page", at)) == std::string::npos)
+        return std::string::npos;
+    desktop.Snap("portal-servers", &main);
+    return at;
 }
 
 } // namespace Vexel::E2e

@@ -6,6 +6,8 @@
 
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -21,8 +23,9 @@ namespace Vexel::E2e
 
 using namespace std::chrono_literals;
 
-// Long enough for a sanitized client to start WebKit and load a page on a busy machine.
-constexpr std::chrono::milliseconds _EVENT_TIMEOUT = 60s;
+// Long enough for a sanitized client to start WebKit and load a page on a busy machine: the suites' one
+// limit.
+constexpr std::chrono::milliseconds _EVENT_TIMEOUT = Test::_EVENT_TIMEOUT;
 
 // A child process with its output in files, ended (SIGTERM, then SIGKILL) when the object goes.
 class ChildProcess
@@ -73,6 +76,8 @@ private:
 class TraceLog
 {
 public:
+    // A trace file's bytes (UTF-16LE, with or without a byte-order mark) as UTF-8.
+    static std::string Decode(const std::string& bytes);
     explicit TraceLog(std::filesystem::path userRoot) : mRoot(std::move(userRoot)) {}
     std::string Text() const;
     // Waits until needle occurs at or after from; the offset just past it, or npos on time-out.
@@ -87,29 +92,48 @@ private:
 
 // The client program (vexel-launcher) with fresh per-user folders, its trace log on, and a settings file
 // made from resources/config.lua with the site's address put in and extra lines appended.
+//
+// Every run is judged by how it ends: a test either waits for the program to end by itself
+// (ExitsWith) or ends it (StopsCleanly); a run nobody judged is ended and judged when the object goes.
+// A sanitizer report in the program's stderr fails the run whatever its status.
 class Client
 {
 public:
+    // Status of a program ended by StopsCleanly (SIGTERM, which the program leaves to its default action).
+    static constexpr int _TERMINATED = 128 + 15;
+
     // program: the launcher file to run (empty: the one built here).
     Client(const Portal& portal, const std::string& extraSettings = {},
            const std::vector<std::string>& arguments = {"/noshortcut"},
            const std::filesystem::path& program = {});
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
     bool Started() const { return mStarted; }
     TraceLog& Trace() { return mTrace; }
     const std::filesystem::path& UserRoot() const { return mUserRoot; }
     bool Running() { return mProcess.Running(); }
-    int Wait(std::chrono::milliseconds timeout = _EVENT_TIMEOUT) { return mProcess.Wait(timeout); }
-    int Stop() { return mProcess.Stop(); }
     pid_t Pid() const { return mProcess.Pid(); }
-    // The program's stderr (sanitizer reports land here).
+    // The program's stderr (sanitizer reports land here; programs it starts write there too).
     std::string Errors() const;
+    // The sanitizer report in the program's stderr from its first line on, empty when there is none.
+    std::string SanitizerReport() const;
+
+    // Waits for the program to end by itself with the status expected and no sanitizer report.
+    ::testing::AssertionResult ExitsWith(int expected, std::chrono::milliseconds timeout = _EVENT_TIMEOUT);
+    // Ends the program (SIGTERM): it must still have been running and must leave no sanitizer report.
+    ::testing::AssertionResult StopsCleanly();
 
 private:
+    ::testing::AssertionResult Judge(int status, int expected);
+
     Test::TempDir mFolder;
     std::filesystem::path mUserRoot;
     TraceLog mTrace;
     ChildProcess mProcess;
     bool mStarted = false;
+    bool mJudged = false;
 };
 
 // A top-level window of the private X server.
@@ -149,6 +173,8 @@ public:
     // A key by its X name ("Return", "Tab", "F12"), with modifiers held ("Control_L", "Alt_L").
     void Press(const std::string& key, const std::vector<std::string>& modifiers = {});
 
+    // The screen's pixels (0xRRGGBB) in the rectangle, row by row; empty when it cannot be read.
+    std::vector<unsigned long> Pixels(const DesktopWindow& area);
     // The screen as PNG (ImageMagick's import), cut to the rectangle when one is given.
     bool Screenshot(const std::filesystem::path& file, const DesktopWindow* area = nullptr);
     // With VEXEL_E2E_SCREENSHOTS naming a folder, a screenshot there as <name>.png; otherwise nothing.
@@ -161,6 +187,12 @@ private:
     ::_XDisplay* mDisplay = nullptr;
     std::string mProblem;
 };
+
+// Signs in on the demo site's login page in the client's main window (found as main) and waits for the
+// server list; the trace offset after it is shown, npos when it never came. Input can reach a page
+// before its form is laid out, so the whole form is filled again (at most a few times) until it is sent.
+std::size_t SignIn(Desktop& desktop, Client& client, const Portal& portal, DesktopWindow& main,
+                   const std::string& user = "player");
 
 // The folder of the source tree (resources/config.lua, docs/).
 std::filesystem::path SourceDir();

@@ -16,7 +16,6 @@ constexpr int _MAIN_W = 600, _MAIN_H = 400, _WEB_X = 20, _WEB_Y = 76;
 // Places on the main window: its close button (frameClose*).
 constexpr int _CLOSE_X = 566 + 12, _CLOSE_Y = 16 + 12;
 // Places on the site's pages as laid out at the main window's page size (560 x 250).
-constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68;
 constexpr int _SERVER_X = 100, _SERVER_Y = 70, _SERVER_STEP = 176; // the first server card, then each next
 constexpr int _LOGOUT_X = 515, _LOGOUT_Y = 22;
 // The game frame's menu bar once the server data has filled it (entries laid out right to left after it).
@@ -46,6 +45,10 @@ protected:
 
     void TearDown() override
     {
+        if (mClient && mClient->Running())
+        {
+            EXPECT_TRUE(mClient->StopsCleanly());
+        }
         if (HasFailure())
         {
             if (mClient)
@@ -90,20 +93,7 @@ protected:
     // Signs in on the login page in the main window; the offset in the trace log after the server list.
     std::size_t SignIn(DesktopWindow& main, const std::string& user = "player")
     {
-        if (WaitForPage("/login") == std::string::npos || !FindMainWindow(main))
-            return std::string::npos;
-        mDesktop.Snap("portal-login", &main);
-        ClickPage(main, _LOGIN_USER_X, _LOGIN_USER_Y);
-        mDesktop.Type(user);
-        // Tab, not a click: keys stay in order with each other, a click may overtake them on its way
-        // to the page.
-        mDesktop.Press("Tab");
-        mDesktop.Type("secret");
-        mDesktop.Press("Return");
-        std::size_t at = WaitForPage("/servers");
-        if (at != std::string::npos)
-            mDesktop.Snap("portal-servers", &main);
-        return at;
+        return E2e::SignIn(mDesktop, *mClient, *mPortal, main, user);
     }
 
     // Chooses server n (from 1) on the server list; the offset after the game stage was entered.
@@ -154,9 +144,7 @@ TEST_F(FlowTest, ClientStartsAndShowsItsMainWindow)
     ASSERT_NE(mClient->Trace().WaitFor("[MC] Main window shown"), std::string::npos);
     DesktopWindow main;
     ASSERT_TRUE(FindMainWindow(main));
-    EXPECT_TRUE(mClient->Running());
-    mClient->Stop();
-    EXPECT_FALSE(mClient->Running());
+    EXPECT_TRUE(mClient->StopsCleanly());
 }
 
 TEST_F(FlowTest, SignInLeadsThroughTheServerListToTheGameStage)
@@ -224,11 +212,22 @@ TEST_F(FlowTest, ClosingAsksFirstAndOnlyYesEndsTheProgram)
     mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
     DesktopWindow prompt;
     ASSERT_TRUE(mDesktop.WaitForWindow(isPrompt, prompt)) << "no exit question";
-    // A second close while the question is open changes nothing.
+    auto prompts = [&]
+    {
+        int count = 0;
+        for (const DesktopWindow& w : mDesktop.Windows())
+            count += w.viewable && isPrompt(w);
+        return count;
+    };
+    // A second close while the question is open changes nothing: the one question stays.
     mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
-    // No: the question goes, the program stays.
+    EXPECT_EQ(prompts(), 1);
+    EXPECT_TRUE(mDesktop.Viewable(prompt.id));
+    // No: the question goes (the input is handled in order, so the second close has been too), and
+    // nothing else comes: no second question, no end, the main window stays.
     mDesktop.Click(prompt.x + _PROMPT_CANCEL_X, prompt.y + _PROMPT_BUTTON_Y);
     ASSERT_TRUE(mDesktop.WaitUntilGone(prompt.id));
+    EXPECT_EQ(prompts(), 0);
     EXPECT_TRUE(mClient->Running());
     EXPECT_TRUE(mDesktop.Viewable(main.id));
 
@@ -236,7 +235,7 @@ TEST_F(FlowTest, ClosingAsksFirstAndOnlyYesEndsTheProgram)
     mDesktop.Click(main.x + _CLOSE_X, main.y + _CLOSE_Y);
     ASSERT_TRUE(mDesktop.WaitForWindow(isPrompt, prompt));
     mDesktop.Click(prompt.x + _PROMPT_OK_X, prompt.y + _PROMPT_BUTTON_Y);
-    EXPECT_GE(mClient->Wait(), 0) << "the program did not end after Yes";
+    EXPECT_TRUE(mClient->ExitsWith(0)) << "after Yes";
 }
 
 TEST_F(FlowTest, GamePageWithOneParameterIsRefreshedAfterTheTimeout)
@@ -274,13 +273,24 @@ TEST_F(FlowTest, MessagesEntryOpensTheImPopupWhichNamesTheServerAndMakesTheEntry
     // The page, still hidden, reports through `external`: its log line, the server's name, news.
     EXPECT_NE(mClient->Trace().WaitFor("LOG: messages page of player on 一区 青龙", open), std::string::npos);
     EXPECT_NE(mClient->Trace().WaitFor("[MC] Got gs name: 一区 青龙", open), std::string::npos);
-    EXPECT_NE(mClient->Trace().WaitFor("[MC] Got new message", open), std::string::npos);
+    ASSERT_NE(mClient->Trace().WaitFor("[MC] Got new message", open), std::string::npos);
+
+    // The news makes the entry blink: with the pointer away from it, its picture changes and comes back.
+    mDesktop.MoveTo(frame.x + frame.width / 2, frame.y + frame.height / 2);
+    const DesktopWindow entry{0, frame.x + _MENU_MESSAGES_X - 20, frame.y + _MENU_Y - 8, 40, 16, true, {}};
+    const std::vector<unsigned long> first = mDesktop.Pixels(entry);
+    ASSERT_FALSE(first.empty());
+    std::vector<unsigned long> other;
+    EXPECT_TRUE(Vexel::Test::WaitUntil([&] { return (other = mDesktop.Pixels(entry)) != first; }, 10s))
+        << "the messages entry does not blink";
+    EXPECT_TRUE(Vexel::Test::WaitUntil([&] { return mDesktop.Pixels(entry) != other; }, 10s))
+        << "the messages entry changed once and stayed";
 
     // A second click shows the pop-up.
     ClickFrame(frame, _MENU_MESSAGES_X, _MENU_Y);
     DesktopWindow popup;
     ASSERT_TRUE(mDesktop.WaitForWindow(
-        [&](const DesktopWindow& w) { return w.id != frame.id && w.width < frame.width; }, popup));
+        [&](const DesktopWindow& w) { return w.width == _IM_W && w.height == _IM_H; }, popup));
     mDesktop.Snap("portal-im-popup", &frame);
 }
 

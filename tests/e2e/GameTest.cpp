@@ -26,8 +26,7 @@ namespace
 
 const std::string _DEMO = VEXEL_DEMO_GAME_DIR;
 // The main window and the places on the site's pages (as in FlowTest).
-constexpr int _MAIN_W = 600, _MAIN_H = 400, _WEB_X = 20, _WEB_Y = 76;
-constexpr int _LOGIN_USER_X = 300, _LOGIN_USER_Y = 68, _SERVER_X = 100, _SERVER_Y = 70;
+constexpr int _WEB_X = 20, _WEB_Y = 76, _SERVER_X = 100, _SERVER_Y = 70;
 // The exit question and its OK button.
 constexpr int _PROMPT_W = 360, _PROMPT_H = 200, _PROMPT_OK_X = 155, _PROMPT_BUTTON_Y = 161;
 // The demo game's ship colour, used nowhere else on screen.
@@ -98,6 +97,10 @@ class GameTest : public ::testing::Test
 protected:
     void TearDown() override
     {
+        if (mClient && mClient->Running())
+        {
+            EXPECT_TRUE(mClient->StopsCleanly());
+        }
         if (HasFailure() && mClient)
             std::fprintf(stderr, "--- client trace log ---\n%s\n--- client stderr ---\n%s\n",
                          mClient->Trace().Text().c_str(), mClient->Errors().c_str());
@@ -121,18 +124,8 @@ protected:
     {
         TraceLog& trace = mClient->Trace();
         DesktopWindow main;
-        std::size_t at = trace.WaitFor("[MC] Preload page at: " + mPortal->Site() + "/login");
-        if (at == std::string::npos || trace.WaitFor("[MC] Show page", at) == std::string::npos ||
-            !mDesktop.WaitForWindow(
-                [](const DesktopWindow& w) { return w.width == _MAIN_W && w.height == _MAIN_H; }, main))
-            return std::string::npos;
-        mDesktop.Click(main.x + _WEB_X + _LOGIN_USER_X, main.y + _WEB_Y + _LOGIN_USER_Y);
-        mDesktop.Type("player");
-        mDesktop.Press("Tab");
-        mDesktop.Type("secret");
-        mDesktop.Press("Return");
-        at = trace.WaitFor("[MC] Preload page at: " + mPortal->Site() + "/servers", at);
-        if (at == std::string::npos || (at = trace.WaitFor("[MC] Show page", at)) == std::string::npos)
+        std::size_t at = SignIn(mDesktop, *mClient, *mPortal, main);
+        if (at == std::string::npos)
             return std::string::npos;
         mDesktop.Click(main.x + _WEB_X + _SERVER_X, main.y + _WEB_Y + _SERVER_Y);
         at = trace.WaitFor("mc type 2", at);
@@ -213,7 +206,7 @@ TEST_F(GameTest, TheGameDownloadsPastAStalledCdnRunsTakesInputAndEndsWithTheProg
     ASSERT_TRUE(mDesktop.WaitForWindow(
         [](const DesktopWindow& w) { return w.width == _PROMPT_W && w.height == _PROMPT_H; }, prompt));
     mDesktop.Click(prompt.x + _PROMPT_OK_X, prompt.y + _PROMPT_BUTTON_Y);
-    EXPECT_GE(mClient->Wait(), 0) << "the program did not end";
+    EXPECT_TRUE(mClient->ExitsWith(0));
     EXPECT_NE(trace.Text().find("[MC] Loader unloaded", first), std::string::npos);
 }
 
@@ -337,8 +330,7 @@ TEST_P(RefusalTest, TheLoadingScreenShowsTheRefusalAndNothingOfTheModuleRuns)
     {
         EXPECT_EQ(moduleRequests(), requests) << mPortal->Log();
     }
-    EXPECT_TRUE(mClient->Running());
-    mClient->Stop();
+    EXPECT_TRUE(mClient->StopsCleanly());
 }
 
 const Refusal _REFUSALS[] = {

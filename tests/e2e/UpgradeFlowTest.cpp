@@ -41,12 +41,7 @@ std::map<int, std::string> Traces(const fs::path& root)
         std::size_t tag = name.find("-mc");
         if (name.find("[Trace].log") == std::string::npos || tag == std::string::npos)
             continue;
-        std::string bytes = Vexel::Test::ReadBytes(entry.path());
-        std::u16string wide(bytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < wide.size(); ++i)
-            wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-        logs[std::atoi(name.c_str() + tag + 3)] = ToUtf8(wide);
+        logs[std::atoi(name.c_str() + tag + 3)] = TraceLog::Decode(Vexel::Test::ReadBytes(entry.path()));
     }
     return logs;
 }
@@ -136,9 +131,8 @@ TEST_F(UpgradeFlowTest, ANewerBuildReplacesTheProgramAndRunsFromThenOn)
     const std::string target = (root / "vexeldemo" / ("vexel-launcher[" + DigestOf(mNew) + "]")).string();
     ASSERT_NE(WaitForProcessLogging(root, "[MC] Start process: " + target + " /copy " + mProgram.string()),
               0);
-    // The old process ends by itself once the new build has been started. (Its exit status is not looked
-    // at: sanitized builds report what system libraries keep when a process ends this early.)
-    EXPECT_GE(mClient->Wait(), 0) << "the old program did not end";
+    // The old process ends by itself once the new build has been started.
+    EXPECT_TRUE(mClient->ExitsWith(0)) << "the old program";
 
     // The new build copies itself over the program and starts it there with "/delete" and the download.
     const int handover = WaitForProcessLogging(root, "[MC] Program version 1.1-next");
@@ -162,7 +156,9 @@ TEST_F(UpgradeFlowTest, ANewerBuildReplacesTheProgramAndRunsFromThenOn)
     ASSERT_NE(next, 0);
     EXPECT_NE(Traces(again.UserRoot())[next].find("[MC] Program version 1.1-next"), std::string::npos);
     EXPECT_EQ(portal.CountRequests("GET /client/vexel-launcher "), 1);
-    again.Stop();
+    EXPECT_TRUE(again.StopsCleanly());
+    // The hand-over processes wrote to the first run's stderr.
+    EXPECT_EQ(mClient->SanitizerReport(), "");
 }
 
 TEST_F(UpgradeFlowTest, ADownloadTheServerStopsSendingLeavesTheOldProgramRunning)
@@ -191,7 +187,7 @@ TEST_F(UpgradeFlowTest, ADownloadTheServerStopsSendingLeavesTheOldProgramRunning
     EXPECT_EQ(Vexel::Test::ReadBytes(mProgram), mOld);
     EXPECT_FALSE(fs::exists(root / "vexeldemo" / ("vexel-launcher[" + DigestOf(mNew) + "]")));
     EXPECT_EQ(mClient->Trace().Text().find("[MC] Start process"), std::string::npos);
-    mClient->Stop();
+    EXPECT_TRUE(mClient->StopsCleanly());
 }
 
 } // namespace

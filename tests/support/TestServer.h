@@ -14,6 +14,7 @@
 #pragma once
 
 #include "Common/String.h"
+#include "TestSupport.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -128,7 +129,6 @@ private:
 };
 
 // Polls condition every few milliseconds until it holds (true) or timeout passes (false).
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = _EVENT_TIMEOUT);
 
 } // namespace Vexel::Test

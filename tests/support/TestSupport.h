@@ -5,12 +5,17 @@
 #include "Common/Log.h"
 #include "Common/String.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace Vexel::Test
 {
+
+// How long any test waits for an event before it fails: one generous limit for every suite (a guard
+// against hanging on a busy machine, never a measurement), the end-to-end tests' too.
+constexpr std::chrono::milliseconds _EVENT_TIMEOUT{60000};
 
 class TempDir
 {

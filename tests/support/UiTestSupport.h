@@ -5,6 +5,7 @@
 
 #include "Platform/Ui/Ui.h"
 #include "PrivateDisplay.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,8 @@ namespace Vexel::Test
 {
 
 // Pumps messages until done() holds or the time runs out (a guard against hanging, not a measurement).
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+inline bool PumpUntil(const std::function<bool()>& done,
+                      int timeoutMs = static_cast<int>(_EVENT_TIMEOUT.count()))
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done())

@@ -123,6 +123,9 @@ struct WindowParams
     void* userData = nullptr;
     // Two clicks in quick succession give a double-click message instead of the second button-down.
     bool doubleClicks = true;
+    // The window class other programs find the window by (Windows: a class of that name, redrawn whole
+    // when resized); empty: the layer's own. Window systems without classes ignore it.
+    String className;
 };
 
 // Creates the window and sends it _WM_CREATE (lParam: the WindowParams), then _WM_SIZE and _WM_MOVE;
@@ -179,6 +182,9 @@ bool ScreenToClientPoint(WindowId window, Point& point);
 // window receives _WM_NCPAINT with _WM_PAINT when its frame needs drawing.
 bool SetFrameInsets(WindowId window, const Rect& insets);
 bool GetFrameInsets(WindowId window, Rect& insets);
+// Grows width and height, a client area's size, to the outer size a window of these styles needs for
+// it (the system's caption and borders; nothing where the window system puts them outside the window).
+bool OuterSizeForClient(_dword style, _dword exStyle, int& width, int& height);
 // The smallest outer size the user can give a resizable window.
 bool SetMinimumSize(WindowId window, int width, int height);
 bool SetTopmost(WindowId window, bool topmost);
@@ -190,6 +196,8 @@ bool SetWindowIconImage(WindowId window, const UiImage& image);
 bool FlashUiWindow(WindowId window);
 // _IDC_ARROW or _IDC_HAND over the window from now on.
 bool SetUiCursor(WindowId window, _dword cursor);
+// Where the pointer is now, on the screen.
+bool GetPointerPosition(Point& screen);
 
 // The active top-level window of the program, or 0 when another program is active.
 WindowId GetForegroundUiWindow();
@@ -247,7 +255,8 @@ void PostQuit(int exitCode = 0);
 // _WM_PAINT for windows that need it, then _WM_TIMER for timers that fell due. Messages that are sent
 // (as the window system sends _WM_SIZE or _WM_ACTIVATE) reach their handlers inside this call.
 bool PeekUiMessage(Message& message, bool remove = true);
-// Waits until a message may be there or the time passes; true when something arrived.
+// Waits until a message may be there or the time passes; true when something arrived. The wait is
+// alertable: completion routines queued to the thread (the transfers' and timers' callbacks) run in it.
 bool WaitUiMessage(_dword timeoutMs);
 // Waits for and takes the next message; false when it is _WM_QUIT.
 bool GetUiMessage(Message& message);

@@ -1,6 +1,7 @@
 // The program's arguments reach the launcher script as one command line that splits into them again.
 #include "CommandLine.h"
 #include "LauncherTestSupport.h"
+#include "LoaderHost.h"
 
 #include "Common/StringEncoding.h"
 #include "Platform/Process.h"
@@ -21,6 +22,41 @@ TEST(LauncherCommandLine, ArgumentsRoundTripThroughTheCommandLine)
         EXPECT_EQ(Narrow(split[i + 1]), arguments[i]) << i;
     EXPECT_EQ(QuoteArgument("plain"), "plain");
     EXPECT_EQ(QuoteArgument("My Games"), "\"My Games\"");
+}
+
+// The external game launcher gets its program, the module and the window as three words, then whatever
+// words the page's "exeparam" text makes by the Windows rules, quotes, blanks and backslashes included.
+TEST(LauncherCommandLine, ExternalLauncherGetsTheExeparamTextSplitAsWindowsSplitsIt)
+{
+    using Words = std::vector<String>;
+    const String program = u"/home/me/.local/share/Vexel/vexelexelauncher.exe";
+    const String module = u"/home/me/My Games/vexel3d.lod";
+    const struct
+    {
+        String exeparam;
+        Words tail;
+    } rows[] = {
+        {u"", {}},
+        {u"server7", {u"server7"}},
+        {u"server 7", {u"server", u"7"}},
+        {u"\t lead  trail \t", {u"lead", u"trail"}},
+        {u"\"server 7\" -fast", {u"server 7", u"-fast"}},
+        {u"\"a \"\"quoted\"\" word\"", {u"a \"quoted\" word"}},
+        {u"say \\\"hi\\\"", {u"say", u"\"hi\""}},
+        {u"a\\\\\"b c\"", {u"a\\b c"}},
+        {u"C:\\dir\\ x", {u"C:\\dir\\", u"x"}},
+        {u"\"\" open\"ended", {u"", u"openended"}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(Narrow(row.exeparam));
+        Words expected = {program, module, u"4194311"};
+        expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+        EXPECT_EQ(SplitCommandLine(ExternalLauncherCommandLine(program, module, 4194311, row.exeparam)),
+                  expected);
+    }
+    EXPECT_EQ(ExternalLauncherCommandLine(u"C:\\L\\v.exe", u"C:\\g.lod", 42, u"-s \"x y\""),
+              u"\"C:\\L\\v.exe\" \"C:\\g.lod\" 42 -s \"x y\"");
 }
 
 // The Windows entry hands over what follows its own path, byte for byte: the scripts read switches and

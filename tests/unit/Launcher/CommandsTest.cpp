@@ -2,7 +2,11 @@
 // boss-key settings.
 #include "PortalTestSupport.h"
 
+#include "LoaderHost.h"
+
+#include "Common/Md5.h"
 #include "Platform/File.h"
+#include "TestServer.h"
 
 namespace Vexel::Test
 {
@@ -21,6 +25,33 @@ protected:
     {
         InstallHandlers(*mState);
         ASSERT_TRUE(EnsureGameFrame(*mState));
+    }
+    // A game child window in the game frame with the test module loaded into it: a game that runs.
+    void RunTestModule()
+    {
+        Ui::WindowParams p;
+        p.style = Ui::_WS_CHILD; // shown once it is native, as the launcher does
+        p.parent = mState->mGameFrame->mWindow;
+        p.width = 100;
+        p.height = 100;
+        mState->mGameChild = Ui::NewWindow(p);
+        ASSERT_NE(mState->mGameChild, 0u);
+        const std::string file = std::string(VEXEL_TEST_MODULE_DIR) + "/complete.so";
+        const String path(file.begin(), file.end());
+        std::vector<_byte> bytes;
+        ASSERT_TRUE(ReadFile(path, bytes));
+        LoaderHost& host = *mState->mLoaderHost;
+        host.mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
+        host.SetLoaderSource(u"local:\\" + path, String());
+        ASSERT_TRUE(host.StartLoaderHost(mState->mGameChild));
+        ASSERT_TRUE(host.VerifyAndLoad()) << Narrow(host.ErrorText());
+        Ui::ShowUiWindow(mState->mGameChild, Ui::_SW_SHOW);
+    }
+    void TearDown() override
+    {
+        if (mState && mState->mLoaderHost)
+            mState->mLoaderHost->ResetLoaderHost();
+        PortalTest::TearDown();
     }
     void MakePrompt()
     {
@@ -78,6 +109,177 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_EQ(Count(u"refused: its parameters are addresses"), 3);
 }
 
+// What scripts send to the game frame while it shows: hide a slot, run the set-up program (its window
+// gives way to the progress window, or the pass ends when it cannot start), the exit notice.
+TEST_F(LauncherCommandsTest, SlotMessagesReachTheirHandlersThroughTheVisibleGameFrame)
+{
+    MakeGameFrame();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    for (int slot : {2, 4, 5})
+        ASSERT_TRUE(CreateFrameWindow(*mState, slot, u"slot", 0, 0, 100, 60, 2));
+    auto visible = [&](int slot) { return Ui::IsUiWindowVisible(mState->mFrames[slot]->mWindow); };
+    TempDir folder;
+    SetCurrentFolder(folder.Wide());
+    mState->mPluginUrl = u"http://127.0.0.1:1/vexelsetup.exe";
+    Drain();
+
+    Ui::ShowUiWindow(mState->mFrames[2]->mWindow, Ui::_SW_SHOW);
+    Ui::SendUiMessage(frame, _WM_HIDE_SLOT, 2, 0);
+    EXPECT_FALSE(visible(2));
+    EXPECT_FALSE(Drain());
+
+    // No set-up program in the folder: the pass ends.
+    Ui::ShowUiWindow(mState->mFrames[4]->mWindow, Ui::_SW_SHOW);
+    Ui::SendUiMessage(frame, _WM_RUN_SETUP, 0, 0);
+    EXPECT_FALSE(visible(4));
+    EXPECT_FALSE(visible(5));
+    EXPECT_TRUE(Drain());
+    // With it: started with "-s", and the progress window shows.
+    WriteBytes(folder / "vexelsetup.exe", "#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
+    std::filesystem::permissions(folder / "vexelsetup.exe", std::filesystem::perms::owner_all);
+    Ui::ShowUiWindow(mState->mFrames[4]->mWindow, Ui::_SW_SHOW);
+    Ui::SendUiMessage(frame, _WM_RUN_SETUP, 0, 0);
+    EXPECT_FALSE(visible(4));
+    EXPECT_TRUE(visible(5));
+    EXPECT_FALSE(Drain());
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(folder / "vexelsetup.exe.args") == "-s\n"; }));
+
+    Ui::SendUiMessage(frame, _WM_EXIT_NOTICE, 0, 0);
+    EXPECT_TRUE(Logged(u"[MC] Notified to exit"));
+    EXPECT_EQ(mState->mLoopEnd, 1);
+    EXPECT_TRUE(Drain());
+}
+
+// A game started directly (start mode 2) gives the frame to a menu entry's page and gets it back with
+// the game entry.
+TEST_F(LauncherCommandsTest, MenuPagesAndTheGameEntryShareTheFrameOfADirectlyStartedGame)
+{
+    mServer.Page("/news", "<html><body>news</body></html>");
+    MakeGameFrame();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    mState->mStartMode = 2;
+    Ui::WindowParams p;
+    p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
+    p.parent = frame;
+    p.width = 100;
+    p.height = 100;
+    Ui::WindowId child = mState->mGameChild = Ui::NewWindow(p);
+    ASSERT_NE(child, 0u);
+
+    HandleMenuCommand(*mState, 5, u"News", mServer.Url("/news"));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(child));
+    WebRef page;
+    for (const auto& entry : mState->mPages)
+        if (entry.mId == 5)
+            page = entry.mWeb;
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::IsUiWindowVisible(page->mWindow); }));
+
+    HandleMenuCommand(*mState, _CMD_GAME, String(), String());
+    EXPECT_TRUE(Ui::IsUiWindowVisible(child));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(page->mWindow));
+    Ui::DestroyUiWindow(child);
+    mState->mGameChild = 0;
+}
+
+// Closing a slot window, by its close button or by the window system: the set-up and progress windows
+// (slots 4-6) end the loop, the others hide.
+TEST_F(LauncherCommandsTest, SlotWindowsCloseByTheirSlot)
+{
+    MakeGameFrame();
+    for (int slot : {1, 2, 4, 5, 6})
+        for (bool button : {false, true})
+        {
+            SCOPED_TRACE("slot " + std::to_string(slot) + (button ? " button" : " close"));
+            if (!mState->mFrames[slot])
+            {
+                ASSERT_TRUE(CreateFrameWindow(*mState, slot, u"slot", 0, 0, 100, 60, 2));
+            }
+            FrameWindow& window = *mState->mFrames[slot];
+            Ui::ShowUiWindow(window.mWindow, Ui::_SW_SHOW);
+            mState->mLoopEnd = 0;
+            Drain();
+            if (button)
+                mState->mButtonHandler(_BUTTON_CLOSE, nullptr, window);
+            else
+                Ui::SendUiMessage(window.mWindow, Ui::_WM_CLOSE, 0, 0);
+            const bool ends = slot >= 4;
+            EXPECT_EQ(mState->mLoopEnd, ends ? 2 : 0);
+            EXPECT_EQ(Drain(), ends);
+            EXPECT_TRUE(Ui::IsUiWindow(window.mWindow));
+            EXPECT_EQ(Ui::IsUiWindowVisible(window.mWindow), ends);
+        }
+}
+
+// The game frame's commands on their windows: the clean-cache question and its confirmation, the
+// drop-down and boss-key windows toggled (the boss window set to the saved choices), close to the exit
+// page, the tray entry hiding the frame, and the guard that hides the frame when the main window shows.
+TEST_F(LauncherCommandsTest, GameFrameCommandsActOnTheirWindows)
+{
+    MakeGameFrame();
+    MakePrompt();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"servers", 0, 0, 100, 60, 2));
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"boss", 0, 0, 200, 100, 2));
+    mState->mFrames[2]->AddCheckBox(0, 10, 10, 20, 20, false);
+    mState->mFrames[2]->AddHotkeyBox(0, 40, 10, 100, 20, String(), 0, 14, 0, 0);
+    auto visible = [&](int slot) { return Ui::IsUiWindowVisible(mState->mFrames[slot]->mWindow); };
+    mState->mCleanCacheText = u"Clean?";
+    TempDir install;
+    mState->mInstallFolder = install.Wide();
+    WriteBytes(install / "vexel3d.lod", "module");
+    WriteBytes(install / "keep.txt", "player's");
+    Drain();
+
+    HandleMenuCommand(*mState, _CMD_CLEAR, String(), String());
+    EXPECT_TRUE(visible(_FRAME_PROMPT));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_CLEAN);
+    EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Clean?");
+    Ui::SendUiMessage(frame, _WM_PROMPT_CONFIRMED, _FRAME_PROMPT, 0);
+    EXPECT_FALSE(visible(_FRAME_PROMPT));
+    EXPECT_FALSE(std::filesystem::exists(install / "vexel3d.lod"));
+    EXPECT_TRUE(std::filesystem::exists(install / "keep.txt"));
+    EXPECT_EQ(mState->mPromptAction, _PROMPT_NONE);
+
+    for (_dword id : {_CMD_DROPDOWN, _CMD_USER})
+    {
+        HandleMenuCommand(*mState, id, String(), String());
+        EXPECT_TRUE(visible(1)) << id;
+        HandleMenuCommand(*mState, id, String(), String());
+        EXPECT_FALSE(visible(1)) << id;
+    }
+    mState->mBossChecked = true;
+    mState->mHotKey = 0x642; // Control+Alt+B
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_TRUE(visible(2));
+    EXPECT_TRUE(mState->mFrames[2]->IsChecked(0));
+    EXPECT_EQ(mState->mFrames[2]->GetHotkey(0), 0x642u);
+    HandleMenuCommand(*mState, _CMD_BOSS, String(), String());
+    EXPECT_FALSE(visible(2));
+
+    mState->mExitUrl = u"http://127.0.0.1:1/exit";
+    HandleMenuCommand(*mState, _CMD_CLOSE, String(), String());
+    EXPECT_TRUE(Logged(u"[MC] Exit to http://127.0.0.1:1/exit"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/exit, restart 0"));
+    EXPECT_TRUE(Drain());
+
+    HandleMenuCommand(*mState, _CMD_TRAY, String(), String());
+    EXPECT_FALSE(Ui::IsUiWindowVisible(frame));
+    HandleMenuCommand(*mState, _CMD_TRAY, String(), String());
+    EXPECT_TRUE(Ui::IsUiWindowVisible(frame));
+
+    // The main window shown this pass over the visible game frame: the next slot message hides the frame.
+    WebRef main = AddMainPage(mServer.Url("/none"));
+    Ui::ShowUiWindow(mState->mFrames[_FRAME_MAIN]->mWindow, Ui::_SW_SHOW);
+    mState->mMainShown = true;
+    Ui::SendUiMessage(mState->mFrames[1]->mWindow, Ui::_WM_NULL, 0, 0);
+    EXPECT_TRUE(Logged(u"[MC] !!!!!!Mainwindow 0x"));
+    EXPECT_FALSE(Ui::IsUiWindowVisible(frame));
+}
+
 TEST_F(LauncherCommandsTest, PagesSendCommandsThroughExternal)
 {
     mServer.Page("/cmd", "<html><body><script>"
@@ -101,6 +303,11 @@ TEST_F(LauncherCommandsTest, SecondRefreshOfARunningGameIsIgnored)
     ASSERT_TRUE(WaitReady(*page));
     mState->mGameState = 2;
     Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
+    // The game stage alone is no running game: the pages are reloaded.
+    HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
+    EXPECT_EQ(mState->mRefreshing, 0);
+    EXPECT_FALSE(Logged(u"[MC] Refresh"));
+    ASSERT_NO_FATAL_FAILURE(RunTestModule());
     HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
     HandleMenuCommand(*mState, _CMD_REFRESH, String(), String());
     EXPECT_EQ(Count(u"[MC] Refresh http"), 1);
@@ -152,8 +359,10 @@ TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
     EXPECT_EQ(mState->mPromptAction, _PROMPT_SERVER);
     EXPECT_EQ(mState->mFrames[_FRAME_PROMPT]->mLabels[0].mText, u"Again?");
     EXPECT_FALSE(Drain());
+    Ui::ComboSetSelection(combo, 0); // the box moved on while the question was open
     HandleGameFrameMessage(*mState, _WM_PROMPT_CONFIRMED, _FRAME_PROMPT, 0);
     EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/b, restart 1"));
+    EXPECT_EQ(Ui::ComboGetSelection(combo), 1);
     EXPECT_TRUE(Drain());
 
     // An index beyond the list is ignored.
@@ -164,26 +373,38 @@ TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
     EXPECT_FALSE(Logged(u"Change server"));
 }
 
-TEST_F(LauncherCommandsTest, LogOffLeavesTheGamePageForTheLogOffPage)
+// Log-off goes to the current page, else the log-off page; while a game runs (the current page is then
+// the game page) the log-off page comes first.
+TEST_F(LauncherCommandsTest, LogOffTargetDependsOnWhetherAGameRuns)
 {
-    mState->mCurrentPageUrl = u"http://127.0.0.1:1/game?sid=1";
-    mState->mLogoffUrl = u"http://127.0.0.1:1/logout";
-    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
-    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/logout"));
-    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/logout, restart 0"));
-    EXPECT_TRUE(Drain());
-
-    // Without a log-off page the current page is reloaded; without either nothing happens.
-    mCapture->Clear();
-    mState->mLogoffUrl.clear();
-    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
-    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/game?sid=1"));
-    EXPECT_TRUE(Drain());
-    mCapture->Clear();
-    mState->mCurrentPageUrl.clear();
-    HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
-    EXPECT_FALSE(Logged(u"Logoff to"));
-    EXPECT_FALSE(Drain());
+    const String page = u"http://127.0.0.1:1/servers", logoff = u"http://127.0.0.1:1/logout";
+    const struct
+    {
+        int gameState, startMode;
+        String current, logoff, target; // empty target: nothing happens
+    } rows[] = {
+        {0, 1, page, logoff, page},   {0, 1, String(), logoff, logoff}, {2, 1, page, logoff, logoff},
+        {1, 1, page, String(), page}, {0, 2, page, logoff, logoff},     {0, 1, String(), String(), String()},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(Narrow(row.current + u" | " + row.logoff) + " state " + std::to_string(row.gameState));
+        mCapture->Clear();
+        mState->mGameState = row.gameState;
+        mState->mStartMode = row.startMode;
+        mState->mCurrentPageUrl = row.current;
+        mState->mLogoffUrl = row.logoff;
+        HandleGameFrameMessage(*mState, _WM_LOGOFF, 0, 0);
+        if (row.target.empty())
+        {
+            EXPECT_FALSE(Logged(u"Logoff to"));
+            EXPECT_FALSE(Drain());
+            continue;
+        }
+        EXPECT_TRUE(Logged(u"[MC] Logoff to " + row.target));
+        EXPECT_TRUE(Logged(u"[MC] Switch location to: " + row.target + u", restart 0"));
+        EXPECT_TRUE(Drain());
+    }
 }
 
 TEST_F(LauncherCommandsTest, BossKeyNeedsAModifier)

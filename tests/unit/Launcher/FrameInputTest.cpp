@@ -73,7 +73,7 @@ protected:
     void SetUp() override
     {
         LauncherWindowTest::SetUp();
-        if (IsSkipped())
+        if (HasFatalFailure())
             return;
         mState->mButtonHandler = [this](int kind, ScriptObject*, FrameWindow& frame) {
             mClicks.push_back({kind, frame.mIndex});
@@ -194,8 +194,8 @@ TEST_F(FrameInputTest, PointerHoversPressesAndClicksAButtonAndTheScreenFollows)
 TEST_F(FrameInputTest, HandCursorOnlyOverButtonsMadeWithTheHandFlag)
 {
     CursorReader cursor;
-    if (!cursor.Usable())
-        GTEST_SKIP() << "cursor image not readable";
+    ASSERT_TRUE(cursor.Usable()) << "the cursor image cannot be read: libXfixes.so.3 (libxfixes3) is missing "
+                                    "or the display cannot be opened";
     Ui::Canvas background(240, 100);
     background.Clear(0xFF204060);
     ASSERT_TRUE(Run(u"_launcher:newFrameWin(1, 'frame', 100, 100, 240, 100, 1)\n"

@@ -634,7 +634,8 @@ std::vector<MemberRow> StateRows()
         {"download",
          [](LauncherTest&, LauncherState& state, IScriptManager& m)
          {
-             // Asked only while the key store has no record under the key (the download was not done).
+             // Asked only while the key is missing (the download was not done); a key without a default
+             // value is there all the same.
              TempDir dir;
              ScopedEnvironment data("XDG_DATA_HOME", dir.Path().string().c_str());
              Call(m, u"_launcher:download('nil', 'f', 'Software\\\\Vexel\\\\Tool')");
@@ -644,7 +645,7 @@ std::vector<MemberRow> StateRows()
              EXPECT_EQ(state.mDownloadUrl, u"http://127.0.0.1/tool.exe");
              EXPECT_EQ(state.mDownloadFolder, u"tools");
              state.mDownloadUrl.clear();
-             ASSERT_TRUE(SetUserValue(u"Software\\Vexel\\Tool", u"", u"done"));
+             ASSERT_TRUE(SetUserValue(u"Software\\Vexel\\Tool", u"installed", u"1"));
              Call(m,
                   u"_launcher:download('http://127.0.0.1/tool.exe', 'tools', 'Software\\\\Vexel\\\\Tool')");
              EXPECT_TRUE(state.mDownloadUrl.empty());
@@ -889,7 +890,7 @@ protected:
             SCOPED_TRACE(row.mMember);
             TearDown();
             SetUp();
-            if (HasFatalFailure() || IsSkipped())
+            if (HasFatalFailure())
                 return;
             prepare();
             row.mCheck(*this, *mState, *mManager);

@@ -5,15 +5,19 @@
 // the window's pixels from the loading screen; and the loading screen itself.
 #include "LoaderTestSupport.h"
 
+#include "../Platform/ScopedEnvironment.h"
+
 #include "LoaderHost.h"
 #include "LoaderModule.h"
 
 #include "Common/Md5.h"
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
+#include "Platform/Process.h"
 #include "Platform/Resources.h"
 #include "Platform/System.h"
 #include "Platform/Ui/UiCanvas.h"
+#include "TestServer.h"
 
 #include <fstream>
 #include <sstream>
@@ -116,6 +120,50 @@ TEST_F(LoaderModuleTest, APluginVersionAlreadyGivenIsNotAddedAgain)
     ASSERT_TRUE(mHost->StartLoaderHost(mWindow));
     ASSERT_TRUE(mHost->VerifyAndLoad());
     EXPECT_EQ(Calls(), "create empty 1\nsetup foaparam=x 0\n");
+}
+
+// External-launcher mode: "<local data>/Vexel/vexelexelauncher.exe" gets the module's path, the game window
+// and the words of "exeparam"; nothing of the module runs here and the loading screen leaves the window
+// to that program. Without the program the refusal names the support address.
+TEST_F(LoaderModuleTest, TheExternalLauncherGetsTheModuleAndTheWindow)
+{
+    ScopedEnvironment data("XDG_DATA_HOME", mData.Path().string().c_str());
+    auto start = [&]
+    {
+        Use("complete", *mHost, mState->mLoader);
+        Params({{u"exeparam", u"\"server 7\" -fast"}});
+        mHost->mSettings.mExternal = true;
+        return mHost->StartLoaderHost(mWindow) && mHost->VerifyAndLoad();
+    };
+    EXPECT_FALSE(start());
+    EXPECT_EQ(mHost->ErrorText(), u"Cannot start the game launcher, contact help@vexel.test");
+    EXPECT_FALSE(mHost->IsLoaded());
+    mHost->ResetLoaderHost();
+
+    // A stand-in that writes its words, one a line, and appears whole.
+    const std::filesystem::path program = mData / "Vexel" / "vexelexelauncher.exe";
+    const std::filesystem::path words = mData / "Vexel" / "words.txt";
+    std::filesystem::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '"
+                           << words.string() << "'\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(start()) << Narrow(mHost->ErrorText());
+    EXPECT_TRUE(mHost->IsLoaded());
+    const _dword presented = mHost->Screen().Presented();
+    for (int frame = 0; frame < 5; ++frame)
+    {
+        mNow += 200;
+        mHost->LoaderFrame();
+    }
+    EXPECT_EQ(mHost->Screen().Presented(), presented)
+        << "the loading screen painted over the launcher's window";
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(words); }));
+    EXPECT_EQ(ReadText(words), Narrow(mHost->LoaderPath()) + "\n" +
+                                   std::to_string(Ui::GetNativeWindowHandle(mWindow)) +
+                                   "\nserver 7\n-fast\n");
+    EXPECT_EQ(Calls(), "");
+    mHost->ResetLoaderHost();
+    WaitForStartedPrograms();
 }
 
 TEST_F(LoaderModuleTest, TheMarkerKeepsASecondHostFromTheSameLibraryUntilTheFirstUnloads)

@@ -39,6 +39,12 @@ public:
         mServer.Get(path, [body](const httplib::Request&, httplib::Response& res)
                     { res.set_content(body, "text/html; charset=utf-8"); });
     }
+    // A 302 to location.
+    void Redirect(const std::string& path, const String& location)
+    {
+        std::string to(location.begin(), location.end());
+        mServer.Get(path, [to](const httplib::Request&, httplib::Response& res) { res.set_redirect(to); });
+    }
     String Url(const std::string& path) const
     {
         std::string url = "http://127.0.0.1:" + std::to_string(mPort) + path;

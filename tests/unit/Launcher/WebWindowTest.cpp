@@ -112,6 +112,48 @@ TEST_F(LauncherWebWindowTest, OnlyTopLevelKindsAnswerThePage)
     }
 }
 
+// `external` on other loopback origins (other ports): a sign-in host the operator's page redirects to
+// gets it; a host reached by the page's own navigation gets it only once trustedOrigins names it.
+TEST_F(LauncherWebWindowTest, ExternalFollowsARedirectFromATrustedPageAndTheTrustedOrigins)
+{
+    PortalServer login, other;
+    login.Page("/login", "<html><body><script>external.consoleMsg('login ' + external.ismc());</script>"
+                         "</body></html>");
+    mServer.Redirect("/enter", login.Url("/login"));
+    other.Page("/linked", "<html><body><script>external.consoleMsg('linked ' + location.search);</script>"
+                          "</body></html>");
+    const String linkedUrl = other.Url("/linked");
+    const std::string linked(linkedUrl.begin(), linkedUrl.end());
+    for (const char* n : {"1", "2"})
+        mServer.Page(std::string("/links") + n, "<html><body><script>location.href = '" + linked + "?n=" + n +
+                                                    "';</script></body></html>");
+
+    WebRef top = Make(_WEB_TOPLEVEL);
+    NavigateWeb(*top, mServer.Url("/enter"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged(u"LOG: login true"); }))
+        << "the redirected sign-in lost `external`";
+
+    NavigateWeb(*top, mServer.Url("/links1"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return CurrentUrl(*top).find(u"?n=1") != String::npos && IsDocumentReady(*top); }));
+    ASSERT_TRUE(Run(u"_launcher.trustedOrigins = 'http://example.test|" + other.Url("") + u"'"));
+    EXPECT_EQ(mState->mTrustedOrigins.size(), 2u);
+    NavigateWeb(*top, mServer.Url("/links2"));
+    ASSERT_TRUE(PumpUntil([&] { return Logged(u"LOG: linked ?n=2"); }));
+    // Messages of one page arrive in order: the first visit's would be here by now.
+    EXPECT_EQ(Count(u"LOG: linked ?n=1"), 0);
+
+    // An origin the server data names (here the messages page's) is trusted without being listed.
+    PortalServer messages;
+    messages.Page("/news", "<html><body><script>external.consoleMsg('news');</script></body></html>");
+    const String newsUrl = messages.Url("/news");
+    mServer.Page("/to-news", "<html><body><script>location.href = '" +
+                                 std::string(newsUrl.begin(), newsUrl.end()) + "';</script></body></html>");
+    mState->mImUrl = messages.Url("/im");
+    NavigateWeb(*top, mServer.Url("/to-news"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged(u"LOG: news"); }));
+}
+
 TEST_F(LauncherWebWindowTest, NamedValuesFromThePageAndItsFrames)
 {
     mServer.Page("/inner", "<html><body><param name='framed' value='2'></body></html>");

@@ -48,6 +48,9 @@ TEST_F(KeyStoreTest, RoundTrip)
     EXPECT_EQ(value, u"default value");
     ASSERT_TRUE(GetUserValue(u"Software\\Other", u"once", value));
     EXPECT_EQ(value, u"other");
+    EXPECT_TRUE(UserKeyExists(u"software\\other")); // without a default value
+    EXPECT_FALSE(UserKeyExists(u"Software\\Missing"));
+    EXPECT_FALSE(UserKeyExists(u""));
 
     ASSERT_TRUE(DeleteUserValue(u"Software\\Vexel", u"Once"));
     EXPECT_FALSE(GetUserValue(u"Software\\Vexel", u"once", value));

@@ -101,6 +101,7 @@ struct WebViewState
     WebKitWebView* view = nullptr;
     WebKitUserContentManager* content = nullptr;
     std::vector<std::string> origins;
+    std::string loadOrigin; // where the page being loaded now comes from (after any redirects)
     bool scrollBars = true;
     bool activeContent = true;
     bool pageMessages = true;
@@ -259,8 +260,19 @@ void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data)
     case WEBKIT_LOAD_STARTED:
         web->readyState = 1;
         web->failed = false;
+        web->loadOrigin = OriginOf(Utf8(uri));
         SendUiMessage(host, _WM_WEB_BEFORENAVIGATE, address, 0);
         break;
+    case WEBKIT_LOAD_REDIRECTED:
+    {
+        // A trusted page that sends the browser on (a sign-in on another host of the operator) vouches
+        // for where it sends it.
+        std::string target = OriginOf(Utf8(uri));
+        if (std::find(web->origins.begin(), web->origins.end(), web->loadOrigin) != web->origins.end())
+            AllowOrigin(*web, target);
+        web->loadOrigin = target;
+        break;
+    }
     case WEBKIT_LOAD_COMMITTED:
     {
         web->readyState = 3;

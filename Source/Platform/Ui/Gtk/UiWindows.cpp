@@ -900,6 +900,23 @@ bool SetFrameInsets(WindowId window, const Rect& insets)
     return true;
 }
 
+bool GetPointerPosition(Point& screen)
+{
+    GdkDisplay* display = gdk_display_get_default();
+    GdkSeat* seat = display ? gdk_display_get_default_seat(display) : nullptr;
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer)
+        return false;
+    gdk_device_get_position(pointer, nullptr, &screen.x, &screen.y);
+    return true;
+}
+
+bool OuterSizeForClient(_dword, _dword, int& width, int& height)
+{
+    // The window manager's decorations lie outside the window's own size here.
+    return width >= 0 && height >= 0;
+}
+
 bool GetFrameInsets(WindowId window, Rect& insets)
 {
     WindowRecord* record = FindRecord(window);

@@ -151,7 +151,9 @@ WindowId NewControl(ControlKind kind, WindowId parent, _dword controlId, const S
         realStyle |= BS_PUSHBUTTON | WS_TABSTOP;
         break;
     case ControlKind::CheckBox:
-        realStyle |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        // The caller's button flags (flat, text placement) stay; an automatic check box unless it names
+        // another kind of check box.
+        realStyle |= (style & 0xFFFF) | ((style & BS_TYPEMASK) ? 0 : BS_AUTOCHECKBOX) | WS_TABSTOP;
         recordKind = RecordKind::CheckBox;
         break;
     case ControlKind::ComboBox:

@@ -225,7 +225,8 @@ bool WaitUiMessage(_dword timeoutMs)
 {
     if (!State().initialised)
         return false;
-    DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    DWORD result =
+        MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE | MWMO_ALERTABLE);
     return result == WAIT_OBJECT_0;
 }
 

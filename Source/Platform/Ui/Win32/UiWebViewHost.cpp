@@ -857,11 +857,24 @@ HRESULT Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIAN
     {
     case DISPID_BEFORENAVIGATE2:
         if (params->cArgs == 7 && IsPage(params->rgvarg[6]))
+        {
+            mShared->loadOrigin = WebText::OriginOf(address(1));
             SendText(window, _WM_WEB_BEFORENAVIGATE, address(1), 0);
+        }
         break;
     case DISPID_NAVIGATECOMPLETE2:
         if (params->cArgs == 2 && IsPage(params->rgvarg[1]))
+        {
+            // Arriving elsewhere than the navigation started is a server's redirect (the page's own
+            // navigations start anew): a trusted page vouches for where it sends the browser.
+            std::vector<String>& origins = mShared->origins;
+            String arrived = WebText::OriginOf(address(1));
+            if (!arrived.empty() && arrived != mShared->loadOrigin &&
+                std::find(origins.begin(), origins.end(), mShared->loadOrigin) != origins.end() &&
+                std::find(origins.begin(), origins.end(), arrived) == origins.end())
+                origins.push_back(arrived);
             SendText(window, _WM_WEB_NAVIGATECOMPLETE, address(1), 0);
+        }
         break;
     case DISPID_DOCUMENTCOMPLETE:
         if (params->cArgs == 2 && IsPage(params->rgvarg[1]))

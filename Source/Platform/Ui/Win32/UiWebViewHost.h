@@ -98,6 +98,7 @@ struct Shared
     bool pageMessages = true;
     bool contextMenu = true;
     std::vector<String> origins;         // "scheme://host[:port]" allowed to use `external`
+    String loadOrigin;                   // where the page's navigation now under way started
     IUnknown* browserIdentity = nullptr; // compared only, never called
 };
 

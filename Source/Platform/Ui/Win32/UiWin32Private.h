@@ -68,6 +68,7 @@ struct UiState
     HINSTANCE instance = nullptr;
     ATOM windowClass = 0;
     ATOM windowClassNoDouble = 0;
+    std::map<std::wstring, ATOM> namedClasses; // classes other programs find windows by (className)
     std::map<HWND, std::unique_ptr<WindowRecord>> records;
     std::unique_ptr<WindowRecord> creating;               // the record of the window being made
     std::vector<std::unique_ptr<WindowRecord>> graveyard; // gone windows whose handler still runs

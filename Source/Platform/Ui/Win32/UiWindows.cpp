@@ -378,6 +378,41 @@ bool RegisterClasses()
     return state.windowClass && state.windowClassNoDouble;
 }
 
+// A class under the name the caller gives (other programs find the windows by it), registered on first
+// use: redrawn whole when resized, the system's icon and arrow cursor. A class of that name this module
+// registered before (a repeated initialisation) is used as it is.
+ATOM NamedClass(const String& name, bool doubleClicks)
+{
+    auto& state = State();
+    const std::wstring native = W(name);
+    auto known = state.namedClasses.find(native);
+    if (known != state.namedClasses.end())
+        return known->second;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW | (doubleClicks ? CS_DBLCLKS : 0);
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = state.instance;
+    wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.lpszClassName = native.c_str();
+    ATOM atom = RegisterClassExW(&wc);
+    if (!atom)
+    {
+        WNDCLASSEXW existing{};
+        existing.cbSize = sizeof(existing);
+        atom = static_cast<ATOM>(GetClassInfoExW(state.instance, native.c_str(), &existing));
+        if (atom && existing.lpfnWndProc != WindowProc)
+            atom = 0; // someone else's class: not ours to create windows of
+    }
+    if (atom)
+        state.namedClasses[native] = atom;
+    else
+        LogError(u"[FG] Cannot register window class %ls (error %u)", name,
+                 static_cast<unsigned>(GetLastError()));
+    return atom;
+}
+
 LRESULT CALLBACK QuitRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == _QUIT_REQUEST)
@@ -446,7 +481,11 @@ WindowId NewWindow(const WindowParams& params)
     DWORD style = RealStyle(params.style) & ~WS_VISIBLE;
     if (!child)
         style |= WS_CLIPCHILDREN;
-    ATOM atom = params.doubleClicks ? state.windowClass : state.windowClassNoDouble;
+    ATOM atom = params.className.empty()
+                    ? (params.doubleClicks ? state.windowClass : state.windowClassNoDouble)
+                    : NamedClass(params.className, params.doubleClicks);
+    if (!atom)
+        return 0;
     // The window procedure moves the record into the table on WM_NCCREATE, before any handler runs.
     state.creating = std::move(owned);
     HWND hwnd = CreateWindowExW(params.exStyle, reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(atom)),
@@ -825,6 +864,16 @@ bool SetFrameInsets(WindowId window, const Rect& insets)
     return true;
 }
 
+bool OuterSizeForClient(_dword style, _dword exStyle, int& width, int& height)
+{
+    RECT rect{0, 0, width, height};
+    if (width < 0 || height < 0 || !AdjustWindowRectEx(&rect, RealStyle(style) & ~WS_VISIBLE, FALSE, exStyle))
+        return false;
+    width = rect.right - rect.left;
+    height = rect.bottom - rect.top;
+    return true;
+}
+
 bool GetFrameInsets(WindowId window, Rect& insets)
 {
     WindowRecord* record = FindRecord(window);
@@ -921,6 +970,15 @@ bool SetUiCursor(WindowId window, _dword cursor)
     GetCursorPos(&p);
     if (WindowFromPoint(p) == record->hwnd)
         SetCursor(record->cursor);
+    return true;
+}
+
+bool GetPointerPosition(Point& screen)
+{
+    POINT p;
+    if (!GetCursorPos(&p))
+        return false;
+    screen = {static_cast<int>(p.x), static_cast<int>(p.y)};
     return true;
 }
 
