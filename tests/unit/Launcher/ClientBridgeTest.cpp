@@ -57,6 +57,12 @@ protected:
         std::filesystem::copy_file(VEXEL_CLIENT_SUBSTITUTE, mDir.Path() / std::u16string(_CLIENT_LIBRARY));
         EXPECT_TRUE(mLibrary.Open(mDir.Path() / std::u16string(_CLIENT_LIBRARY))) << mLibrary.Error();
         auto record = reinterpret_cast<SubstituteRecord* (*)()>(mLibrary.Symbol("SubstituteClientRecord"));
+        if (!record)
+        {
+            ADD_FAILURE() << "the stand-in has no SubstituteClientRecord";
+            static SubstituteRecord none{};
+            return none;
+        }
         return *record();
     }
 
