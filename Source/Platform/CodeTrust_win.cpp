@@ -28,6 +28,30 @@ CodeTrust Invalid(const String& reason)
     return trust;
 }
 
+// Each certificate of the signer's chain signed by the next one's key. A chain engine that finds an issuer
+// by its name alone would otherwise let a signer under another root of the same name through.
+bool ChainSignaturesHold(HANDLE state)
+{
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (!signer || !signer->pChainContext || signer->pChainContext->cChain < 1)
+        return false;
+    const CERT_SIMPLE_CHAIN* chain = signer->pChainContext->rgpChain[0];
+    if (chain->cElement < 1)
+        return false;
+    for (DWORD i = 0; i < chain->cElement; ++i)
+    {
+        PCCERT_CONTEXT subject = chain->rgpElement[i]->pCertContext;
+        // The last one is the root, signed by itself.
+        PCCERT_CONTEXT issuer = i + 1 < chain->cElement ? chain->rgpElement[i + 1]->pCertContext : subject;
+        if (!CryptVerifyCertificateSignatureEx(
+                0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT, const_cast<CERT_CONTEXT*>(subject),
+                CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(issuer), 0, nullptr))
+            return false;
+    }
+    return true;
+}
+
 // The generic Authenticode check: no user interface, no revocation checks. The raw result.
 LONG VerifyFile(const std::wstring& path)
 {
@@ -44,6 +68,8 @@ LONG VerifyFile(const std::wstring& path)
     data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    if (result == ERROR_SUCCESS && !ChainSignaturesHold(data.hWVTStateData))
+        result = TRUST_E_CERT_SIGNATURE;
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return result;

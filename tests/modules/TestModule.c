@@ -13,7 +13,7 @@ static void Note(const char* what, const char16_t* a, const char16_t* b, long nu
     const char* path = getenv("VEXEL_TEST_MODULE_LOG");
     if (!path || !*path)
         return;
-    FILE* file = fopen(path, "a");
+    FILE* file = fopen(path, "ab"); /* the same bytes on every system */
     if (!file)
         return;
     fputs(what, file);

@@ -4,6 +4,9 @@
 //   vexel-smoke swap EXE NAME FILE
 //       replaces the program file's VEXELRES resource NAME with FILE's bytes (what an operator does with a
 //       resource editor).
+//   vexel-smoke trust-root PEM
+//       adds the PEM certificate to the machine's trusted roots (what an administrator does for a test CA),
+//       so that code signed under it verifies.
 //   vexel-smoke run EXE TRACE-FOLDER SECONDS SCREENSHOT.bmp LINE...
 //       starts EXE, waits for each LINE in turn in its trace log ("<exe name>-mc<pid>-[Trace].log" in
 //       TRACE-FOLDER), saves the screen as a bitmap, closes the main window (WM_CLOSE), answers the exit
@@ -27,6 +30,7 @@
 #include <windows.h>
 
 #include <shellapi.h>
+#include <wincrypt.h>
 
 namespace
 {
@@ -59,6 +63,31 @@ int Swap(const std::wstring& exe, std::wstring name, const char* file)
                               bytes.data(), static_cast<DWORD>(bytes.size()));
     if (!EndUpdateResourceW(update, !ok) || !ok)
         return std::fprintf(stderr, "vexel-smoke: cannot replace the resource (%lu)\n", GetLastError()), 1;
+    return 0;
+}
+
+int TrustRoot(const char* file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    DWORD size = 0;
+    if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
+                                             CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
+        return std::fprintf(stderr, "vexel-smoke: %s holds no PEM certificate\n", file), 1;
+    std::vector<BYTE> der(size);
+    CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                         &size, nullptr, nullptr);
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (!store)
+        return std::fprintf(stderr, "vexel-smoke: cannot open the trusted roots (%lu)\n", GetLastError()), 1;
+    bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    if (!ok)
+        return std::fprintf(stderr, "vexel-smoke: cannot add %s to the trusted roots (%lu)\n", file, error),
+               1;
     return 0;
 }
 
@@ -334,10 +363,13 @@ int main(int argc, char** argv)
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "swap" && argc == 5)
         return Swap(Widen(argv[2]), Widen(argv[3]), argv[4]);
+    if (command == "trust-root" && argc == 3)
+        return TrustRoot(argv[2]);
     if (command == "run" && argc >= 7)
         return Run(Widen(argv[2]), Widen(argv[3]), std::atoi(argv[4]), Widen(argv[5]),
                    std::vector<std::string>(argv + 6, argv + argc));
     std::fprintf(stderr, "usage: vexel-smoke swap EXE NAME FILE\n"
+                         "       vexel-smoke trust-root PEM\n"
                          "       vexel-smoke run EXE TRACE-FOLDER SECONDS SCREENSHOT.bmp LINE...\n");
     return 2;
 }

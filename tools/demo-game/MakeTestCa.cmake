@@ -1,6 +1,12 @@
-# cmake -DOPENSSL=... -DCONFIG=test-ca.cnf -DOUT=folder -P MakeTestCa.cmake
+# cmake -DOPENSSL=... -DCONFIG=test-ca.cnf -DOUT=folder [-DKEY=RSA] -P MakeTestCa.cmake
 # A test root and a code-signing certificate under an accepted signer name, plus a second root nobody
-# trusts whose signer copies that name (for refusal checks).
+# trusts whose signer copies that name (for refusal checks). Keys are P-256 unless KEY=RSA (2048 bits, for
+# Authenticode checkers that know no elliptic curves).
+if(KEY STREQUAL "RSA")
+    set(key_options -algorithm RSA -pkeyopt rsa_keygen_bits:2048)
+else()
+    set(key_options -algorithm EC -pkeyopt ec_paramgen_curve:P-256)
+endif()
 function(run)
     execute_process(COMMAND ${OPENSSL} ${ARGN} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
     if(NOT rc EQUAL 0)
@@ -9,13 +15,13 @@ function(run)
 endfunction()
 
 function(make_root name subject)
-    run(genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ${OUT}/${name}.key)
+    run(genpkey ${key_options} -out ${OUT}/${name}.key)
     run(req -config ${CONFIG} -x509 -new -key ${OUT}/${name}.key -subj ${subject} -days 3650
         -extensions ca -out ${OUT}/${name}.pem)
 endfunction()
 
 function(issue name subject ca)
-    run(genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ${OUT}/${name}.key)
+    run(genpkey ${key_options} -out ${OUT}/${name}.key)
     run(req -config ${CONFIG} -new -key ${OUT}/${name}.key -subj ${subject} -out ${OUT}/${name}.csr)
     string(RANDOM LENGTH 8 ALPHABET 123456789 serial)
     run(x509 -req -in ${OUT}/${name}.csr -CA ${OUT}/${ca}.pem -CAkey ${OUT}/${ca}.key -set_serial ${serial}

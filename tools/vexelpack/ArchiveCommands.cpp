@@ -1,5 +1,6 @@
 // archive: hash archives (".fod") in one file, or a writable file over a read-only base (--base).
 #include "Commands.h"
+#include "ToolFile.h"
 
 #include "Common/Log.h"
 #include "Common/Md5.h"
@@ -35,7 +36,7 @@ struct ArchiveOptions
 
 String Wide(const std::string& text)
 {
-    return FromNativeText(text);
+    return ArgumentText(text);
 }
 
 // Reads the shared options; false with a message for anything else.

@@ -1,5 +1,6 @@
 // bundle: every file of a folder as one resource bundle, packed with LZMA.
 #include "Commands.h"
+#include "ToolFile.h"
 
 #include "Common/Log.h"
 #include "Platform/File.h"
@@ -22,7 +23,7 @@ int RunBundle(const Command& self, const std::vector<std::string>& args)
         return UsageError(self, "unknown option '" + parsed.options[0] + "'");
     if (parsed.positional.size() != 2)
         return UsageError(self, "expected FOLDER and OUT");
-    String folder = FromNativeText(parsed.positional[0]);
+    String folder = ArgumentText(parsed.positional[0]);
     if (!FolderExists(folder))
         return Fail(parsed.positional[0] + ": no such folder");
     StorageLock lock;
@@ -35,7 +36,7 @@ int RunBundle(const Command& self, const std::vector<std::string>& args)
     ByteBuffer bundle;
     if (!archive.ExportBundle(bundle))
         return Fail("packing the bundle failed (out of memory?)");
-    if (!WriteFile(FromNativeText(parsed.positional[1]), bundle))
+    if (!WriteFile(ArgumentText(parsed.positional[1]), bundle))
         return Fail(parsed.positional[1] + ": cannot write");
     std::printf("%d resources bundled into %s (%zu bytes)\n", count, parsed.positional[1].c_str(),
                 bundle.size());

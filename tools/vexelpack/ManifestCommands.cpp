@@ -1,5 +1,6 @@
 // manifest build and show: the text manifest of a folder, and either form read back.
 #include "Commands.h"
+#include "ToolFile.h"
 
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
@@ -49,7 +50,7 @@ int RunBuild(const Command& self, const std::vector<std::string>& args)
     }
     if (positional.size() != 2)
         return UsageError(self, "build takes FOLDER and OUT");
-    String folder = FromNativeText(positional[0]);
+    String folder = ArgumentText(positional[0]);
     if (!FolderExists(folder))
         return Fail(positional[0] + ": no such folder");
 
@@ -62,7 +63,7 @@ int RunBuild(const Command& self, const std::vector<std::string>& args)
     std::sort(files.begin(), files.end());
     ResourceManifest manifest;
     manifest.SetVersion(static_cast<_dword>(version));
-    manifest.SetBaseText(FromNativeText(base));
+    manifest.SetBaseText(ArgumentText(base));
     std::size_t done = 0;
     for (const auto& [name, path] : files)
     {
@@ -76,7 +77,7 @@ int RunBuild(const Command& self, const std::vector<std::string>& args)
         if (files.size() >= _PROGRESS_STEP && (++done % _PROGRESS_STEP == 0 || done == files.size()))
             std::fprintf(stderr, "vexelpack: hashed %zu of %zu\n", done, files.size());
     }
-    if (!manifest.SaveText(FromNativeText(positional[1])))
+    if (!manifest.SaveText(ArgumentText(positional[1])))
         return Fail(positional[1] + ": cannot write");
     std::printf("%zu entries written to %s\n", files.size(), positional[1].c_str());
     return _EXIT_OK;
@@ -90,7 +91,7 @@ int RunShow(const Command& self, const std::vector<std::string>& args)
     if (parsed.positional.size() != 1)
         return UsageError(self, "show takes one FILE");
     std::vector<_byte> bytes;
-    if (!ReadFile(FromNativeText(parsed.positional[0]), bytes))
+    if (!ReadFile(ArgumentText(parsed.positional[0]), bytes))
         return Fail(parsed.positional[0] + ": cannot read");
     bool changed = false;
     if (!DecompressBuffer(bytes, changed))

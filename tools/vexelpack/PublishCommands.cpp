@@ -404,7 +404,7 @@ bool ParsePackageOptions(const std::vector<std::string>& args, PackageOptions& o
             if (eq == std::string::npos || tag.empty() || eq + 1 == value.size() ||
                 tag.find_first_of(":|\r\n") != std::string::npos)
                 return error = "--group takes TAG=GLOB (a tag without \":\" or \"|\")", false;
-            options.groups.push_back({FromNativeText(tag), FromNativeText(value.substr(eq + 1))});
+            options.groups.push_back({ArgumentText(tag), ArgumentText(value.substr(eq + 1))});
             continue;
         }
         return error = "unknown option '" + arg + "'", false;

@@ -46,7 +46,7 @@ bool ParseValued(const std::vector<std::string>& args, const std::vector<std::st
 
 String Wide(const std::string& path)
 {
-    return FromNativeText(path);
+    return ArgumentText(path);
 }
 
 int RunSign(const Command& self, const std::vector<std::string>& args)
@@ -61,6 +61,13 @@ int RunSign(const Command& self, const std::vector<std::string>& args)
     if (positional.size() != 2)
         return UsageError(self, "expected IN and OUT");
 
+#if defined(_WIN32)
+    // The Windows client trusts Authenticode signatures, checked by the system; the system offers no
+    // signing call for the appended form, and an appended signature would not count there anyway.
+    return Fail("sign is not available in the Windows build: a module for Windows carries an Authenticode "
+                "signature (sign it with signtool or osslsigncode); the appended signature is made by the "
+                "build for other systems");
+#else
     std::vector<_byte> module;
     if (!ReadFile(Wide(positional[0]), module))
         return Fail("cannot read " + positional[0]);
@@ -88,6 +95,7 @@ int RunSign(const Command& self, const std::vector<std::string>& args)
         !output.Write(tail.data(), tail.size()) || !output.Commit())
         return Fail(output.Error());
     return _EXIT_OK;
+#endif
 }
 
 int RunVerify(const Command& self, const std::vector<std::string>& args)
@@ -100,6 +108,15 @@ int RunVerify(const Command& self, const std::vector<std::string>& args)
     if (positional.size() != 1)
         return UsageError(self, "expected one FILE");
 
+#if defined(_WIN32)
+    // The system's trust provider checks the Authenticode signature against the system's certificate
+    // stores only.
+    if (options.count("--ca"))
+        std::fprintf(stderr,
+                     "vexelpack: --ca is not used on Windows: the signature is trusted only through the "
+                     "system's certificate stores (import %s into the trusted roots to trust it)\n",
+                     options["--ca"].c_str());
+#endif
     CodeTrust trust =
         CheckFileTrust(Wide(positional[0]), options.count("--ca") ? Wide(options["--ca"]) : String());
     switch (trust.state)

@@ -2,6 +2,7 @@
 // package ("URL?offset" or "FILE?offset") or from files by name under a URL or in a folder, the way
 // the engine's resource downloader does it, and checks every digest.
 #include "Commands.h"
+#include "ToolFile.h"
 
 #include "Common/Log.h"
 #include "Common/Md5.h"
@@ -160,7 +161,7 @@ std::string Duration(double seconds)
 bool LoadManifest(const std::string& path, ResourceManifest& manifest, std::string& error)
 {
     std::vector<_byte> bytes;
-    if (!ReadFile(FromNativeText(path), bytes))
+    if (!ReadFile(ArgumentText(path), bytes))
     {
         error = path + ": cannot read";
         return false;
@@ -201,7 +202,7 @@ struct SyncSource
 
 bool ResolveSource(const std::string& text, SyncSource& source, std::string& error)
 {
-    source.base = FromNativeText(text);
+    source.base = ArgumentText(text);
     const String& base = source.base;
     source.web = base.rfind(u"http://", 0) == 0 || base.rfind(u"https://", 0) == 0;
     const bool hasOffset = base.find(u'?') != String::npos;
@@ -243,7 +244,7 @@ void BuildIndex(const ResourceManifest& manifest, bool package, ResourceManifest
 IDataArchive* OpenArchive(ResourceManager& manager, const std::string& path, _dword entries,
                           std::string& error)
 {
-    const String archivePath = FromNativeText(path);
+    const String archivePath = ArgumentText(path);
     const _dword slots = entries + entries / 4 + 64;
     IDataArchive* archive = FileExists(archivePath)
                                 ? manager.OpenHashArchive(String(), archivePath, true, slots)
@@ -411,7 +412,7 @@ std::vector<IDownloadTask*> CreateTasks(ResourceDownloader& downloader,
     {
         IDownloadTask* first = downloader.CreateTask(_PRIORITY_HIGH, 1);
         for (const std::string& tag : priorities)
-            first->AddResourcesWithTag(FromNativeText(tag));
+            first->AddResourcesWithTag(ArgumentText(tag));
         tasks.push_back(first);
     }
     IDownloadTask* all = downloader.CreateTask(_PRIORITY_NORMAL, 1);

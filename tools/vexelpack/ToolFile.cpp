@@ -1,5 +1,7 @@
 #include "ToolFile.h"
 
+#include "Platform/File.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -332,6 +334,15 @@ bool ReadInputFile(void* readdata, void* destination, _dword* length)
 bool WriteOutputFile(void* writedata, const void* source, _dword* length)
 {
     return static_cast<OutputFile*>(writedata)->Write(source, *length);
+}
+
+String ArgumentText(const std::string& text)
+{
+#if defined(_WIN32)
+    return String(std::filesystem::path(text).u16string());
+#else
+    return FromNativeText(text);
+#endif
 }
 
 } // namespace Vexel::Pack

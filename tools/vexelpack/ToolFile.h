@@ -107,4 +107,8 @@ bool WriteOutputFile(void* writedata, const void* source, _dword* length);
 // The path as the user typed it, for messages.
 std::string Shown(const std::filesystem::path& path);
 
+// An argument as the program's text. On Windows the arguments arrive in the system's code page, which is
+// also how std::filesystem reads a narrow path there.
+String ArgumentText(const std::string& text);
+
 } // namespace Vexel::Pack

@@ -4,8 +4,8 @@
 #include "ClientBridge.h"
 #include "Commands.h"
 #include "LauncherTestSupport.h"
+#include "TestLibrary.h"
 
-#include <dlfcn.h>
 #include <filesystem>
 
 extern "C" struct SubstituteRecord
@@ -48,22 +48,26 @@ protected:
     {
         if (mState)
             ReleaseTencentClient(*mState);
-        if (mHandle)
-            ::dlclose(mHandle);
+        mLibrary.Close();
         LauncherTest::TearDown();
     }
     // The stand-in beside the program; the test holds it loaded too, so its record outlives the bridge.
     SubstituteRecord& Install()
     {
-        std::filesystem::copy_file(VEXEL_CLIENT_SUBSTITUTE, mDir / "libQQGameProcMsgHelper.so");
-        mHandle = ::dlopen((mDir / "libQQGameProcMsgHelper.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        EXPECT_NE(mHandle, nullptr) << ::dlerror();
-        auto record = reinterpret_cast<SubstituteRecord* (*)()>(::dlsym(mHandle, "SubstituteClientRecord"));
+        std::filesystem::copy_file(VEXEL_CLIENT_SUBSTITUTE, mDir.Path() / std::u16string(_CLIENT_LIBRARY));
+        EXPECT_TRUE(mLibrary.Open(mDir.Path() / std::u16string(_CLIENT_LIBRARY))) << mLibrary.Error();
+        auto record = reinterpret_cast<SubstituteRecord* (*)()>(mLibrary.Symbol("SubstituteClientRecord"));
+        if (!record)
+        {
+            ADD_FAILURE() << "the stand-in has no SubstituteClientRecord";
+            static SubstituteRecord none{};
+            return none;
+        }
         return *record();
     }
 
     TempDir mDir;
-    void* mHandle = nullptr;
+    TestLibrary mLibrary;
 };
 
 TEST_F(ClientBridgeTest, WithoutTheLibraryNothingChangesButOneLine)
@@ -178,8 +182,9 @@ TEST_F(ClientBridgeTest, ThePagesRequestReachesTheClientOnlyWithBothNumbers)
 
 TEST_F(ClientBridgeTest, ALibraryWithoutTheExportIsRefused)
 {
-    // Any library without the export: the C library itself, found beside the program under the name.
-    std::filesystem::copy_file("/lib/x86_64-linux-gnu/libm.so.6", mDir / "libQQGameProcMsgHelper.so");
+    // Any library without the export, found beside the program under the name: a test module.
+    std::filesystem::copy_file(VEXEL_TEST_MODULE_DIR "/complete" VEXEL_TEST_MODULE_SUFFIX,
+                               mDir.Path() / std::u16string(_CLIENT_LIBRARY));
     EXPECT_FALSE(CreateTencentClient(*mState, u"x"));
     EXPECT_TRUE(Logged(u"[MC] Load QQGameProcMsgHelper function failed!"));
 }

@@ -66,7 +66,7 @@ MemberRow TextProperty(const char* member, String LauncherState::*field)
 {
     return {member, [member, field](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                String name = FromNativeText(member);
+                String name = FromUtf8(member);
                 Call(m, u"_launcher." + name + u" = 'a b\u4e2d'");
                 EXPECT_EQ(state.*field, u"a b\u4e2d");
                 EXPECT_EQ(Text(m, u"return _launcher." + name), u"a b\u4e2d");
@@ -78,7 +78,7 @@ MemberRow IntProperty(const char* member, int LauncherState::*field)
 {
     return {member, [member, field](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                String name = FromNativeText(member);
+                String name = FromUtf8(member);
                 Call(m, u"_launcher." + name + u" = -1234");
                 EXPECT_EQ(state.*field, -1234);
                 EXPECT_EQ(Call(m, u"return _launcher." + name).GetInt32(), -1234);
@@ -90,7 +90,7 @@ MemberRow BoolProperty(const char* member, std::function<bool(const LauncherStat
 {
     return {member, [member, read, initial](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                String name = FromNativeText(member);
+                String name = FromUtf8(member);
                 EXPECT_EQ(Call(m, u"return _launcher." + name).GetBool(), initial);
                 Call(m, u"_launcher." + name + (initial ? u" = false" : u" = true"));
                 EXPECT_EQ(read(state), !initial);
@@ -105,7 +105,7 @@ MemberRow FlagMethod(const char* member, _dword flag)
 {
     return {member, [member, flag](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                String name = FromNativeText(member);
+                String name = FromUtf8(member);
                 _dword others = state.mFrameStyle & ~flag;
                 Call(m, u"_launcher:" + name + u"(false)");
                 EXPECT_EQ(state.mFrameStyle, others);
@@ -119,7 +119,7 @@ MemberRow KeptText(const char* member, String LauncherState::*field, bool nilToo
 {
     return {member, [member, field, nilToo](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                String name = FromNativeText(member);
+                String name = FromUtf8(member);
                 Call(m, u"_launcher:" + name + u"('first')");
                 EXPECT_EQ(state.*field, u"first");
                 Call(m, u"_launcher:" + name + u"('')");
@@ -134,7 +134,7 @@ MemberRow TextMenu(const char* member, const char16_t* arguments, MenuEntry expe
 {
     return {member, [member, arguments, expected](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                Call(m, u"_launcher:" + FromNativeText(member) + u"(" + arguments + u")");
+                Call(m, u"_launcher:" + FromUtf8(member) + u"(" + arguments + u")");
                 ASSERT_EQ(state.mMenus.size(), 1u);
                 const MenuEntry& entry = state.mMenus[0];
                 EXPECT_EQ(entry.mId, expected.mId);
@@ -153,7 +153,7 @@ MemberRow ImageMenu(const char* member, const char16_t* arguments, _dword id, _b
 {
     return {member, [=](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
-                Call(m, u"_launcher:" + FromNativeText(member) + u"(true, 4, " + arguments + u")");
+                Call(m, u"_launcher:" + FromUtf8(member) + u"(true, 4, " + arguments + u")");
                 ASSERT_EQ(state.mMenus.size(), 1u);
                 EXPECT_EQ(state.mMenus[0].mId, id);
                 EXPECT_TRUE(state.mMenus[0].mCustom);
@@ -176,7 +176,7 @@ MemberRow TitleButton(const char* member, _dword id, _byte mask)
     return {member, [=](LauncherTest&, LauncherState& state, IScriptManager& m)
             {
                 Call(m,
-                     u"_launcher:" + FromNativeText(member) +
+                     u"_launcher:" + FromUtf8(member) +
                          u"(3, 'skin/tb_close_n.png', 'skin/tb_close_h.png', 'skin/tb_close_p.png', 'tip')");
                 ASSERT_EQ(Game(state).mTitleButtons.size(), 1u);
                 const ImageMenuEntry& button = Game(state).mTitleButtons[0];
@@ -918,7 +918,7 @@ TEST_F(LauncherMembersTest, EveryMemberHasARowAndItsNameExists)
         {
             EXPECT_TRUE(inTable.insert(row.mMember).second) << row.mMember << " twice";
             names.insert(row.mMember);
-            EXPECT_NE(Text(*mManager, u"return type(_launcher." + FromNativeText(row.mMember) + u")"), u"nil")
+            EXPECT_NE(Text(*mManager, u"return type(_launcher." + FromUtf8(row.mMember) + u")"), u"nil")
                 << row.mMember;
         }
     }

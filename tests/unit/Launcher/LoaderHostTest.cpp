@@ -407,7 +407,7 @@ TEST_F(LoaderHostTest, CachedOrLocalFilesNeedNoDownloadAndPackedDownloadsAreUnpa
 
 TEST_F(LoaderHostTest, AFileOfALoadedModuleIsNotReplacedButWrittenBesideAndDeletedAtReset)
 {
-    std::string module = ReadBytes(_MODULES + "/complete.so");
+    std::string module = ReadBytes(_MODULES + "/complete" VEXEL_TEST_MODULE_SUFFIX);
     mHost->mSettings.mPolicy.acceptedDigests = {Md5Of(module.data(), module.size())};
     ASSERT_TRUE(WriteFile(mState->mLoader.mPath, std::vector<_byte>(module.begin(), module.end())));
     Source(u"local:\\" + mState->mLoader.mPath, String());
@@ -416,7 +416,7 @@ TEST_F(LoaderHostTest, AFileOfALoadedModuleIsNotReplacedButWrittenBesideAndDelet
     EXPECT_TRUE(IsLoadedModuleFile(mData.Wide("vexel3d.lod")));
 
     // A second host downloads another build for the same path while the first runs this one.
-    std::string update = ReadBytes(_MODULES + "/no-progress.so");
+    std::string update = ReadBytes(_MODULES + "/no-progress" VEXEL_TEST_MODULE_SUFFIX);
     LoaderSource source;
     source.mPath = mData.Wide("vexel3d.lod");
     LoaderHost other(source);
@@ -519,7 +519,7 @@ std::string Record(const MD5& digest, const std::u16string& message, bool withLe
 
 TEST_F(LoaderHostTest, TheBlockListUnloadsABannedModuleAndIgnoresShortAnswers)
 {
-    std::string module = ReadBytes(_MODULES + "/complete.so");
+    std::string module = ReadBytes(_MODULES + "/complete" VEXEL_TEST_MODULE_SUFFIX);
     MD5 digest = Md5Of(module.data(), module.size());
     MD5 other = digest;
     other.w[2] ^= 1;

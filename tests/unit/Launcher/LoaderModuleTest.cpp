@@ -3,6 +3,7 @@
 // loading the same library, messages held back until the first frame, a module without its optional
 // export or without a required one; the demo game in a real game child window, its first frame taking
 // the window's pixels from the loading screen; and the loading screen itself.
+#include "../Platform/ScopedEnvironment.h"
 #include "LoaderTestSupport.h"
 
 #include "../Platform/ScopedEnvironment.h"
@@ -45,20 +46,20 @@ protected:
     void SetUp() override
     {
         LoaderHostWindowTest::SetUp();
-        setenv("VEXEL_TEST_MODULE_LOG", (mData / "calls.txt").c_str(), 1);
+        SetVariable("VEXEL_TEST_MODULE_LOG", (mData / "calls.txt").string().c_str());
         // Start-up tests earlier in the same process leave the client's marker in the environment.
-        unsetenv("[MICRO-CLIENT]");
+        SetVariable("[MICRO-CLIENT]", nullptr);
     }
     void TearDown() override
     {
-        unsetenv("VEXEL_TEST_MODULE_LOG");
-        unsetenv("[MICRO-CLIENT]");
+        SetVariable("VEXEL_TEST_MODULE_LOG", nullptr);
+        SetVariable("[MICRO-CLIENT]", nullptr);
         LoaderHostWindowTest::TearDown();
     }
     // Makes the named test module the loader, accepted by its digest.
     void Use(const std::string& variant, LoaderHost& host, LoaderSource& source)
     {
-        String path = Wide(_MODULES + "/" + variant + ".so");
+        String path = Wide(_MODULES + "/" + variant + VEXEL_TEST_MODULE_SUFFIX);
         std::vector<_byte> bytes;
         ASSERT_TRUE(ReadFile(path, bytes));
         host.mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
@@ -114,7 +115,7 @@ TEST_F(LoaderModuleTest, CreateAndSetUpFollowThePageAndMessagesWaitForTheFirstFr
 
 TEST_F(LoaderModuleTest, APluginVersionAlreadyGivenIsNotAddedAgain)
 {
-    setenv("[MICRO-CLIENT]", "00000001", 1);
+    SetVariable("[MICRO-CLIENT]", "00000001");
     Use("complete", *mHost, mState->mLoader);
     Params({{u"foaparam", u"x"}});
     ASSERT_TRUE(mHost->StartLoaderHost(mWindow));

@@ -12,7 +12,13 @@
 #include "Platform/Ui/WebView.h"
 
 #include <httplib.h>
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <wincrypt.h>
+#else
 #include <openssl/evp.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -32,9 +38,28 @@ std::vector<_byte> Bytes(const std::string& text)
 // The program's digest text, computed apart from the program: the usual MD5 with its bytes reversed.
 std::string ReversedMd5Hex(const std::string& text)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned char digest[64] = {};
     unsigned int length = 0;
+#if defined(_WIN32)
+    // The older CryptoAPI: not the program's own digest code, which takes BCrypt.
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    DWORD size = sizeof digest;
+    if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    {
+        if (CryptCreateHash(provider, CALG_MD5, 0, 0, &hash))
+        {
+            if (CryptHashData(hash, reinterpret_cast<const BYTE*>(text.data()),
+                              static_cast<DWORD>(text.size()), 0) &&
+                CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
+                length = size;
+            CryptDestroyHash(hash);
+        }
+        CryptReleaseContext(provider, 0);
+    }
+#else
     EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+#endif
     std::string hex;
     char two[3];
     for (unsigned int i = length; i-- > 0;)

@@ -102,8 +102,8 @@ TEST_F(DataFolderTest, FirstStartBesideADataFolderWritesInstallInfo)
     SettleDataFolder(*mState);
     EXPECT_EQ(Current(), mDir / "prog" / "data");
     std::string info = ReadBytes(mDir / "root" / "demo" / "install.inf");
-    std::replace(info.begin(), info.end(), '\\', '/');         // either separator names the folder here
-    EXPECT_EQ(info, Utf16((mDir / "prog" / "data").string())); // UTF-16LE, no mark, no terminator
+    std::replace(info.begin(), info.end(), '\\', '/'); // either separator names the folder here
+    EXPECT_EQ(info, Utf16((mDir / "prog" / "data").generic_string())); // UTF-16LE, no mark, no terminator
 }
 
 TEST_F(DataFolderTest, InstallInfoNamingAnExistingFolderWins)

@@ -100,7 +100,8 @@ TEST_F(ScriptBindingTest, ToStringUsesTheClassMemberOrTheAddress)
 {
     Counter* counter = Publish("counter");
     char expected[64];
-    std::snprintf(expected, sizeof expected, "table: 0x%016llX",
+    // The address in as many digits as a pointer has (8 in the 32-bit product).
+    std::snprintf(expected, sizeof expected, "table: 0x%0*llX", static_cast<int>(2 * sizeof(void*)),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(counter)));
     EXPECT_EQ(Eval(u"return tostring(counter)").GetText(), FromUtf8(expected));
     // Scripts add members through the class table; every object sees them.
@@ -218,7 +219,7 @@ TEST_F(ScriptBindingTest, ObjectDestroyedByNativeCodeReadsNil)
     Variable v = Eval(u"return { saved.value == nil, saved.LIMIT == nil, tostring(saved) }");
     EXPECT_TRUE(v.GetChild(0).GetBool());
     EXPECT_TRUE(v.GetChild(1).GetBool());
-    EXPECT_EQ(v.GetChild(2).GetText(), u"table: 0x0000000000000000");
+    EXPECT_EQ(v.GetChild(2).GetText(), u"table: 0x" + std::u16string(2 * sizeof(void*), u'0'));
     EXPECT_FALSE(Run(u"saved:add(1)")); // a script error, nothing touched
     EXPECT_TRUE(Eval(u"saved.value = 5 return method(saved, 1) == nil").GetBool());
     mManager->CollectGarbage();
