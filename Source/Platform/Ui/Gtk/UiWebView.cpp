@@ -207,7 +207,7 @@ bool OpenEngine()
 }
 
 bool MakeBrowser(WebViewState& web);
-void ScheduleEngine();
+void ScheduleEngine(WebViewState& web);
 void OnHolderFocus(GtkWidget*, gpointer data);
 } // namespace
 
@@ -569,7 +569,7 @@ namespace
 std::vector<WindowId> gWaiting; // web views made before the engine was up
 guint gEngineIdle = 0;
 guint gEngineDeadline = 0;
-constexpr guint _ENGINE_DEADLINE_MS = 1000; // when no first paint comes, the engine comes up anyway
+constexpr guint _ENGINE_DEADLINE_MS = 3000; // when no window shows, the engine comes up anyway
 
 // Makes the browser inside the view's holder and applies what was asked of the view so far.
 bool MakeBrowser(WebViewState& web)
@@ -623,12 +623,34 @@ void OnHolderFocus(GtkWidget*, gpointer data)
         gtk_widget_grab_focus(GTK_WIDGET(web->view));
 }
 
-gboolean OnEngineIdle(gpointer);
-
-void ScheduleEngine()
+gboolean OnEngineIdle(gpointer)
 {
+    gEngineIdle = 0;
+    BringUpEngine();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean OnFirstPaint(GtkWidget* top, cairo_t*, gpointer)
+{
+    g_signal_handlers_disconnect_by_func(top, reinterpret_cast<gpointer>(OnFirstPaint), nullptr);
     if (!gEngineIdle)
         gEngineIdle = g_idle_add_full(G_PRIORITY_LOW, OnEngineIdle, nullptr, nullptr);
+    return FALSE;
+}
+
+// The engine comes up on an idle after the next paint of the view's window (a hidden window paints
+// when shown; putting the view into a shown one makes it paint again), or after a while without any.
+void ScheduleEngine(WebViewState& web)
+{
+    GtkWidget* top = gtk_widget_get_toplevel(web.holder);
+    if (!gtk_widget_is_toplevel(top))
+    {
+        if (!gEngineIdle)
+            gEngineIdle = g_idle_add_full(G_PRIORITY_LOW, OnEngineIdle, nullptr, nullptr);
+    }
+    else if (!g_signal_handler_find(top, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                    reinterpret_cast<gpointer>(OnFirstPaint), nullptr))
+        g_signal_connect_after(top, "draw", G_CALLBACK(OnFirstPaint), nullptr);
     if (!gEngineDeadline)
         gEngineDeadline = g_timeout_add(
             _ENGINE_DEADLINE_MS,
@@ -639,36 +661,6 @@ void ScheduleEngine()
                 return G_SOURCE_REMOVE;
             },
             nullptr);
-}
-
-gboolean OnFirstPaint(GtkWidget* top, cairo_t*, gpointer)
-{
-    g_object_set_data(G_OBJECT(top), "vexel-painted", GINT_TO_POINTER(1));
-    g_signal_handlers_disconnect_by_func(top, reinterpret_cast<gpointer>(OnFirstPaint), nullptr);
-    ScheduleEngine();
-    return FALSE;
-}
-
-// Waits for the first paint of every shown window that hosts a waiting view, then brings the engine up.
-gboolean OnEngineIdle(gpointer)
-{
-    gEngineIdle = 0;
-    for (WindowId id : gWaiting)
-    {
-        WebViewState* web = StateOf(id);
-        if (!web)
-            continue;
-        GtkWidget* top = gtk_widget_get_toplevel(web->holder);
-        if (!gtk_widget_is_toplevel(top) || !gtk_widget_get_visible(top) ||
-            g_object_get_data(G_OBJECT(top), "vexel-painted"))
-            continue;
-        if (!g_signal_handler_find(top, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                   reinterpret_cast<gpointer>(OnFirstPaint), nullptr))
-            g_signal_connect_after(top, "draw", G_CALLBACK(OnFirstPaint), nullptr);
-        return G_SOURCE_REMOVE;
-    }
-    BringUpEngine();
-    return G_SOURCE_REMOVE;
 }
 } // namespace
 
@@ -747,7 +739,7 @@ bool NewWebView(WindowId window)
         return true;
     }
     gWaiting.push_back(window);
-    ScheduleEngine();
+    ScheduleEngine(*web);
     return true;
 }
 
