@@ -4,6 +4,12 @@
 // page's reach, forwards that event with the document's real origin to the native side, which checks
 // the origin again. The isolated script also reports the start of the page's script and keeps
 // Backspace, Left and Right from acting outside editable fields.
+//
+// The engine's libraries are not linked: they are opened on first need (dlopen) and reached through one
+// table of functions, so the program starts, and shows its windows, without them. A web view made before
+// the engine is up is a placeholder widget in the window tree at once; the engine comes up on an idle
+// after the window's first paint, then the real browser is put into the placeholder and what was asked
+// of the view meanwhile (options, allowed origins, the last navigation) is applied.
 #include "Platform/Ui/Gtk/UiGtkPrivate.h"
 #include "Platform/Ui/WebView.h"
 
@@ -11,6 +17,8 @@
 
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -93,12 +101,125 @@ const char* _NO_SCROLLBARS = "html, body { overflow: hidden !important; }";
 
 WebKitWebContext* gContext = nullptr;
 String gDataFolder;
+bool gDataFolderSet = false;
+
+// Every engine function this file calls, resolved from the engine's library and its dependencies.
+#define VEXEL_ENGINE_FUNCTIONS(X)                                                                            \
+    X(webkit_web_view_get_type)                                                                              \
+    X(webkit_user_content_manager_new)                                                                       \
+    X(webkit_user_content_manager_remove_all_scripts)                                                        \
+    X(webkit_user_content_manager_add_script)                                                                \
+    X(webkit_user_content_manager_remove_all_style_sheets)                                                   \
+    X(webkit_user_content_manager_add_style_sheet)                                                           \
+    X(webkit_user_content_manager_register_script_message_handler_in_world)                                  \
+    X(webkit_user_content_manager_unregister_script_message_handler_in_world)                                \
+    X(webkit_user_script_new)                                                                                \
+    X(webkit_user_script_new_for_world)                                                                      \
+    X(webkit_user_script_unref)                                                                              \
+    X(webkit_user_style_sheet_new)                                                                           \
+    X(webkit_user_style_sheet_unref)                                                                         \
+    X(webkit_web_view_get_uri)                                                                               \
+    X(webkit_web_view_get_main_resource)                                                                     \
+    X(webkit_web_view_get_settings)                                                                          \
+    X(webkit_web_view_load_uri)                                                                              \
+    X(webkit_web_view_reload)                                                                                \
+    X(webkit_web_view_stop_loading)                                                                          \
+    X(webkit_web_view_evaluate_javascript)                                                                   \
+    X(webkit_web_view_evaluate_javascript_finish)                                                            \
+    X(webkit_web_resource_get_response)                                                                      \
+    X(webkit_uri_response_get_status_code)                                                                   \
+    X(webkit_network_error_quark)                                                                            \
+    X(webkit_policy_error_quark)                                                                             \
+    X(webkit_javascript_result_get_js_value)                                                                 \
+    X(webkit_settings_set_javascript_can_open_windows_automatically)                                         \
+    X(webkit_settings_set_enable_developer_extras)                                                           \
+    X(webkit_web_context_new_ephemeral)                                                                      \
+    X(webkit_web_context_new_with_website_data_manager)                                                      \
+    X(webkit_web_context_get_website_data_manager)                                                           \
+    X(webkit_website_data_manager_new)                                                                       \
+    X(webkit_website_data_manager_get_cookie_manager)                                                        \
+    X(webkit_cookie_manager_set_persistent_storage)                                                          \
+    X(webkit_cookie_manager_set_accept_policy)                                                               \
+    X(webkit_cookie_manager_get_cookies)                                                                     \
+    X(webkit_cookie_manager_get_cookies_finish)                                                              \
+    X(jsc_value_is_string)                                                                                   \
+    X(jsc_value_is_array)                                                                                    \
+    X(jsc_value_to_string)                                                                                   \
+    X(jsc_value_to_int32)                                                                                    \
+    X(jsc_value_object_get_property)                                                                         \
+    X(jsc_value_object_get_property_at_index)                                                                \
+    X(soup_cookie_get_name)                                                                                  \
+    X(soup_cookie_get_value)                                                                                 \
+    X(soup_cookie_free)
+
+struct EngineTable
+{
+#define VEXEL_ENGINE_SLOT(name) decltype(&::name) name = nullptr;
+    VEXEL_ENGINE_FUNCTIONS(VEXEL_ENGINE_SLOT)
+#undef VEXEL_ENGINE_SLOT
+};
+
+constexpr const char* _ENGINE_LIBRARY = "libwebkit2gtk-4.1.so.0";
+enum class EngineStatus
+{
+    Absent,
+    Up,
+    Failed
+};
+
+EngineTable E;
+EngineStatus gEngine = EngineStatus::Absent;
+
+// Opens the engine's library and resolves the table; false (logged once) when it is missing or lacks a
+// function. VEXEL_WEB_ENGINE names another library file in its place.
+bool OpenEngine()
+{
+    if (gEngine != EngineStatus::Absent)
+        return gEngine == EngineStatus::Up;
+    gEngine = EngineStatus::Failed;
+    const char* file = g_getenv("VEXEL_WEB_ENGINE");
+    if (!file || !*file)
+        file = _ENGINE_LIBRARY;
+    void* library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+    {
+        const char* why = dlerror();
+        LogError(u"[WS] The web engine cannot be loaded: %s", Wide(why ? why : file).c_str());
+        return false;
+    }
+    EngineTable table;
+    const char* missing = nullptr;
+#define VEXEL_ENGINE_RESOLVE(name)                                                                           \
+    table.name = reinterpret_cast<decltype(table.name)>(dlsym(library, #name));                              \
+    if (!table.name && !missing)                                                                             \
+        missing = #name;
+    VEXEL_ENGINE_FUNCTIONS(VEXEL_ENGINE_RESOLVE)
+#undef VEXEL_ENGINE_RESOLVE
+    if (missing)
+    {
+        LogError(u"[WS] The web engine %s lacks %s", Wide(file).c_str(), Wide(missing).c_str());
+        dlclose(library);
+        return false;
+    }
+    E = table;
+    gEngine = EngineStatus::Up;
+    return true;
+}
+
+bool MakeBrowser(WebViewState& web);
+void ScheduleEngine(WebViewState& web);
+void OnHolderFocus(GtkWidget*, gpointer data);
 } // namespace
+
+bool BringUpEngine();
 
 struct WebViewState
 {
     WindowId host = 0;
+    GtkWidget* holder = nullptr; // in the window tree from the start; the browser goes inside
     WebKitWebView* view = nullptr;
+    std::string pending; // the navigation asked for before the browser was made
+    bool hasPending = false;
     WebKitUserContentManager* content = nullptr;
     std::vector<std::string> origins;
     std::string loadOrigin; // where the page being loaded now comes from (after any redirects)
@@ -180,29 +301,33 @@ void InstallScripts(WebViewState& web)
     for (std::size_t i = 0; i < web.origins.size(); ++i)
         list += (i ? "," : "") + JsString(web.origins[i]);
     list += "]";
+    if (!web.content)
+        return; // applied when the browser is made
     std::string page = Replace(_PAGE_SCRIPT, "__ALLOWED__", list);
-    webkit_user_content_manager_remove_all_scripts(web.content);
+    E.webkit_user_content_manager_remove_all_scripts(web.content);
     WebKitUserScript* pageScript =
-        webkit_user_script_new(page.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    WebKitUserScript* isolated = webkit_user_script_new_for_world(
+        E.webkit_user_script_new(page.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    WebKitUserScript* isolated = E.webkit_user_script_new_for_world(
         _ISOLATED_SCRIPT, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
         _WORLD, nullptr, nullptr);
-    webkit_user_content_manager_add_script(web.content, pageScript);
-    webkit_user_content_manager_add_script(web.content, isolated);
-    webkit_user_script_unref(pageScript);
-    webkit_user_script_unref(isolated);
+    E.webkit_user_content_manager_add_script(web.content, pageScript);
+    E.webkit_user_content_manager_add_script(web.content, isolated);
+    E.webkit_user_script_unref(pageScript);
+    E.webkit_user_script_unref(isolated);
 }
 
 void InstallStyle(WebViewState& web)
 {
-    webkit_user_content_manager_remove_all_style_sheets(web.content);
+    if (!web.content)
+        return;
+    E.webkit_user_content_manager_remove_all_style_sheets(web.content);
     if (web.scrollBars)
         return;
-    WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
+    WebKitUserStyleSheet* sheet = E.webkit_user_style_sheet_new(
         _NO_SCROLLBARS, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
-    webkit_user_content_manager_add_style_sheet(web.content, sheet);
-    webkit_user_style_sheet_unref(sheet);
+    E.webkit_user_content_manager_add_style_sheet(web.content, sheet);
+    E.webkit_user_style_sheet_unref(sheet);
 }
 
 bool AllowOrigin(WebViewState& web, const std::string& origin)
@@ -219,17 +344,34 @@ bool AllowOrigin(WebViewState& web, const std::string& origin)
 
 String CurrentUri(WebKitWebView* view)
 {
-    const char* uri = webkit_web_view_get_uri(view);
+    const char* uri = E.webkit_web_view_get_uri(view);
     String text = Wide(uri ? uri : "");
     if (text.size() > _MAX_URL)
         text.resize(_MAX_URL);
     return text;
 }
 
+// The one store of every browser: in the folder InitWebViews named, else in memory.
 WebKitWebContext* Context()
 {
-    if (!gContext)
-        gContext = webkit_web_context_new_ephemeral();
+    if (gContext)
+        return gContext;
+    std::string folder = Utf8(gDataFolder);
+    if (folder.empty())
+    {
+        gContext = E.webkit_web_context_new_ephemeral();
+        return gContext;
+    }
+    std::string cache = folder + "/cache";
+    WebKitWebsiteDataManager* manager = E.webkit_website_data_manager_new(
+        "base-data-directory", folder.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+    gContext = E.webkit_web_context_new_with_website_data_manager(manager);
+    std::string cookies = folder + "/cookies.sqlite";
+    WebKitCookieManager* store = E.webkit_website_data_manager_get_cookie_manager(manager);
+    E.webkit_cookie_manager_set_persistent_storage(store, cookies.c_str(),
+                                                   WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    E.webkit_cookie_manager_set_accept_policy(store, WEBKIT_COOKIE_POLICY_ACCEPT_NO_THIRD_PARTY);
+    g_object_unref(manager);
     return gContext;
 }
 
@@ -277,9 +419,9 @@ void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data)
     {
         web->readyState = 3;
         guint status = 0;
-        if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view))
-            if (WebKitURIResponse* response = webkit_web_resource_get_response(resource))
-                status = webkit_uri_response_get_status_code(response);
+        if (WebKitWebResource* resource = E.webkit_web_view_get_main_resource(view))
+            if (WebKitURIResponse* response = E.webkit_web_resource_get_response(resource))
+                status = E.webkit_uri_response_get_status_code(response);
         if (status >= 400)
             SendUiMessage(host, _WM_WEB_NAVIGATEERROR, address, static_cast<LParam>(status));
         if ((web = StateOf(host)) != nullptr)
@@ -308,8 +450,8 @@ gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* failingUri, G
         return TRUE;
     web->failed = true;
     // A load stopped by the program or replaced by another navigation is not a visit error.
-    bool cancelled = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                     g_error_matches(error, WEBKIT_POLICY_ERROR,
+    bool cancelled = g_error_matches(error, E.webkit_network_error_quark(), WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                     g_error_matches(error, E.webkit_policy_error_quark(),
                                      WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
     if (!cancelled)
     {
@@ -344,10 +486,10 @@ void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
     WebViewState* web = StateOf(host);
     if (!web)
         return;
-    JSCValue* value = webkit_javascript_result_get_js_value(result);
-    if (!value || !jsc_value_is_string(value))
+    JSCValue* value = E.webkit_javascript_result_get_js_value(result);
+    if (!value || !E.jsc_value_is_string(value))
         return;
-    gchar* raw = jsc_value_to_string(value);
+    gchar* raw = E.jsc_value_to_string(value);
     std::string message = raw ? raw : "";
     g_free(raw);
     auto first = message.find('\n');
@@ -407,13 +549,20 @@ void ReleaseWebView(WindowRecord& record)
     if (!web)
         return;
     record.mWeb = nullptr;
-    g_signal_handlers_disconnect_by_data(web->content, GUINT_TO_POINTER(web->host));
-    g_signal_handlers_disconnect_by_data(web->view, GUINT_TO_POINTER(web->host));
-    webkit_user_content_manager_unregister_script_message_handler_in_world(web->content, _CHANNEL, _WORLD);
-    webkit_web_view_stop_loading(web->view);
-    gtk_widget_destroy(GTK_WIDGET(web->view));
-    g_object_unref(web->view);
-    g_object_unref(web->content);
+    if (web->view)
+    {
+        g_signal_handlers_disconnect_by_data(web->content, GUINT_TO_POINTER(web->host));
+        g_signal_handlers_disconnect_by_data(web->view, GUINT_TO_POINTER(web->host));
+        E.webkit_user_content_manager_unregister_script_message_handler_in_world(web->content, _CHANNEL,
+                                                                                 _WORLD);
+        E.webkit_web_view_stop_loading(web->view);
+        gtk_widget_destroy(GTK_WIDGET(web->view));
+        g_object_unref(web->view);
+        g_object_unref(web->content);
+    }
+    g_signal_handlers_disconnect_by_data(web->holder, GUINT_TO_POINTER(web->host));
+    gtk_widget_destroy(web->holder);
+    g_object_unref(web->holder);
     delete web;
 }
 
@@ -421,10 +570,141 @@ void LayoutWebView(WindowRecord& record)
 {
     if (!record.mWeb || !record.mBody)
         return;
-    GtkWidget* view = GTK_WIDGET(record.mWeb->view);
+    GtkWidget* view = record.mWeb->holder;
     Size size = ClientSize(record);
     gtk_widget_set_size_request(view, std::max(size.width, 1), std::max(size.height, 1));
     gtk_layout_move(GTK_LAYOUT(record.mBody), view, record.mInsets.left, record.mInsets.top);
+}
+
+namespace
+{
+std::vector<WindowId> gWaiting; // web views made before the engine was up
+guint gEngineIdle = 0;
+guint gEngineDeadline = 0;
+constexpr guint _ENGINE_DEADLINE_MS = 3000; // when no window shows, the engine comes up anyway
+
+// Makes the browser inside the view's holder and applies what was asked of the view so far.
+bool MakeBrowser(WebViewState& web)
+{
+    WindowId window = web.host;
+    web.content = E.webkit_user_content_manager_new();
+    gpointer data = GUINT_TO_POINTER(window);
+    std::string signal = std::string("script-message-received::") + _CHANNEL;
+    g_signal_connect(web.content, signal.c_str(), G_CALLBACK(OnScriptMessage), data);
+    if (!E.webkit_user_content_manager_register_script_message_handler_in_world(web.content, _CHANNEL,
+                                                                                _WORLD))
+    {
+        g_signal_handlers_disconnect_by_data(web.content, data);
+        g_object_unref(web.content);
+        web.content = nullptr;
+        LogError(u"[WS] The browser's message channel cannot be registered");
+        return false;
+    }
+    InstallScripts(web);
+    InstallStyle(web);
+    web.view =
+        reinterpret_cast<WebKitWebView*>(g_object_new(E.webkit_web_view_get_type(), "web-context", Context(),
+                                                      "user-content-manager", web.content, nullptr));
+    g_object_ref_sink(web.view);
+    WebKitSettings* settings = E.webkit_web_view_get_settings(web.view);
+    E.webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+    E.webkit_settings_set_enable_developer_extras(settings, FALSE);
+    g_signal_connect(web.view, "load-changed", G_CALLBACK(OnLoadChanged), data);
+    g_signal_connect(web.view, "load-failed", G_CALLBACK(OnLoadFailed), data);
+    g_signal_connect(web.view, "context-menu", G_CALLBACK(OnContextMenu), data);
+    g_signal_connect(web.view, "script-dialog", G_CALLBACK(OnScriptDialog), data);
+    g_signal_connect(web.view, "web-process-terminated", G_CALLBACK(OnProcessGone), data);
+    GtkWidget* view = GTK_WIDGET(web.view);
+    ConnectFocusTracking(view, window);
+    gtk_box_pack_start(GTK_BOX(web.holder), view, TRUE, TRUE, 0);
+    gtk_widget_show(view);
+    if (gtk_widget_has_focus(web.holder))
+        gtk_widget_grab_focus(view);
+    if (web.hasPending)
+    {
+        web.hasPending = false;
+        E.webkit_web_view_load_uri(web.view, web.pending.c_str());
+    }
+    return true;
+}
+
+void OnHolderFocus(GtkWidget*, gpointer data)
+{
+    WebViewState* web = StateOf(static_cast<WindowId>(GPOINTER_TO_UINT(data)));
+    if (web && web->view)
+        gtk_widget_grab_focus(GTK_WIDGET(web->view));
+}
+
+gboolean OnEngineIdle(gpointer)
+{
+    gEngineIdle = 0;
+    BringUpEngine();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean OnFirstPaint(GtkWidget* top, cairo_t*, gpointer)
+{
+    g_signal_handlers_disconnect_by_func(top, reinterpret_cast<gpointer>(OnFirstPaint), nullptr);
+    if (!gEngineIdle)
+        gEngineIdle = g_idle_add_full(G_PRIORITY_LOW, OnEngineIdle, nullptr, nullptr);
+    return FALSE;
+}
+
+// The engine comes up on an idle after the next paint of the view's window (a hidden window paints
+// when shown; putting the view into a shown one makes it paint again), or after a while without any.
+void ScheduleEngine(WebViewState& web)
+{
+    GtkWidget* top = gtk_widget_get_toplevel(web.holder);
+    if (!gtk_widget_is_toplevel(top))
+    {
+        if (!gEngineIdle)
+            gEngineIdle = g_idle_add_full(G_PRIORITY_LOW, OnEngineIdle, nullptr, nullptr);
+    }
+    else if (!g_signal_handler_find(top, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                    reinterpret_cast<gpointer>(OnFirstPaint), nullptr))
+        g_signal_connect_after(top, "draw", G_CALLBACK(OnFirstPaint), nullptr);
+    if (!gEngineDeadline)
+        gEngineDeadline = g_timeout_add(
+            _ENGINE_DEADLINE_MS,
+            [](gpointer) -> gboolean
+            {
+                gEngineDeadline = 0;
+                BringUpEngine();
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
+}
+} // namespace
+
+// Loads the engine (once) and makes the browsers of the views waiting for it; a view whose browser
+// cannot be made reports its navigation as a visit error.
+bool BringUpEngine()
+{
+    if (gEngineIdle)
+        g_source_remove(gEngineIdle);
+    if (gEngineDeadline)
+        g_source_remove(gEngineDeadline);
+    gEngineIdle = gEngineDeadline = 0;
+    bool up = OpenEngine();
+    std::vector<WindowId> waiting;
+    waiting.swap(gWaiting);
+    for (WindowId id : waiting)
+    {
+        WebViewState* web = StateOf(id);
+        if (!web || web->view)
+            continue;
+        if (up && MakeBrowser(*web))
+            continue;
+        if (web->hasPending)
+        {
+            web->hasPending = false;
+            String uri = Wide(web->pending.c_str());
+            if (uri.size() > _MAX_URL)
+                uri.resize(_MAX_URL);
+            SendUiMessage(id, _WM_WEB_NAVIGATEERROR, reinterpret_cast<WParam>(uri.c_str()), 0);
+        }
+    }
+    return up;
 }
 
 } // namespace Vexel::Ui::Gtk
@@ -437,25 +717,10 @@ bool InitWebViews(const String& dataFolder)
 {
     if (!InitUi())
         return false;
-    if (gContext)
+    if (gDataFolderSet || gContext)
         return dataFolder == gDataFolder;
-    std::string folder = Utf8(dataFolder);
-    if (folder.empty())
-    {
-        gContext = webkit_web_context_new_ephemeral();
-        return true;
-    }
-    std::string cache = folder + "/cache";
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-        "base-data-directory", folder.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-    gContext = webkit_web_context_new_with_website_data_manager(manager);
-    std::string cookies = folder + "/cookies.sqlite";
-    webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager),
-                                                 cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
-    webkit_cookie_manager_set_accept_policy(webkit_website_data_manager_get_cookie_manager(manager),
-                                            WEBKIT_COOKIE_POLICY_ACCEPT_NO_THIRD_PARTY);
-    g_object_unref(manager);
     gDataFolder = dataFolder;
+    gDataFolderSet = true;
     return true;
 }
 
@@ -464,36 +729,29 @@ bool NewWebView(WindowId window)
     WindowRecord* record = FindRecord(window);
     if (!record || record->mWeb || record->mIsControl || !record->mBody || !GTK_IS_LAYOUT(record->mBody))
         return false;
+    if (gEngine == EngineStatus::Failed)
+        return false;
     auto* web = new WebViewState;
     web->host = window;
-    web->content = webkit_user_content_manager_new();
-    gpointer data = GUINT_TO_POINTER(window);
-    std::string signal = std::string("script-message-received::") + _CHANNEL;
-    g_signal_connect(web->content, signal.c_str(), G_CALLBACK(OnScriptMessage), data);
-    if (!webkit_user_content_manager_register_script_message_handler_in_world(web->content, _CHANNEL, _WORLD))
-    {
-        g_object_unref(web->content);
-        delete web;
-        return false;
-    }
-    InstallScripts(*web);
-    web->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(),
-                                             "user-content-manager", web->content, nullptr));
-    g_object_ref_sink(web->view);
-    WebKitSettings* settings = webkit_web_view_get_settings(web->view);
-    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
-    g_signal_connect(web->view, "load-changed", G_CALLBACK(OnLoadChanged), data);
-    g_signal_connect(web->view, "load-failed", G_CALLBACK(OnLoadFailed), data);
-    g_signal_connect(web->view, "context-menu", G_CALLBACK(OnContextMenu), data);
-    g_signal_connect(web->view, "script-dialog", G_CALLBACK(OnScriptDialog), data);
-    g_signal_connect(web->view, "web-process-terminated", G_CALLBACK(OnProcessGone), data);
-    ConnectFocusTracking(GTK_WIDGET(web->view), window);
+    web->holder = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    g_object_ref_sink(web->holder);
+    gtk_widget_set_can_focus(web->holder, TRUE);
+    g_signal_connect_after(web->holder, "grab-focus", G_CALLBACK(OnHolderFocus), GUINT_TO_POINTER(window));
     record->mWeb = web;
-    gtk_layout_put(GTK_LAYOUT(record->mBody), GTK_WIDGET(web->view), record->mInsets.left,
-                   record->mInsets.top);
+    gtk_layout_put(GTK_LAYOUT(record->mBody), web->holder, record->mInsets.left, record->mInsets.top);
     LayoutWebView(*record);
-    gtk_widget_show(GTK_WIDGET(web->view));
+    gtk_widget_show(web->holder);
+    if (gEngine == EngineStatus::Up)
+    {
+        if (!MakeBrowser(*web))
+        {
+            ReleaseWebView(*record);
+            return false;
+        }
+        return true;
+    }
+    gWaiting.push_back(window);
+    ScheduleEngine(*web);
     return true;
 }
 
@@ -523,7 +781,13 @@ int WebNavigate(WindowId window, const String& url)
     if (origin.empty() && !inlinePage)
         return -5;
     AllowOrigin(*web, origin);
-    webkit_web_view_load_uri(web->view, address.c_str());
+    if (!web->view)
+    {
+        web->pending = address;
+        web->hasPending = true;
+        return 0;
+    }
+    E.webkit_web_view_load_uri(web->view, address.c_str());
     return 0;
 }
 
@@ -532,7 +796,8 @@ bool WebRefresh(WindowId window)
     WebViewState* web = StateOf(window);
     if (!web)
         return false;
-    webkit_web_view_reload(web->view);
+    if (web->view)
+        E.webkit_web_view_reload(web->view); // else the navigation asked for loads afresh anyway
     return true;
 }
 
@@ -541,14 +806,26 @@ bool WebStop(WindowId window)
     WebViewState* web = StateOf(window);
     if (!web)
         return false;
-    webkit_web_view_stop_loading(web->view);
+    if (!web->view)
+        web->hasPending = false;
+    else
+        E.webkit_web_view_stop_loading(web->view);
     return true;
 }
 
 String WebCurrentUrl(WindowId window)
 {
     WebViewState* web = StateOf(window);
-    return web ? CurrentUri(web->view) : String();
+    if (!web)
+        return {};
+    if (!web->view)
+    {
+        String text = web->hasPending ? Wide(web->pending.c_str()) : String();
+        if (text.size() > _MAX_URL)
+            text.resize(_MAX_URL);
+        return text;
+    }
+    return CurrentUri(web->view);
 }
 
 int WebReadyState(WindowId window)
@@ -625,20 +902,21 @@ void OnNamedValues(GObject* source, GAsyncResult* result, gpointer data)
 {
     auto* call = static_cast<ScriptCall*>(data);
     GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    JSCValue* value = E.webkit_web_view_evaluate_javascript_finish(reinterpret_cast<WebKitWebView*>(source),
+                                                                   result, &error);
     if (error)
         g_error_free(error);
-    if (value && jsc_value_is_array(value))
+    if (value && E.jsc_value_is_array(value))
     {
-        JSCValue* lengthValue = jsc_value_object_get_property(value, "length");
-        int length = jsc_value_to_int32(lengthValue);
+        JSCValue* lengthValue = E.jsc_value_object_get_property(value, "length");
+        int length = E.jsc_value_to_int32(lengthValue);
         g_object_unref(lengthValue);
         for (int i = 0; i + 1 < length; i += 2)
         {
-            JSCValue* name = jsc_value_object_get_property_at_index(value, static_cast<guint>(i));
-            JSCValue* text = jsc_value_object_get_property_at_index(value, static_cast<guint>(i + 1));
-            gchar* n = jsc_value_to_string(name);
-            gchar* v = jsc_value_to_string(text);
+            JSCValue* name = E.jsc_value_object_get_property_at_index(value, static_cast<guint>(i));
+            JSCValue* text = E.jsc_value_object_get_property_at_index(value, static_cast<guint>(i + 1));
+            gchar* n = E.jsc_value_to_string(name);
+            gchar* v = E.jsc_value_to_string(text);
             call->values.push_back({Wide(n), Wide(v)});
             g_free(n);
             g_free(v);
@@ -661,7 +939,8 @@ void OnCookies(GObject* source, GAsyncResult* result, gpointer data)
 {
     auto* call = static_cast<CookieCall*>(data);
     GError* error = nullptr;
-    GList* cookies = webkit_cookie_manager_get_cookies_finish(WEBKIT_COOKIE_MANAGER(source), result, &error);
+    GList* cookies = E.webkit_cookie_manager_get_cookies_finish(
+        reinterpret_cast<WebKitCookieManager*>(source), result, &error);
     if (error)
         g_error_free(error);
     std::string text;
@@ -670,11 +949,11 @@ void OnCookies(GObject* source, GAsyncResult* result, gpointer data)
         auto* cookie = static_cast<SoupCookie*>(it->data);
         if (!text.empty())
             text += "; ";
-        text += soup_cookie_get_name(cookie);
+        text += E.soup_cookie_get_name(cookie);
         text += "=";
-        text += soup_cookie_get_value(cookie);
+        text += E.soup_cookie_get_value(cookie);
     }
-    g_list_free_full(cookies, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+    g_list_free_full(cookies, reinterpret_cast<GDestroyNotify>(E.soup_cookie_free));
     call->text = Wide(text.c_str());
     call->done = true;
 }
@@ -688,8 +967,8 @@ std::vector<NamedValue> WebReadNamedValues(WindowId window, const String& tag)
     std::string script = Replace(_NAMED_VALUES_SCRIPT, "__TAG__", JsString(Utf8(tag)));
     // The call object outlives a timed-out wait: the answer may still come later.
     auto* call = new ScriptCall;
-    webkit_web_view_evaluate_javascript(web->view, script.c_str(), static_cast<gssize>(script.size()), _WORLD,
-                                        nullptr, nullptr, OnNamedValues, call);
+    E.webkit_web_view_evaluate_javascript(web->view, script.c_str(), static_cast<gssize>(script.size()),
+                                          _WORLD, nullptr, nullptr, OnNamedValues, call);
     guint tick = g_timeout_add(50, WakeEveryTick, nullptr);
     bool done = WaitFor(call->done);
     g_source_remove(tick);
@@ -705,12 +984,12 @@ String WebGetCookies(const String& url)
     if (!InitUi())
         return {};
     std::string address = Utf8(url);
-    if (OriginOf(address).empty())
+    if (OriginOf(address).empty() || !BringUpEngine())
         return {};
-    WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(
-        webkit_web_context_get_website_data_manager(Context()));
+    WebKitCookieManager* cookies = E.webkit_website_data_manager_get_cookie_manager(
+        E.webkit_web_context_get_website_data_manager(Context()));
     auto* call = new CookieCall;
-    webkit_cookie_manager_get_cookies(cookies, address.c_str(), nullptr, OnCookies, call);
+    E.webkit_cookie_manager_get_cookies(cookies, address.c_str(), nullptr, OnCookies, call);
     guint tick = g_timeout_add(50, WakeEveryTick, nullptr);
     bool done = WaitFor(call->done);
     g_source_remove(tick);
