@@ -157,14 +157,14 @@ bool Downloader::RunJob(WorkerThread& thread)
         return true;
     }
 
-    DownloadIdleHandler idle;
     {
+        // Asked under the lock, the pause checked again there: once SetPaused(true) has returned and
+        // the caller has taken the lock, no idle call can be in flight to ask for more work.
         std::lock_guard<std::recursive_mutex> lock(*mLock);
-        if (mItems.empty())
-            idle = mIdleHandler;
+        DownloadIdleHandler idle = mItems.empty() && !IsPaused() ? mIdleHandler : nullptr;
+        if (idle)
+            idle(*this);
     }
-    if (idle)
-        idle(*this);
 
     std::unique_ptr<DownloadItem> item;
     {

@@ -82,6 +82,7 @@ public:
     void SetFailHandler(DownloadFailHandler handler);
     _dword GetId() const noexcept { return mId; }
     bool IsPaused() const noexcept { return mPaused.load(); }
+    // A pause holds from the next time the shared lock is free: no idle call asks for work after it.
     void SetPaused(bool paused);
     // Ends the worker's wait for work (more may be available through the idle handler).
     void Wake() { mThread.Wake(); }
