@@ -227,7 +227,7 @@ TEST_F(GameTest, ACdnThatStopsHalfWayHandsTheDownloadToTheNextAndTheGameRuns)
     EXPECT_EQ(mPortal->CountRequests("CDN 2 GET /download/vexel3d.lod?pv=10004"), 1) << mPortal->Log();
     DesktopWindow area = ClientArea(frame);
     EXPECT_TRUE(Within([&] { return mScreen.Ship(area).count > 100; })) << "the ship never showed";
-    mClient->Stop();
+    EXPECT_TRUE(mClient->StopsCleanly());
 }
 
 TEST_F(GameTest, RefreshOfTheRunningGameReloadsItsPageAndRunsTheCachedModuleAgain)
