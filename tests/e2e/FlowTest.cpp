@@ -398,6 +398,8 @@ TEST_F(FlowTest, ChoosingTheSameServerAsksFirstAndAnotherServerIsEntered)
     ASSERT_NE(game, std::string::npos);
     EXPECT_NE(mClient->Trace().WaitFor("mc type 2", game), std::string::npos);
     EXPECT_NE(mClient->Trace().WaitFor("current 二区 白虎", game), std::string::npos);
+    // One choice, one change: the new server is not offered again as "the same server".
+    EXPECT_EQ(mClient->Trace().Count("[MC] Change server to 二区 白虎", same), 1);
 }
 
 TEST_F(FlowTest, RefreshWithoutARunningGameReloadsThePages)

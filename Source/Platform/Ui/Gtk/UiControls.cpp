@@ -49,19 +49,39 @@ void OnToggled(GtkToggleButton*, gpointer data)
 {
     Notify(GPOINTER_TO_UINT(data), _BN_CLICKED);
 }
+// The combo box whose choice "changed" has just ended: an item picked from the list closes the list
+// before the combo box takes it, so the item's own activation that follows must not end it again.
+WindowId gChoiceJustEnded = 0;
+
+gboolean ForgetEndedChoice(gpointer)
+{
+    gChoiceJustEnded = 0;
+    return G_SOURCE_REMOVE;
+}
+
 void OnComboChanged(GtkComboBox* combo, gpointer data)
 {
     Notify(GPOINTER_TO_UINT(data), _CBN_SELCHANGE);
-    // A change made with the list closed (keys, wheel) is a whole choice; from the open list the item's
-    // activation ends it.
+    // A change made with the list closed (keys, wheel, or an item the closing list hands over) is a whole
+    // choice; from the open list the item's activation ends it.
     gboolean shown = FALSE;
     g_object_get(combo, "popup-shown", &shown, nullptr);
     if (!shown)
+    {
         Notify(GPOINTER_TO_UINT(data), _CBN_SELENDOK);
+        if (gChoiceJustEnded == 0)
+            g_idle_add(ForgetEndedChoice, nullptr);
+        gChoiceJustEnded = GPOINTER_TO_UINT(data);
+    }
 }
 
 void OnComboItemActivated(GtkMenuItem*, gpointer data)
 {
+    if (gChoiceJustEnded == GPOINTER_TO_UINT(data))
+    {
+        gChoiceJustEnded = 0;
+        return;
+    }
     Notify(GPOINTER_TO_UINT(data), _CBN_SELENDOK);
 }
 
