@@ -25,7 +25,7 @@ constexpr std::uint64_t _MIB = std::uint64_t(1) << 20;
 
 String Wide(const std::string& text)
 {
-    return FromNativeText(text);
+    return ArgumentText(text);
 }
 
 std::string Narrow(const String& text)

@@ -266,7 +266,7 @@ TEST_F(LoaderHostTest, TheNextAddressContinuesWhereTheLastStoppedUnlessItCannotO
         next.AddFile(_PATH, c.fileChanged ? changed : module);
         next.SetMode(_PATH, c.mode);
         mState->mLoader.mPath = mData.Wide("vexel3d.lod");
-        DeleteFile(mState->mLoader.mPath);
+        std::filesystem::remove(mData / "vexel3d.lod");
         Source(holding.WideUrl(_PATH), DigestText(module),
                {Wide("127.0.0.1:" + std::to_string(next.Port()))});
         EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
