@@ -891,7 +891,7 @@ std::vector<MemberRow> WindowRows()
 
 // The members _Launcher has: every one has a row in one of the two tables (sendMsg and cleanCache in
 // both, with and without windows).
-constexpr int _LAUNCHER_MEMBERS = 101;
+constexpr int _LAUNCHER_MEMBERS = 102;
 
 } // namespace
 

@@ -98,7 +98,9 @@ TEST_F(DataFolderTest, FirstStartBesideADataFolderWritesInstallInfo)
     EXPECT_EQ(Current(), mDir / "root" / "demo");
     EXPECT_FALSE(std::filesystem::exists(mDir / "root" / "demo" / "install.inf"));
     EXPECT_FALSE(std::filesystem::exists(mDir / "prog" / "data" / Narrow(_DATA_FOLDER_MARKER)));
-    // One the client made (it carries the mark) is.
+    // One the client made (it carries the mark) is. (Out of the folder first: Windows deletes no
+    // current folder.)
+    SetCurrentFolder(mDir.Wide("prog"));
     std::filesystem::remove_all(mDir / "root");
     ASSERT_TRUE(MarkDataFolder(mDir.Wide("prog/data")));
     SettleDataFolder(*mState);
