@@ -460,29 +460,34 @@ int Run(const std::wstring& exe, const std::wstring& folder, int seconds, const 
     return Close(watched);
 }
 
-// The trace log of a process other than skip whose name is name's and whose text holds line, and that
-// process's number; empty when there is none yet.
-std::wstring FindTrace(const std::wstring& folder, const std::wstring& name, DWORD skip,
-                       const std::string& line, DWORD& pid)
+// The trace logs of the programs named name in the folder.
+std::vector<std::wstring> Traces(const std::wstring& folder, const std::wstring& name)
 {
+    std::vector<std::wstring> paths;
     WIN32_FIND_DATAW found;
-    const std::wstring prefix = name + L"-mc";
-    HANDLE search = FindFirstFileW((folder + L"\\" + prefix + L"*-[Trace].log").c_str(), &found);
+    HANDLE search = FindFirstFileW((folder + L"\\" + name + L"-mc*-[Trace].log").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
-        return std::wstring();
-    std::wstring result;
+        return paths;
     do
-    {
-        DWORD number = wcstoul(found.cFileName + prefix.size(), nullptr, 10);
-        std::wstring path = folder + L"\\" + found.cFileName;
-        if (number != skip && Narrow(ReadText(path)).find(line) != std::string::npos)
-        {
-            pid = number;
-            result = path;
-        }
-    } while (result.empty() && FindNextFileW(search, &found));
+        paths.push_back(folder + L"\\" + found.cFileName);
+    while (FindNextFileW(search, &found));
     FindClose(search);
-    return result;
+    return paths;
+}
+
+// A trace log of the programs named name that is not among skip and holds line, and its process's
+// number; empty when there is none yet.
+std::wstring FindTrace(const std::wstring& folder, const std::wstring& name,
+                       const std::vector<std::wstring>& skip, const std::string& line, DWORD& pid)
+{
+    for (const std::wstring& path : Traces(folder, name))
+        if (std::find(skip.begin(), skip.end(), path) == skip.end() &&
+            Narrow(ReadText(path)).find(line) != std::string::npos)
+        {
+            pid = wcstoul(path.c_str() + folder.size() + 1 + name.size() + 3, nullptr, 10);
+            return path;
+        }
+    return std::wstring();
 }
 
 int Handover(const std::wstring& exe, const std::wstring& folder, int seconds,
@@ -490,11 +495,14 @@ int Handover(const std::wstring& exe, const std::wstring& folder, int seconds,
 {
     Watched old;
     old.deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    const std::wstring name = TraceName(exe);
+    // Logs of earlier runs of the same name are not the restarted program's.
+    std::vector<std::wstring> earlier = Traces(folder, name);
     if (!Start(exe, old))
         return 1;
-    const std::wstring name = TraceName(exe);
     old.trace = TracePath(folder, name, old.pid);
     WatchFolder(old, folder);
+    earlier.push_back(old.trace);
     if (!WaitLines(old, before))
         return old.Fail("the program did not hand over");
     if (EndsWithZero(old) != 0)
@@ -508,7 +516,7 @@ int Handover(const std::wstring& exe, const std::wstring& folder, int seconds,
     WatchFolder(next, folder);
     if (!WaitFor(nullptr, next.change, next.deadline,
                  [&]
-                 { return !(next.trace = FindTrace(folder, name, old.pid, after[0], next.pid)).empty(); }))
+                 { return !(next.trace = FindTrace(folder, name, earlier, after[0], next.pid)).empty(); }))
         return next.Fail("no restarted program wrote the first line after the hand-over");
     std::printf("vexel-smoke: restarted as process %lu\n", next.pid);
     next.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, next.pid);
