@@ -5,6 +5,7 @@
 #include "FrameWindow.h"
 #include "GameFrame.h"
 #include "Install.h"
+#include "LoaderChoice.h"
 #include "LoaderHost.h"
 #include "TextReader.h"
 #include "WebWindow.h"
@@ -418,10 +419,40 @@ LAUNCHER_NATIVE(StartLoader)
     if (name.empty())
         return m.ReturnNothing();
     state.mStartMode = 2;
+    state.mLoaderUrl.clear();
+    state.mLoaderMd5.clear();
+    state.mLoaderCdn.clear();
     String path;
     WriteLoaderFile(state, name, false, true, path);
     state.mLoaderPath = path;
     for (_dword i = 1; i <= 9; ++i)
+    {
+        String arg = ArgText(m, i);
+        if (!arg.empty())
+            state.mLoaderArgs.push_back(arg);
+    }
+    return m.ReturnNothing();
+}
+// The module from the operator's site, as a game page would name it: its address, its digest (without
+// one no download could be told from a replaced file, so nothing starts), the CDN addresses ("|"
+// between them) and up to eight loader arguments.
+LAUNCHER_NATIVE(StartRemoteLoader)
+{
+    String url = TrimBlank(ArgText(m, 0));
+    String md5 = TrimBlank(ArgText(m, 1));
+    if (url.empty())
+        return m.ReturnNothing();
+    if (md5.empty())
+    {
+        LogTrace(u"[MC] Loader %ls named without its digest; not started", url);
+        return m.ReturnNothing();
+    }
+    state.mStartMode = 2;
+    state.mLoaderPath.clear();
+    state.mLoaderUrl = url;
+    state.mLoaderMd5 = md5;
+    state.mLoaderCdn = SplitCdnList(ArgText(m, 2));
+    for (_dword i = 3; i <= 10; ++i)
     {
         String arg = ArgText(m, i);
         if (!arg.empty())
@@ -1142,6 +1173,7 @@ void RegisterLauncherClasses(IScriptManager& m)
                               {u"startGame", &_NATIVE_StartGame},
                               {u"setLoader", &_NATIVE_SetLoader},
                               {u"startLoader", &_NATIVE_StartLoader},
+                              {u"startRemoteLoader", &_NATIVE_StartRemoteLoader},
                               {u"setMinSize", &_NATIVE_SetMinSize},
                               {u"setLoadingSize", &_NATIVE_SetLoadingSize},
                               {u"newFrameWin", &_NATIVE_NewFrameWin},

@@ -208,6 +208,11 @@ struct LauncherState
     _dword mFrameStyle = _FRAME_SYSBUTTON | _FRAME_MAXBUTTON | _FRAME_MINBUTTON;
 
     std::vector<String> mLoaderArgs;
+    // A module started directly from the operator's site (startRemoteLoader): its address, digest and
+    // the CDN addresses tried after the address's own host. Empty: startLoader's local file.
+    String mLoaderUrl;
+    String mLoaderMd5;
+    std::vector<String> mLoaderCdn;
     std::vector<String> mFrameUrls;
     std::vector<String> mQuietUrls;
 

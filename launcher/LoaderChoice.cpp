@@ -60,6 +60,22 @@ String TrimBlank(const String& text)
     return text.substr(begin, end - begin + 1);
 }
 
+std::vector<String> SplitCdnList(const String& text)
+{
+    std::vector<String> parts;
+    std::size_t start = 0;
+    for (;;)
+    {
+        std::size_t bar = text.find(u'|', start);
+        String part = TrimBlank(text.substr(start, bar == String::npos ? String::npos : bar - start));
+        if (!part.empty())
+            parts.push_back(part);
+        if (bar == String::npos)
+            return parts;
+        start = bar + 1;
+    }
+}
+
 String ChooseDataFolder(LauncherState& state, int sizeMb)
 {
     String folder;
@@ -171,21 +187,7 @@ bool ChooseLoader(LauncherState& state)
         loader.mParamNames.push_back(name);
         loader.mParamValues.push_back(value);
         if (name == u"cdnip")
-        {
-            loader.mCdn.clear();
-            std::size_t start = 0;
-            for (;;)
-            {
-                std::size_t bar = value.find(u'|', start);
-                String part =
-                    TrimBlank(value.substr(start, bar == String::npos ? String::npos : bar - start));
-                if (!part.empty())
-                    loader.mCdn.push_back(part);
-                if (bar == String::npos)
-                    break;
-                start = bar + 1;
-            }
-        }
+            loader.mCdn = SplitCdnList(value);
     }
     state.mGamePage = page;
     EndPass();

@@ -21,4 +21,7 @@ String ChooseDataFolder(LauncherState& state, int sizeMb);
 // Text with spaces and tabs cut from both ends.
 String TrimBlank(const String& text);
 
+// CDN addresses written "a|b|c": each part cut of spaces and tabs, empty parts left out.
+std::vector<String> SplitCdnList(const String& text);
+
 } // namespace Vexel

@@ -362,8 +362,8 @@ void StartLoader(LauncherState& state)
     LoaderSource& source = state.mLoader;
     if (state.mStartMode == 2)
     {
-        // startLoader's file and arguments ("name=value", or a word that is both).
-        source.mPath = state.mLoaderPath;
+        // startLoader's file, or startRemoteLoader's address, and the arguments ("name=value", or a
+        // word that is both).
         source.mParamNames.clear();
         source.mParamValues.clear();
         for (const auto& arg : state.mLoaderArgs)
@@ -373,7 +373,19 @@ void StartLoader(LauncherState& state)
             source.mParamValues.push_back(equals == String::npos ? arg : String(arg.substr(equals + 1)));
         }
         bool external = host.mSettings.mExternal;
-        host.SetLoaderSource(u"local:\\" + state.mLoaderPath, String());
+        if (state.mLoaderUrl.empty())
+        {
+            source.mPath = state.mLoaderPath;
+            host.SetLoaderSource(u"local:\\" + state.mLoaderPath, String());
+        }
+        else
+        {
+            // Where a game page's module goes: the data folder's loader file, which a later start
+            // finds there by its digest instead of downloading it again.
+            ChooseDataFolder(state, state.mAppSize);
+            source.mCdn = state.mLoaderCdn;
+            host.SetLoaderSource(state.mLoaderUrl, state.mLoaderMd5);
+        }
         host.mSettings.mExternal = external;
     }
     String blockHost = host.mSettings.mBlockListHost;

@@ -273,13 +273,19 @@ L:setKickFunc(kickoffFunc)
 L:reportChannel(weburl .. "report")
 L:setLoader("vexel3d.lod")
 L:checkMC(mcurl, mcmd5url)
--- An operator without game pages starts the module directly: gameLoader names its file, gameParams its
--- parameters ("name=value"). The main window then gives way to the game frame at once.
--- externalLauncher hands the module to the external game launcher instead of loading it.
+-- An operator without game pages starts the module directly: gameLoader names its file, or its address
+-- on the operator's site (http:// or https://) with gameLoaderMd5 its digest and gameCdn the CDN
+-- addresses tried after the address's own host ("host:port|host:port"), as a game page would give
+-- them; gameParams its parameters ("name=value"). The main window then gives way to the game frame at
+-- once. externalLauncher hands the module to the external game launcher instead of loading it.
 if gameLoader then
     if externalLauncher then
         L.externalLauncher = true
     end
-    L:startLoader(gameLoader, gameParams or "")
+    if string.find(gameLoader, "^[Hh][Tt][Tt][Pp][Ss]?://") then
+        L:startRemoteLoader(gameLoader, gameLoaderMd5 or "", gameCdn or "", gameParams or "")
+    else
+        L:startLoader(gameLoader, gameParams or "")
+    end
 end
 print("launcher script done", L.appName)

@@ -9,7 +9,8 @@
 // send half of the module and then hold the connection; --ban-module puts the
 // module on the block list (/dev/bl) with the message ("" for none).
 // --port 0 (the default) picks a free port. The bound port is printed on stdout as "port N" once the
-// site answers. SIGTERM or SIGINT stops it cleanly. Every request is logged on stderr.
+// site answers, and the two CDN addresses on the next line as "cdn HOST:PORT HOST:PORT". SIGTERM or SIGINT
+// stops it cleanly. Every request is logged on stderr.
 #include "DemoPortal.h"
 
 #include <csignal>
@@ -99,7 +100,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "demo-portal: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    std::printf("port %d\n", portal.Port());
+    std::printf("port %d\ncdn %s %s\n", portal.Port(), portal.CdnHost(0).c_str(), portal.CdnHost(1).c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "demo-portal: serving %s\n", portal.Site().c_str());
 

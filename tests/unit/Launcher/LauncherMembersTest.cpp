@@ -330,6 +330,22 @@ std::vector<MemberRow> StateRows()
                        (std::vector<String>{u"1", u"3", u"4", u"5", u"6", u"7", u"8", u"9"}));
              EXPECT_EQ(FileNameOf(state.mLoaderPath), u"gone.lod");
          }},
+        {"startRemoteLoader",
+         [](LauncherTest&, LauncherState& state, IScriptManager& m)
+         {
+             Call(m, u"_launcher:startRemoteLoader('')");
+             Call(m, u"_launcher:startRemoteLoader('http://127.0.0.1/v.lod', '  ')");
+             EXPECT_EQ(state.mStartMode, 0);
+             // Up to eight arguments after the CDN list; the address and digest lose their blanks.
+             Call(m, u"_launcher:startRemoteLoader(' http://127.0.0.1/v.lod ', ' 00ff ', 'a:1||b:2 ', "
+                     u"'1', '', '3', '4', '5', '6', '7', '8', '9')");
+             EXPECT_EQ(state.mStartMode, 2);
+             EXPECT_EQ(state.mLoaderUrl, u"http://127.0.0.1/v.lod");
+             EXPECT_EQ(state.mLoaderMd5, u"00ff");
+             EXPECT_EQ(state.mLoaderCdn, (std::vector<String>{u"a:1", u"b:2"}));
+             EXPECT_EQ(state.mLoaderArgs, (std::vector<String>{u"1", u"3", u"4", u"5", u"6", u"7", u"8"}));
+             EXPECT_TRUE(state.mLoaderPath.empty());
+         }},
         {"setMinSize",
          [](LauncherTest&, LauncherState& state, IScriptManager& m)
          {
@@ -875,7 +891,7 @@ std::vector<MemberRow> WindowRows()
 
 // The members _Launcher has: every one has a row in one of the two tables (sendMsg and cleanCache in
 // both, with and without windows).
-constexpr int _LAUNCHER_MEMBERS = 101;
+constexpr int _LAUNCHER_MEMBERS = 102;
 
 } // namespace
 

@@ -1,17 +1,15 @@
 // Choosing the loader from the game page's `param` elements, and the wait for them.
 #include "PortalTestSupport.h"
 
+#if !defined(_WIN32)
+#include "../Tools/ToolRunner.h"
+#endif
 #include "LoaderChoice.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"
 
 #include <filesystem>
-
-#ifndef _WIN32
-// The tool runner starts programs the POSIX way; the tool tests are Linux-only too.
-#include "../Tools/ToolRunner.h"
-#endif
 
 namespace Vexel::Test
 {
@@ -70,7 +68,8 @@ TEST_F(LauncherLoaderChoiceTest, ParametersAddressDigestAndCdnListFromThePage)
     EXPECT_TRUE(Logged(u"[MC] Use local loader: " + mData.Wide("mine.lod")));
 }
 
-#ifndef _WIN32
+// The operator tool runs as a program of the build machine (a cross build cannot start its own).
+#if !defined(_WIN32)
 TEST_F(LauncherLoaderChoiceTest, TheOperatorToolsParamBlockIsWhatThePageReaderTakes)
 {
     WriteBytes(mData / "module.lod", std::string(5 * 1024 * 1024 + 1, 'x'));

@@ -14,6 +14,7 @@
 #include "Common/Md5.h"
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
+#include "Platform/Folders.h"
 #include "Platform/Process.h"
 #include "Platform/Resources.h"
 #include "Platform/System.h"
@@ -285,6 +286,76 @@ TEST_F(LoaderModuleTest, TheDemoGameRendersIntoTheGameChildWindowAfterTheLoading
     mHost->ResetLoaderHost();
     DestroyGameChildWindow(*mState);
     EXPECT_EQ(mState->mGameChild, 0u);
+}
+
+// A module started directly from the operator's site by the settings: the address's own host holds the
+// request, the CDN after it serves; the module becomes the data folder's loader file, passes its
+// signature check and runs with the settings' arguments. The next start finds it there by its digest and
+// asks no server.
+TEST_F(LoaderModuleTest, ADirectStartFromTheSiteFallsBackToTheCdnAndKeepsTheModule)
+{
+    const std::string module = ReadText(_DEMO + "/vexel3d.lod");
+    const std::string path = "/game/vexel3d.lod";
+    TestServer holding, cdn;
+    holding.AddFile(path, module);
+    holding.SetMode(path, TestServer::Mode::Stall);
+    cdn.AddFile(path, module);
+    mState->mGameFrame = std::make_unique<GameFrame>();
+    ASSERT_TRUE(CreateGameFrameWindow(*mState, 40, 40, 480, 360));
+    Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
+    // The data folder is the current folder, given back at the end (Windows deletes no current folder).
+    mState->mAppName.clear();
+    struct Back
+    {
+        String folder = GetCurrentFolder();
+        ~Back() { SetCurrentFolder(folder); }
+    } back;
+    ASSERT_TRUE(SetCurrentFolder(mData.Wide("")));
+    const String digest = Md5ToText(Md5Of(module.data(), module.size()));
+    mManager->SetGlobal(nullptr, "url", TextVar(holding.WideUrl(path)));
+    mManager->SetGlobal(nullptr, "md5", TextVar(digest));
+    mManager->SetGlobal(nullptr, "cdn", TextVar(u" 127.0.0.1:" + Wide(std::to_string(cdn.Port())) + u" | "));
+
+    // Without a digest nothing could tell a replaced download: nothing starts.
+    Run(u"_launcher:startRemoteLoader(url, '')");
+    EXPECT_NE(mState->mStartMode, 2);
+    EXPECT_TRUE(Logged(u"named without its digest; not started"));
+    Run(u"_launcher:startRemoteLoader(url, md5, cdn, 'server=7', '', 'fast')");
+    ASSERT_EQ(mState->mStartMode, 2);
+    EXPECT_EQ(mState->mLoaderCdn, std::vector<String>{u"127.0.0.1:" + Wide(std::to_string(cdn.Port()))});
+
+    StartLoader(*mState);
+    EXPECT_EQ(mHost->RequestAddress(), holding.WideUrl(path) + u"?pv=10004");
+    ASSERT_TRUE(PumpUntil([&] { return !mHost->PollLoaderDownload() && holding.HeldConnections() > 0; }));
+    mNow += _LOADER_STALL_MS;
+    bool ready = PumpUntil(
+        [&]
+        {
+            mNow += 10;
+            return mHost->PollLoaderDownload();
+        });
+    ASSERT_TRUE(ready) << Narrow(mCapture->Text());
+    EXPECT_EQ(mHost->CdnIndex(), 1);
+    EXPECT_EQ(cdn.Requests(path), 1);
+    EXPECT_EQ(ReadText(mData / "vexel3d.lod"), module);
+    ASSERT_TRUE(mHost->VerifyAndLoad()) << Narrow(mHost->ErrorText());
+    EXPECT_EQ(mState->mLoader.mParamNames, (std::vector<String>{u"server", u"fast"}));
+    EXPECT_EQ(mState->mLoader.mParamValues, (std::vector<String>{u"7", u"fast"}));
+    StopLoader(*mState);
+
+    // A file that is the one named, from an earlier start: no download.
+    mCapture->Clear();
+    StartLoader(*mState);
+    EXPECT_TRUE(Logged(u"[MC] Loader is the cached file "));
+    EXPECT_TRUE(mHost->PollLoaderDownload());
+    EXPECT_EQ(cdn.Requests(path), 1);
+    StopLoader(*mState);
+
+    // startLoader afterwards names a local file again.
+    WriteBytes(mData / "local.lod", module);
+    mManager->SetGlobal(nullptr, "lod", TextVar(mData.Wide("local.lod")));
+    Run(u"_launcher:startLoader(lod)");
+    EXPECT_TRUE(mState->mLoaderUrl.empty());
 }
 
 } // namespace

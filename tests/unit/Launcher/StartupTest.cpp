@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#ifndef _WIN32
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
 
@@ -98,7 +98,9 @@ TEST_F(DataFolderTest, FirstStartBesideADataFolderWritesInstallInfo)
     EXPECT_EQ(Current(), mDir / "root" / "demo");
     EXPECT_FALSE(std::filesystem::exists(mDir / "root" / "demo" / "install.inf"));
     EXPECT_FALSE(std::filesystem::exists(mDir / "prog" / "data" / Narrow(_DATA_FOLDER_MARKER)));
-    // One the client made (it carries the mark) is.
+    // One the client made (it carries the mark) is. (Out of the folder first: Windows deletes no
+    // current folder.)
+    SetCurrentFolder(mDir.Wide("prog"));
     std::filesystem::remove_all(mDir / "root");
     ASSERT_TRUE(MarkDataFolder(mDir.Wide("prog/data")));
     SettleDataFolder(*mState);
@@ -188,8 +190,8 @@ TEST_F(DataFolderTest, BossSettingsRoundTripAndShortFilesChangeNothing)
     EXPECT_EQ(ReadBytes(mDir / "prog" / "mcconfig.ini"), std::string("\x74\x03\0\0\0\0\0\0", 8));
 }
 
-#ifndef _WIN32
-// A write that fails is made with a file size limit, which Windows does not have.
+// A write made to fail by the process's file-size limit, which Windows does not have.
+#if !defined(_WIN32)
 TEST_F(DataFolderTest, AFailedBossSettingsWriteKeepsTheSavedOnes)
 {
     SetCurrentFolder(mDir.Wide("prog"));
