@@ -468,7 +468,9 @@ bool LoaderHost::FinishSegments()
     const MD5 digest = mSegments->Digest();
     const int requests = mSegments->Requests();
     mSegmentFetched = mSegments->Fetched();
-    mSegments.reset();
+    // Waiting here for a silent server's request to notice its end would hold up the first frame.
+    mSegments->CloseFile();
+    mSegmentsEnding = std::move(mSegments);
     const String part = mSegmentPath;
     _byte front[_PACK_HEADER_SIZE] = {};
     File file;
@@ -515,6 +517,7 @@ bool LoaderHost::FinishSegments()
 void LoaderHost::DropSegments(bool all)
 {
     mSegments.reset();
+    mSegmentsEnding.reset();
     if (!mSegmentPath.empty())
         DeleteFile(mSegmentPath);
     mSegmentPath.clear();

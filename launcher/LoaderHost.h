@@ -191,6 +191,7 @@ private:
     // The download in segments, its file, whether this download went in segments already (a second try
     // after a wrong digest takes the whole file from one address), and what it cost.
     std::unique_ptr<SegmentedTransfer> mSegments;
+    std::unique_ptr<SegmentedTransfer> mSegmentsEnding; // done; its requests given up on may still end
     String mSegmentPath;
     bool mSegmentsTried = false;
     std::int64_t mSegmentFetched = 0;

@@ -23,6 +23,7 @@ struct SegmentedTransfer::Attempt
     bool ok = false; // written by the request's thread before finished
     WebCounts counts;
     std::size_t segment = 0;
+    std::int64_t askedEnd = 0; // the end of the range asked for
     _qword startedAt = 0;
     bool stalled = false; // given up by the stall rule
     bool cut = false;     // its rest went to another address
@@ -120,6 +121,18 @@ bool SegmentedTransfer::Start(const String& path, const _byte* head, std::size_t
     return true;
 }
 
+void SegmentedTransfer::CloseFile()
+{
+    {
+        // Nothing more is taken, so no request writes again.
+        std::lock_guard<std::mutex> lock(mLock);
+        for (Segment& segment : mSegments)
+            segment.end = std::min(segment.end, segment.begin + segment.reserved);
+    }
+    std::lock_guard<std::mutex> lock(mFileLock);
+    mFile.Close();
+}
+
 std::int64_t SegmentedTransfer::Received() const
 {
     std::lock_guard<std::mutex> lock(mLock);
@@ -144,19 +157,36 @@ std::int64_t SegmentedTransfer::Fetched() const
     return mFetched;
 }
 
-std::size_t SegmentedTransfer::Take(std::size_t index, const _byte* data, std::size_t size)
+std::size_t SegmentedTransfer::Take(Attempt& attempt, const _byte* data, std::size_t size)
 {
+    const std::size_t index = attempt.segment;
     std::int64_t at = 0;
     std::size_t allowed = 0;
     {
         std::lock_guard<std::mutex> lock(mLock);
         mFetched += static_cast<std::int64_t>(size);
+        if (mWriteFailed)
+            return 0;
+        at = mSegments[index].begin + mSegments[index].reserved;
+        const std::int64_t blockEnd = at + static_cast<std::int64_t>(size);
+        for (bool grown = true; grown && mSegments[index].end < std::min(blockEnd, attempt.askedEnd);)
+        {
+            // Nobody took the free segment after this one: no new request is needed for it.
+            grown = false;
+            const std::int64_t end = mSegments[index].end;
+            for (Segment& next : mSegments)
+                if (next.owner == -1 && next.begin == end && next.end > next.begin)
+                {
+                    mSegments[index].end = next.begin = std::min(next.end, attempt.askedEnd);
+                    grown = true;
+                    break;
+                }
+        }
         Segment& segment = mSegments[index];
-        const std::int64_t left = segment.end - (segment.begin + segment.reserved);
-        if (left <= 0 || mWriteFailed)
+        const std::int64_t left = segment.end - at;
+        if (left <= 0)
             return 0;
         allowed = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(size)));
-        at = segment.begin + segment.reserved;
         segment.reserved += static_cast<std::int64_t>(allowed);
     }
     bool written;
@@ -231,7 +261,21 @@ void SegmentedTransfer::StartAttempt(std::size_t index, std::size_t segmentIndex
         segment.owner = static_cast<int>(index);
         begin = segment.begin;
         end = segment.end;
+        // The free segments right after it are asked for too, so that this request runs on into them
+        // when nobody else has taken them by then (a host that finishes early needs no second request).
+        for (bool found = true; found;)
+        {
+            found = false;
+            for (const Segment& next : mSegments)
+                if (next.owner == -1 && next.begin == end && next.end > next.begin)
+                {
+                    end = next.end;
+                    found = true;
+                    break;
+                }
+        }
     }
+    attempt->askedEnd = end;
     source.seen = 0;
     source.movedAt = now;
     source.sampleAt = now;
@@ -256,7 +300,7 @@ void SegmentedTransfer::StartAttempt(std::size_t index, std::size_t segmentIndex
             request.abort = &raw->abort;
             request.sink = [this, raw](const _byte* data, std::size_t size)
             {
-                const std::size_t taken = Take(raw->segment, data, size);
+                const std::size_t taken = Take(*raw, data, size);
                 raw->taken.fetch_add(static_cast<std::int64_t>(taken));
                 return taken;
             };
@@ -436,6 +480,9 @@ void SegmentedTransfer::AssignWork(_qword now)
     for (auto& source : mSources)
         if (source->Working())
             ++working;
+    // Free segments are handed out first and their requests started after, so that a request runs on
+    // only into free segments that no host can be given now.
+    std::vector<std::pair<std::size_t, std::size_t>> starts;
     for (std::size_t i = 0; i < mSources.size() && working < mRules.parallel; ++i)
     {
         Source& source = *mSources[i];
@@ -459,12 +506,14 @@ void SegmentedTransfer::AssignWork(_qword now)
         }
         if (free != mSegments.size())
         {
-            StartAttempt(i, free, now);
+            starts.emplace_back(i, free);
             ++working;
         }
         else if (Steal(i, now))
             ++working;
     }
+    for (const auto& [source, segment] : starts)
+        StartAttempt(source, segment, now);
 }
 
 SegmentedTransfer::State SegmentedTransfer::Poll()

@@ -71,6 +71,9 @@ public:
     // brought from byte 0) and starts the requests. False when the file cannot be written.
     bool Start(const String& path, const _byte* head, std::size_t headSize);
     State Poll();
+    // Closes the file once Done, so that it can be moved while requests given up on may still be ending
+    // (a silent server's request notices its end within about a second).
+    void CloseFile();
 
     std::int64_t Total() const { return mTotal; }
     // Bytes of the resource in the file.
@@ -99,7 +102,9 @@ private:
     struct Source;
 
     // On a request's thread: the bytes of a block go to the file; returns how many were taken.
-    std::size_t Take(std::size_t segment, const _byte* data, std::size_t size);
+    // A request that reaches its segment's end runs on into a free segment right after it, up to the end
+    // it asked for.
+    std::size_t Take(Attempt& attempt, const _byte* data, std::size_t size);
     // The end of the bytes from byte 0 that are in the file (under mLock).
     std::int64_t FilledFront() const;
     // Cuts a segment at what its request has taken; the rest becomes a free segment (under mLock).
