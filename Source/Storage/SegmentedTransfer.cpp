@@ -425,7 +425,9 @@ bool SegmentedTransfer::Steal(std::size_t thiefIndex, _qword now)
             victimLeft = left;
         }
     }
-    if (victim == nullptr)
+    // A host of unknown speed might stall as well: it is given no share of work that will be done within
+    // a second anyway (its share could then wait for the others' next turn).
+    if (victim == nullptr || (thief.rate < 0.0 && victimTime < static_cast<double>(mRules.silentMs)))
         return false;
     const bool silent = now - victim->movedAt >= mRules.silentMs;
     const double victimRate = silent ? 0.0 : victim->rate;
