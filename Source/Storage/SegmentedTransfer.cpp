@@ -372,8 +372,13 @@ void SegmentedTransfer::ApplyStallRule(_qword now)
             const Segment& segment = mSegments[attempt.segment];
             left = segment.end - (segment.begin + segment.reserved);
         }
-        // A request with every byte in hand is only ending.
-        if (left > 0 && now - source.movedAt >= mRules.stallMs)
+        if (left <= 0 && now - source.movedAt >= mRules.stallMs)
+        {
+            // Its segment is whole; only its run-on into the next free part went silent.
+            attempt.cut = true;
+            attempt.abort.store(true);
+        }
+        else if (left > 0 && now - source.movedAt >= mRules.stallMs)
         {
             LogTrace(u"[WS] No progress from %ls for %d ms, its segment goes to the other addresses",
                      source.where.url, static_cast<int>(now - source.movedAt));
