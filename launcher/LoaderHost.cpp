@@ -275,6 +275,8 @@ bool LoaderHost::PollLoaderDownload()
         return true;
     if (mBlocked || mFetchingBlockList || mRefused)
         return false;
+    if (mSegments)
+        return PollSegments();
     if (mWaiting)
     {
         if (Now() >= mWaitUntil)
@@ -291,6 +293,11 @@ bool LoaderHost::PollLoaderDownload()
         return false;
     }
     float progress = mFetch.mProgress.load();
+    if (progress < 1.0f && WantsSegments())
+    {
+        StartSegments();
+        return false;
+    }
     if (progress < 1.0f)
     {
         // Any forward step counts; a value that merely holds (at 0 or half-way) does not.
@@ -322,6 +329,11 @@ bool LoaderHost::PollLoaderDownload()
     else
         bytes = std::move(mFetch.mBuffer);
     mFetch.mBuffer.clear();
+    return AcceptBytes(bytes, resumed);
+}
+
+bool LoaderHost::AcceptBytes(ByteBuffer& bytes, bool resumed)
+{
     bool changed = false;
     if (!DecompressBuffer(bytes, changed))
     {
@@ -347,13 +359,173 @@ bool LoaderHost::PollLoaderDownload()
         EndAttempt(true);
         return false;
     }
-    if (!SaveModule(bytes))
+    if (!SaveModule([&](const String& path) { return WriteFile(path, bytes); }))
         return false;
     mFileDigest = bytesDigest;
     mDigestKnown = true;
     mFetch.mProgress.store(1.0f);
     mFileReady = true;
     return true;
+}
+
+namespace
+{
+
+int DistinctHosts(const LoaderSource& source)
+{
+    std::vector<String> hosts{UrlHost(source.mUrl)};
+    for (const String& cdn : source.mCdn)
+        if (std::find(hosts.begin(), hosts.end(), cdn) == hosts.end())
+            hosts.push_back(cdn);
+    return static_cast<int>(hosts.size());
+}
+
+} // namespace
+
+bool LoaderHost::WantsSegments() const
+{
+    return !mSegmentsTried && mKept.empty() && !mWholeRetried && !mSource.mPath.empty() &&
+           mCounts.total.load() > _LOADER_SEGMENT_THRESHOLD && mCounts.received.load() > 0 &&
+           DistinctHosts(mSource) > 1;
+}
+
+void LoaderHost::StartSegments()
+{
+    const std::int64_t total = mCounts.total.load();
+    // The bytes so far are the file's first; this address is asked for its share once its second is up.
+    mFetch.mTask.reset();
+    mSegmentsTried = true;
+    ByteBuffer head;
+    head.swap(mFetch.mBuffer);
+    if (static_cast<std::int64_t>(head.size()) >= total)
+    {
+        // It finished meanwhile.
+        mFetch.mBuffer.swap(head);
+        mFetch.mProgress.store(1.0f);
+        return;
+    }
+    // Each host once, from the current address on: the page's addresses serve the same file.
+    std::vector<SegmentedSource> sources;
+    const int addresses = static_cast<int>(mSource.mCdn.size()) + 1;
+    for (int k = 0; k < addresses; ++k)
+    {
+        const int index = (mCdnIndex + k) % addresses;
+        const String address =
+            index == 0 ? mSource.mUrl : ReplaceUrlHost(mSource.mUrl, mSource.mCdn[index - 1]);
+        const String host = UrlHost(address);
+        if (std::none_of(sources.begin(), sources.end(),
+                         [&](const SegmentedSource& s) { return s.host == host; }))
+            sources.push_back({address + _VERSION_QUERY, host});
+    }
+    std::vector<String> headers;
+    if (String host = UrlHost(mSource.mUrl); !host.empty())
+        headers.push_back(FormatString(u"Host: %ls", host));
+    SegmentedTransferRules rules;
+    rules.parallel = _LOADER_SEGMENT_SOURCES;
+    rules.stallMs = _LOADER_STALL_MS;
+    rules.askIntervalMs = _LOADER_ASK_INTERVAL_MS;
+    rules.restFirstMs = _LOADER_BACKOFF_FIRST_MS;
+    rules.restMaxMs = _LOADER_BACKOFF_MAX_MS;
+    LogTrace(u"[MC] Loader of %I64d bytes, in segments from %d addresses", total,
+             static_cast<int>(sources.size()));
+    mSegmentPath = mSource.mPath + u".part";
+    mSegments = std::make_unique<SegmentedTransfer>(
+        std::move(sources), headers, total, rules, [this] { return Now(); }, &mAsked);
+    mMeter.Reset();
+    if (!mSegments->Start(mSegmentPath, head.data(), head.size()))
+    {
+        DropSegments(false);
+        RestartWhole();
+    }
+}
+
+bool LoaderHost::PollSegments()
+{
+    switch (mSegments->Poll())
+    {
+    case SegmentedTransfer::State::Running:
+    {
+        const std::int64_t received = mSegments->Received();
+        mMeter.Sample(Now(), received);
+        mFetch.mProgress.store(static_cast<float>(
+            std::min(static_cast<double>(received) / static_cast<double>(mSegments->Total()), 0.9999)));
+        return false;
+    }
+    case SegmentedTransfer::State::Failed:
+        LogTrace(u"[MC] The loader cannot be fetched in segments, the whole file from %ls", mAddress);
+        mSegmentFetched = mSegments->Fetched();
+        DropSegments(false);
+        RestartWhole();
+        return false;
+    case SegmentedTransfer::State::Done:
+        break;
+    }
+    return FinishSegments();
+}
+
+bool LoaderHost::FinishSegments()
+{
+    const MD5 digest = mSegments->Digest();
+    const int requests = mSegments->Requests();
+    mSegmentFetched = mSegments->Fetched();
+    // Waiting here for a silent server's request to notice its end would hold up the first frame.
+    mSegments->CloseFile();
+    mSegmentsEnding = std::move(mSegments);
+    const String part = mSegmentPath;
+    _byte front[_PACK_HEADER_SIZE] = {};
+    File file;
+    const bool packed =
+        file.OpenRead(part) && file.Read(front, sizeof front) && IsCompressed(front, sizeof front);
+    file.Close();
+    if (packed)
+    {
+        // Packed modules are unpacked whole, as they always were.
+        ByteBuffer bytes;
+        const bool read = ReadFile(part, bytes);
+        DropSegments(false);
+        if (read)
+            return AcceptBytes(bytes, true);
+        LogTrace(u"[MC] Cannot read back the loader from %ls", part);
+        RestartWhole();
+        return false;
+    }
+    const String text = Md5ToText(digest);
+    if (!EqualIgnoringCase(text, mSource.mMd5))
+    {
+        // Some address sent bytes of another file; which one cannot be told: once more, whole, from one.
+        LogTrace(u"[MC] Loader pieced together from %d requests has digest %ls, expected %ls, again from the "
+                 u"start",
+                 requests, text, mSource.mMd5);
+        DropSegments(false);
+        mWholeRetried = true;
+        RestartWhole();
+        return false;
+    }
+    if (!SaveModule([&](const String& path) { return MoveFile(part, path); }))
+    {
+        DropSegments(false);
+        return false;
+    }
+    mSegmentPath.clear();
+    mFileDigest = digest;
+    mDigestKnown = true;
+    mFetch.mProgress.store(1.0f);
+    mFileReady = true;
+    return true;
+}
+
+void LoaderHost::DropSegments(bool all)
+{
+    mSegments.reset();
+    mSegmentsEnding.reset();
+    if (!mSegmentPath.empty())
+        DeleteFile(mSegmentPath);
+    mSegmentPath.clear();
+    if (all)
+    {
+        mSegmentsTried = false;
+        mSegmentFetched = 0;
+    }
 }
 
 float LoaderHost::Progress() const
@@ -370,6 +542,8 @@ float LoaderHost::Progress() const
 
 String LoaderHost::ProgressDetail() const
 {
+    if (mSegments)
+        return DownloadProgressText(mSegments->Received(), mSegments->Total(), mMeter.BytesPerSecond());
     if (!mFetch.mTask || mFetchingBlockList || mWaiting || mFileReady || mRefused)
         return String();
     const auto kept = static_cast<std::int64_t>(mKept.size());
@@ -392,7 +566,7 @@ bool LoaderHost::ModuleFileInUse(const String& path) const
     return (mModule.IsLoaded() && mSource.mPath == path) || IsLoadedModuleFile(path);
 }
 
-bool LoaderHost::SaveModule(ByteBuffer& bytes)
+bool LoaderHost::SaveModule(const std::function<bool(const String& path)>& write)
 {
     String path = mSource.mPath;
     const String cannotSave =
@@ -414,7 +588,7 @@ bool LoaderHost::SaveModule(ByteBuffer& bytes)
         temporary = true;
     }
     errno = 0;
-    bool ok = WriteFile(path, bytes);
+    bool ok = write(path);
     if (!ok)
     {
         // Nothing was written under the temporary name, so nothing of it is to be deleted later either.

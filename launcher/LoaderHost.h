@@ -12,6 +12,7 @@
 
 #include "Platform/LoaderTrust.h"
 #include "Platform/Module.h"
+#include "Storage/SegmentedTransfer.h"
 #include "Storage/WebTransfer.h"
 #include "Vexel/LoaderModule.h"
 
@@ -45,6 +46,10 @@ constexpr _qword _LOADER_BACKOFF_FIRST_MS = 1000;
 constexpr _qword _LOADER_BACKOFF_MAX_MS = 30000;
 // No address is asked again sooner than this.
 constexpr _qword _LOADER_ASK_INTERVAL_MS = 1000;
+// A module longer than this, on a page that names more than one host, is fetched in segments from up to
+// this many hosts at once, into a file beside the module's.
+constexpr std::int64_t _LOADER_SEGMENT_THRESHOLD = std::int64_t(4) << 20;
+constexpr int _LOADER_SEGMENT_SOURCES = 3;
 // The timer of the game window that runs while the loading screen shows.
 constexpr _dword _LOADING_TIMER = 1;
 // The game window message that tells it the host has started.
@@ -112,6 +117,11 @@ public:
     // The line under the percentage while the module downloads (bytes, speed, time left); empty
     // otherwise.
     String ProgressDetail() const;
+    // The module is being fetched in segments from several hosts now.
+    bool InSegments() const { return mSegments != nullptr; }
+    const SegmentedTransfer* Segments() const { return mSegments.get(); }
+    // Bytes the servers sent for the last download in segments (cut-off ones included), once it ended.
+    std::int64_t SegmentBytesFetched() const { return mSegmentFetched; }
 
 private:
     _qword Now() const;
@@ -121,7 +131,18 @@ private:
     void EndAttempt(bool wrongBytes);
     // Forgets the kept bytes and asks the current address for the whole module again.
     void RestartWhole();
-    bool SaveModule(ByteBuffer& bytes);
+    // Writes the module where it goes (its path, or a temporary name beside it while that file is in use)
+    // with write(path).
+    bool SaveModule(const std::function<bool(const String& path)>& write);
+    // The download from byte 0 has told the module's length: large enough, and more than one host to ask.
+    bool WantsSegments() const;
+    void StartSegments();
+    bool PollSegments();
+    bool FinishSegments();
+    // Ends a download in segments and deletes its file; all: forgets that one was tried.
+    void DropSegments(bool all);
+    // The checks of the module's bytes as they arrived (unpacked when packed), then the save.
+    bool AcceptBytes(ByteBuffer& bytes, bool resumed);
     bool StartExternalLauncher();
     void CheckBlockList();
     bool ModuleFileInUse(const String& path) const;
@@ -167,6 +188,13 @@ private:
     // not read the whole file again for it.
     MD5 mFileDigest;
     bool mDigestKnown = false;
+    // The download in segments, its file, whether this download went in segments already (a second try
+    // after a wrong digest takes the whole file from one address), and what it cost.
+    std::unique_ptr<SegmentedTransfer> mSegments;
+    std::unique_ptr<SegmentedTransfer> mSegmentsEnding; // done; its requests given up on may still end
+    String mSegmentPath;
+    bool mSegmentsTried = false;
+    std::int64_t mSegmentFetched = 0;
     // The module transfer's byte counts and speed, for the loading screen.
     WebCounts mCounts;
     TransferMeter mMeter;

@@ -235,6 +235,7 @@ void LoaderHost::ResetLoaderHost()
     UnloadModule();
     mScreen.Release();
     mFetch.mTask.reset();
+    DropSegments(true);
     if (mHeaders)
         DestroyWebHandle(mHeaders);
     mHeaders = nullptr;

@@ -4,6 +4,7 @@
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/System.h"
+#include "Storage/ContentRange.h"
 
 #include <curl/curl.h>
 
@@ -13,6 +14,7 @@
 #include <list>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace Vexel
@@ -94,49 +96,6 @@ bool IsRedirect(long code)
     return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
 
-// "bytes first-last/total" of a Content-Range header line; -1 when the line is not one.
-std::int64_t ParseContentRangeStart(const char* line, std::size_t length)
-{
-    static const char _NAME[] = "content-range:";
-    const std::size_t nameLength = sizeof _NAME - 1;
-    if (length < nameLength)
-        return _WEB_OPEN;
-    for (std::size_t i = 0; i < nameLength; ++i)
-        if (std::tolower(static_cast<unsigned char>(line[i])) != _NAME[i])
-            return _WEB_OPEN;
-    std::size_t i = nameLength;
-    while (i < length && (line[i] == ' ' || line[i] == '\t'))
-        ++i;
-    if (length - i < 6 || std::strncmp(line + i, "bytes", 5) != 0)
-        return _WEB_OPEN;
-    i += 5;
-    while (i < length && line[i] == ' ')
-        ++i;
-    if (i >= length || line[i] < '0' || line[i] > '9')
-        return _WEB_OPEN;
-    std::int64_t value = 0;
-    while (i < length && line[i] >= '0' && line[i] <= '9' && value < (std::int64_t(1) << 56))
-        value = value * 10 + (line[i++] - '0');
-    return value;
-}
-
-// The whole length of a "bytes first-last/total" Content-Range line; -1 when it names none.
-std::int64_t ParseContentRangeTotal(const char* line, std::size_t length)
-{
-    if (ParseContentRangeStart(line, length) == _WEB_OPEN)
-        return _WEB_OPEN;
-    const char* slash = static_cast<const char*>(std::memchr(line, '/', length));
-    if (slash == nullptr)
-        return _WEB_OPEN;
-    std::size_t i = static_cast<std::size_t>(slash - line) + 1;
-    if (i >= length || line[i] < '0' || line[i] > '9')
-        return _WEB_OPEN;
-    std::int64_t value = 0;
-    while (i < length && line[i] >= '0' && line[i] <= '9' && value < (std::int64_t(1) << 56))
-        value = value * 10 + (line[i++] - '0');
-    return value;
-}
-
 // libcurl is C code: an exception must not unwind through it. A handler that throws ends the transfer
 // with the failure value instead, and the attempt reports it once libcurl has returned.
 template <typename Result, typename Body>
@@ -167,10 +126,10 @@ std::size_t HeaderFunction(char* data, std::size_t size, std::size_t count, void
         request->reply.rangeStart = _WEB_OPEN;
         request->reply.rangeTotal = _WEB_OPEN;
     }
-    else if (std::int64_t start = ParseContentRangeStart(data, n); start != _WEB_OPEN)
+    else if (std::optional<ContentRange> range = ParseContentRangeLine(data, n))
     {
-        request->reply.rangeStart = start;
-        request->reply.rangeTotal = ParseContentRangeTotal(data, n);
+        request->reply.rangeStart = range->first;
+        request->reply.rangeTotal = range->total;
     }
     return n;
 }
@@ -184,8 +143,12 @@ bool CheckReply(WebRequest& request)
     reply.payload = !(code >= 300 && code <= 599);
     if (!reply.payload || reply.askedStart == _WEB_OPEN)
         return true;
-    if (request.wholeLength != _WEB_OPEN && (code != 206 || reply.rangeTotal != request.wholeLength))
+    std::optional<ContentRange> range;
+    if (reply.rangeStart != _WEB_OPEN)
+        range = ContentRange{reply.rangeStart, reply.rangeStart, reply.rangeTotal};
+    switch (JudgeRangeAnswer(code, range, reply.askedStart, request.wholeLength))
     {
+    case RangeAnswer::Refused:
         LogTrace(u"[WS] Range of a resource of %I64d bytes asked, the reply is %ls : %ls",
                  request.wholeLength,
                  code == 206 ? FormatString(u"a range of %I64d bytes", reply.rangeTotal)
@@ -195,21 +158,17 @@ bool CheckReply(WebRequest& request)
         if (request.counts != nullptr)
             request.counts->refused.store(true);
         return false;
-    }
-    if (code == 206)
-    {
-        if (reply.rangeStart != reply.askedStart)
-        {
-            LogTrace(u"[WS] Range reply starts at %I64d, asked %I64d : %ls", reply.rangeStart,
-                     reply.askedStart, request.url);
-            reply.rejected = true;
-            return false;
-        }
-    }
-    else if (code == 200)
-    {
+    case RangeAnswer::Rejected:
+        LogTrace(u"[WS] Range reply starts at %I64d, asked %I64d : %ls", reply.rangeStart, reply.askedStart,
+                 request.url);
+        reply.rejected = true;
+        return false;
+    case RangeAnswer::SkipFront:
         // The server ignored the range and sends the whole resource: keep only what was asked.
         reply.skip = static_cast<_qword>(reply.askedStart);
+        break;
+    case RangeAnswer::Payload:
+        break;
     }
     return true;
 }
@@ -271,6 +230,11 @@ bool KeepInMemory(WebRequest& request, const _byte* bytes, std::size_t length)
 std::size_t WriteData(WebRequest* request, char* data, std::size_t n)
 {
     WebRequest::Reply& reply = request->reply;
+    if (request->abort != nullptr && request->abort->load())
+    {
+        reply.aborted = true;
+        return 0;
+    }
     if (!reply.checked)
     {
         if (!CheckReply(*request))
@@ -320,6 +284,17 @@ std::size_t WriteData(WebRequest* request, char* data, std::size_t n)
     {
         request->callback(bytes, length, request->received);
         request->received += length;
+    }
+    else if (request->sink)
+    {
+        const std::size_t taken = std::min(request->sink(bytes, length), length);
+        request->received += taken;
+        if (taken < length)
+        {
+            // The caller has what it needs: the attempt is complete, whatever else the server sends.
+            reply.complete = true;
+            return 0;
+        }
     }
     return n;
 }
@@ -388,10 +363,12 @@ int CheckProgress(WebRequest* request, curl_off_t total, curl_off_t now)
         request->counts->received.store(already + static_cast<std::int64_t>(std::max<curl_off_t>(now, 0)));
         request->counts->total.store(total > 0 ? already + static_cast<std::int64_t>(total) : _WEB_OPEN);
     }
-    if (request->thread != nullptr && request->thread->IsStopping())
+    if ((request->thread != nullptr && request->thread->IsStopping()) ||
+        (request->abort != nullptr && request->abort->load()))
     {
         if (!request->reply.aborted)
-            LogTrace(u"[WS] Web download aborted at thread 0x%p", request->thread->GetHandle());
+            LogTrace(u"[WS] Web download aborted at thread 0x%p",
+                     request->thread != nullptr ? request->thread->GetHandle() : nullptr);
         request->reply.aborted = true;
         return _ABORT_CODE;
     }

@@ -37,6 +37,10 @@ constexpr std::size_t _WEB_BODY_LIMIT = std::size_t(256) << 20;
 // Called for each block of a streamed transfer with the bytes received before it in this attempt.
 using WebDataCallback = std::function<void(const _byte* data, std::size_t size, _qword received)>;
 
+// Output that may end a transfer early: it takes what it wants of the bytes and returns how many; fewer
+// than offered ends the transfer as complete.
+using WebSink = std::function<std::size_t(const _byte* data, std::size_t size)>;
+
 // Milliseconds from any fixed origin; the stall rule reads it.
 using WebClock = std::function<std::int64_t()>;
 // An attempt that brings fewer than one byte per second over this window fails.
@@ -76,7 +80,10 @@ struct WebRequest
     ByteBuffer* buffer = nullptr;
     String cookie;
     WebDataCallback callback;
+    WebSink sink;
     WorkerThread* thread = nullptr;
+    // Set by another thread to end the transfer as failed (for requests run without a worker thread).
+    const std::atomic<bool>* abort = nullptr;
     int timeout = _WEB_NO_TIMEOUT;
     std::atomic<float>* progress = nullptr;
     WebCounts* counts = nullptr;

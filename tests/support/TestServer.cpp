@@ -139,6 +139,31 @@ int TestServer::Requests(const std::string& path) const
     return at == mStats.end() ? 0 : at->second.requests;
 }
 
+void TestServer::SetRate(const std::string& path, std::uint64_t bytesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mRates[path] = bytesPerSecond;
+}
+
+void TestServer::ShareFile(const std::string& path, const TestServer& other)
+{
+    std::shared_ptr<const Content> content;
+    {
+        std::lock_guard<std::mutex> lock(other.mLock);
+        if (auto at = other.mContents.find(path); at != other.mContents.end())
+            content = at->second;
+    }
+    std::lock_guard<std::mutex> lock(mLock);
+    mContents[path] = std::move(content);
+}
+
+std::uint64_t TestServer::BytesSent(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    auto at = mStats.find(path);
+    return at == mStats.end() ? 0 : at->second.sent;
+}
+
 int TestServer::TotalRequests() const
 {
     std::lock_guard<std::mutex> lock(mLock);
@@ -157,6 +182,13 @@ std::vector<std::string> TestServer::Cookies(const std::string& path) const
     std::lock_guard<std::mutex> lock(mLock);
     auto at = mStats.find(path);
     return at == mStats.end() ? std::vector<std::string>() : at->second.cookies;
+}
+
+std::vector<std::string> TestServer::Hosts(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    auto at = mStats.find(path);
+    return at == mStats.end() ? std::vector<std::string>() : at->second.hosts;
 }
 
 int TestServer::HeldConnections() const
@@ -196,6 +228,24 @@ bool TestServer::Pause(int ms)
     return !mStopped.wait_for(lock, std::chrono::milliseconds(ms), [this] { return mStopping; });
 }
 
+bool TestServer::PauseUntil(std::chrono::steady_clock::time_point until)
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    return !mStopped.wait_until(lock, until, [this] { return mStopping; });
+}
+
+bool TestServer::Hold()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        ++mHeld;
+    }
+    Pause(_HOLD_LIMIT_MS);
+    std::lock_guard<std::mutex> lock(mLock);
+    --mHeld;
+    return false;
+}
+
 void TestServer::Handle(const httplib::Request& request, httplib::Response& response)
 {
     const std::string& path = request.path;
@@ -209,6 +259,7 @@ void TestServer::Handle(const httplib::Request& request, httplib::Response& resp
         ++mTotal;
         stats.ranges.push_back(request.get_header_value("Range"));
         stats.cookies.push_back(request.get_header_value("Cookie"));
+        stats.hosts.push_back(request.get_header_value("Host"));
         if (auto at = mRedirects.find(path); at != mRedirects.end())
             redirect = at->second;
         if (auto at = mContents.find(path); at != mContents.end())
@@ -315,14 +366,41 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
     {
         std::uint64_t total = 0;
         std::uint64_t sent = 0;
+        std::uint64_t rate = 0;
     };
     auto progress = std::make_shared<Progress>();
-    auto provider =
-        [this, content, mode, progress](std::size_t offset, std::size_t length, httplib::DataSink& sink)
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (auto at = mRates.find(request.path); at != mRates.end())
+            progress->rate = at->second;
+    }
+    auto provider = [this, content, mode, progress,
+                     path = request.path](std::size_t offset, std::size_t length, httplib::DataSink& sink)
     {
         if (progress->total == 0)
             progress->total = length;
         std::size_t piece = std::min(length, _PIECE);
+        if (progress->rate > 0)
+        {
+            // Small pieces on one schedule for all the path's replies: the server's bandwidth.
+            piece = std::min<std::size_t>(piece, std::max<std::uint64_t>(progress->rate / 50, 4096));
+            std::chrono::steady_clock::time_point due;
+            {
+                std::lock_guard<std::mutex> lock(mLock);
+                auto& next = mRateNext[path];
+                due = std::max(next, std::chrono::steady_clock::now());
+                next = due + std::chrono::microseconds(piece * 1000000 / progress->rate);
+            }
+            if (!PauseUntil(due))
+                return false;
+        }
+        if (mode == Mode::HalfThenStall)
+        {
+            std::uint64_t half = progress->total / 2;
+            if (progress->sent >= half)
+                return Hold();
+            piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, half - progress->sent));
+        }
         if (mode == Mode::LieLength)
         {
             std::uint64_t half = progress->total / 2;
@@ -362,6 +440,10 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
         if (!written)
             return false;
         progress->sent += piece;
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mStats[path].sent += piece;
+        }
         if (mode == Mode::Trickle)
             return Pause(_TRICKLE_MS);
         return true;

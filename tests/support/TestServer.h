@@ -56,6 +56,7 @@ public:
         HugeLength,  // announces a length of 1 TiB (4 GiB - 1 in 32-bit programs), sends the file and closes
                      // the connection
         Chunked,     // no length announced: the file in chunks of 64 KiB
+        HalfThenStall, // the first half of what the reply carries, then nothing until the server stops
     };
 
     TestServer();
@@ -78,13 +79,21 @@ public:
     void AddRedirect(const std::string& path, const std::string& location, int code = 302);
     // count < 0: every request; otherwise the next count requests of the path.
     void SetMode(const std::string& path, Mode mode, int count = -1);
+    // The replies of the path together send at most this many bytes a second (0: as fast as they can).
+    void SetRate(const std::string& path, std::uint64_t bytesPerSecond);
+    // Serves the contents another server has under the same path, without a copy.
+    void ShareFile(const std::string& path, const TestServer& other);
 
     // Statistics of one path (every route counts, added or fixed).
     int Requests(const std::string& path) const;
     int TotalRequests() const;
+    // Bytes of the path's contents handed to connections (every request, cut-off replies included).
+    std::uint64_t BytesSent(const std::string& path) const;
     // The Range header of each request of the path, in arrival order ("" when there was none).
     std::vector<std::string> Ranges(const std::string& path) const;
     std::vector<std::string> Cookies(const std::string& path) const;
+    // The Host header of each request of the path.
+    std::vector<std::string> Hosts(const std::string& path) const;
     // Requests now being held by /silent or a stalled file.
     int HeldConnections() const;
 
@@ -98,8 +107,10 @@ private:
     struct Stats
     {
         int requests = 0;
+        std::uint64_t sent = 0;
         std::vector<std::string> ranges;
         std::vector<std::string> cookies;
+        std::vector<std::string> hosts;
     };
 
     void Handle(const httplib::Request& request, httplib::Response& response);
@@ -107,6 +118,9 @@ private:
                       std::shared_ptr<const Content> content, Mode mode);
     // Waits until the server stops or ms pass; false when stopping.
     bool Pause(int ms);
+    bool PauseUntil(std::chrono::steady_clock::time_point until);
+    // Holds the connection without a byte until the server stops; false.
+    bool Hold();
 
     std::unique_ptr<httplib::Server> mServer;
     std::thread mThread;
@@ -124,6 +138,9 @@ private:
     };
     std::map<std::string, ModeEntry> mModes;
     std::map<std::string, std::pair<std::string, int>> mRedirects;
+    std::map<std::string, std::uint64_t> mRates;
+    // When the next piece of a rate-limited path may go.
+    std::map<std::string, std::chrono::steady_clock::time_point> mRateNext;
     std::map<std::string, Stats> mStats;
     int mTotal = 0;
 };
