@@ -280,19 +280,19 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         HandlePageCommand(state, wParam ? String(reinterpret_cast<const char16_t*>(wParam)) : String(),
                           reinterpret_cast<const InvokeArgs*>(lParam));
         return true;
-    case _WM_TRAY_NOTIFY:
+    case _WM_TRAYICON:
         if (wParam == 0 && lParam == Ui::_WM_LBUTTONDOWN)
             ToggleLauncher(state, false);
         return true;
     case Ui::_WM_HOTKEY:
         ToggleLauncher(state, true);
         return true;
-    case _WM_NEW_MESSAGE:
+    case _WM_WEB_NEWMSG:
         LogTrace(u"[MC] Got new message");
         if (game)
             game->SetBlinking(_CMD_IM);
         return true;
-    case _WM_GS_NAME:
+    case _WM_WEB_GSNAME:
     {
         String name = wParam ? String(reinterpret_cast<const char16_t*>(wParam)) : String();
         LogTrace(u"[MC] Got gs name: %ls", name);
@@ -303,7 +303,7 @@ bool HandleGameFrameMessage(LauncherState& state, _dword message, Ui::WParam wPa
         }
         return true;
     }
-    case _WM_CLEAR_BLUR:
+    case _WM_WEB_HIDDEN:
         LogTrace(u"[MC] Clear blur state");
         if (game)
             game->SetBlinking(0);
@@ -549,7 +549,7 @@ void ToggleLauncher(LauncherState& state, bool bossKey)
     if (bossKey)
     {
         ImageRef icon = LoadSkinImage(u"skin/icon.png");
-        Ui::AddTrayIcon(window, 0, icon.get(), state.mTitle, _WM_TRAY_NOTIFY);
+        Ui::AddTrayIcon(window, 0, icon.get(), state.mTitle, _WM_TRAYICON);
     }
     Ui::ShowUiWindow(window, Ui::_SW_SHOW);
     Ui::UpdateUiWindow(window);

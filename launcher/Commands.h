@@ -12,25 +12,6 @@ namespace Vexel
 
 class FrameWindow;
 
-// Private window messages.
-constexpr _dword _WM_INVOKE = 0x43E;        // wParam: const char16_t* command, lParam: const InvokeArgs*
-constexpr _dword _WM_TRAY_NOTIFY = 0x442;   // wParam: icon id, lParam: mouse message
-constexpr _dword _WM_GAME_REFRESH = 0x443;  // to the game: wParam 1, lParam 0
-constexpr _dword _WM_EXIT_NOTICE = 0x444;   // exit now
-constexpr _dword _WM_SERVER_CHOICE = 0x464; // wParam: frame slot, lParam: combo box id
-constexpr _dword _WM_LOGOFF = 0x465;        // log off
-constexpr _dword _WM_BOSS_SETTINGS = 0x466; // wParam: frame slot, lParam: hot-key box id | check box id << 16
-constexpr _dword _WM_PROMPT_CONFIRMED = 0x467; // wParam: frame slot of the prompt
-constexpr _dword _WM_HIDE_SLOT = 0x468;        // wParam: frame slot
-constexpr _dword _WM_RUN_SETUP = 0x469;
-constexpr _dword _WM_NEW_MESSAGE = 0x4C8;
-constexpr _dword _WM_GS_NAME = 0x4C9; // wParam: name text
-constexpr _dword _WM_CLEAR_BLUR = 0x4CB;
-constexpr _dword _WM_OPEN_CLIENT_PAGE = 0x501;
-
-// The argument list of a named command.
-using InvokeArgs = std::vector<String>;
-
 // What the prompt window does when confirmed.
 constexpr int _PROMPT_NONE = 0;
 constexpr int _PROMPT_EXIT = 1;

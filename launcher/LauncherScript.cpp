@@ -561,8 +561,8 @@ LAUNCHER_NATIVE(SendMsg)
 {
     // These carry texts or records by address; a number from a script would be read as one.
     _dword message = ArgDword(m, 0);
-    if (message == _WM_INVOKE || message == _WM_GS_NAME || message == _WM_OPEN_CLIENT_PAGE ||
-        message == Ui::_WM_WEB_CONSOLEMSG || message == Ui::_WM_WEB_INVOKE)
+    if (message == _WM_INVOKE || message == _WM_WEB_GSNAME || message == _WM_OPEN_CLIENT_PAGE ||
+        message == _WM_WEB_CONSOLEMSG || message == _WM_WEB_INVOKE)
     {
         LogError(u"[MC] sendMsg 0x%x refused: its parameters are addresses", message);
         return m.ReturnNothing();
@@ -755,7 +755,7 @@ LAUNCHER_NATIVE(AddGameMenu)
 LAUNCHER_NATIVE(AddURLMenu)
 {
     _dword id = ArgDword(m, 0);
-    if (id < 1001)
+    if (id <= _CMD_GAME) // a page of the menu, or none
         AddTextMenu(state, id, ArgText(m, 1), ArgText(m, 2), ArgDword(m, 3), ArgBool(m, 4));
     return m.ReturnNothing();
 }

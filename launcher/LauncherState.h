@@ -3,6 +3,8 @@
 // thread touches it.
 #pragma once
 
+#include "LauncherMessages.h"
+
 #include "Common/Compression.h"
 #include "Common/String.h"
 #include "Platform/Ui/Ui.h"
@@ -25,37 +27,6 @@ class IScriptManager;
 class LoaderHost;
 class ScriptObject;
 struct WebWindow;
-
-constexpr int _FRAME_SLOTS = 7;
-constexpr int _FRAME_MAIN = 0;
-constexpr int _FRAME_PROMPT = 3;
-constexpr int _FRAME_PROGRESS = 6;
-
-// Menu and title-bar command ids.
-constexpr _dword _CMD_GAME = 1000;
-constexpr _dword _CMD_REFRESH = 1001;
-constexpr _dword _CMD_SHORTCUT = 1002;
-constexpr _dword _CMD_CLEAR = 1003;
-constexpr _dword _CMD_CLOSE = 1007;
-constexpr _dword _CMD_MAXIMIZE = 1008;
-constexpr _dword _CMD_RESTORE = 1009;
-constexpr _dword _CMD_MINIMIZE = 1010;
-constexpr _dword _CMD_TRAY = 1011;
-constexpr _dword _CMD_IM = 1012;
-constexpr _dword _CMD_DROPDOWN = 1014;
-constexpr _dword _CMD_USER = 1015;
-constexpr _dword _CMD_BOSS = 1017;
-
-// Frame style flags.
-constexpr _dword _FRAME_CAPTION = 0x1;
-constexpr _dword _FRAME_CHILD = 0x2;
-constexpr _dword _FRAME_APPWINDOW = 0x4;
-constexpr _dword _FRAME_TOPMOST = 0x8;
-constexpr _dword _FRAME_SYSBUTTON = 0x10;
-constexpr _dword _FRAME_MAXBUTTON = 0x20;
-constexpr _dword _FRAME_MINBUTTON = 0x40;
-constexpr _dword _FRAME_FIXEDSIZE = 0x80;
-constexpr _dword _FRAME_MAXIMIZED = 0x100;
 
 // Pending file operations.
 constexpr int _FILEOP_NONE = 0;

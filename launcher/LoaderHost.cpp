@@ -121,7 +121,7 @@ void LoaderHost::SetLoaderSource(const String& url, const String& md5)
 bool LoaderHost::StartLoaderHost(Ui::WindowId gameWindow)
 {
     mGameWindow = gameWindow;
-    Ui::SendUiMessage(gameWindow, _WM_LOADER_INVOKE, reinterpret_cast<Ui::WParam>(u"pluginok"), 0);
+    Ui::SendUiMessage(gameWindow, _WM_INVOKE, reinterpret_cast<Ui::WParam>(u"pluginok"), 0);
     mTopWindow = Ui::GetTopLevelWindow(gameWindow);
     mNativeWindow = Ui::GetNativeWindowHandle(gameWindow);
     PrepareDrawing();

@@ -47,8 +47,6 @@ constexpr _qword _LOADER_BACKOFF_MAX_MS = 30000;
 constexpr _qword _LOADER_ASK_INTERVAL_MS = 1000;
 // The timer of the game window that runs while the loading screen shows.
 constexpr _dword _LOADING_TIMER = 1;
-// The game window message that tells it the host has started.
-constexpr _dword _WM_LOADER_INVOKE = 0x43E;
 
 class LoaderHost
 {

@@ -1,6 +1,5 @@
 #include "LoaderModule.h"
 
-#include "Commands.h"
 #include "GameFrame.h"
 #include "LoaderChoice.h"
 #include "LoaderHost.h"

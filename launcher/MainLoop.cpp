@@ -233,7 +233,7 @@ bool EnsureGameFrame(LauncherState& state)
     ImageRef icon = LoadSkinImage(u"skin/icon.png");
     if (icon)
         Ui::SetWindowIconImage(game->mWindow, *icon);
-    Ui::AddTrayIcon(game->mWindow, 0, icon.get(), state.mTitle, _WM_TRAY_NOTIFY);
+    Ui::AddTrayIcon(game->mWindow, 0, icon.get(), state.mTitle, _WM_TRAYICON);
     if (state.mBossChecked)
         RegisterBossKey(state, state.mHotKey);
     return true;
@@ -422,7 +422,7 @@ void ResetPass(LauncherState& state)
     {
         if (state.mStartMode == 1 && game->mWindow)
             Ui::ShowUiWindow(game->mWindow, Ui::_SW_HIDE);
-        for (_dword id : {_CMD_IM, _CMD_USER, _CMD_DROPDOWN, _dword{1013}})
+        for (_dword id : {_CMD_IM, _CMD_USER, _CMD_DROPDOWN, _CMD_CUSTOM})
             game->UpdateMenuEntry(id, String(), String(), 0);
     }
     state.mGamePage.reset();

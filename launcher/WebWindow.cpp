@@ -1,6 +1,5 @@
 #include "WebWindow.h"
 
-#include "Commands.h"
 #include "GameFrame.h"
 #include "MainLoop.h"
 
@@ -206,7 +205,7 @@ Ui::LResult WebWindow::Handle(_dword message, Ui::WParam wParam, Ui::LParam lPar
         LogTrace(u"[MC] Page 0x%x visit error, pagedone %d, ready %d", HostId(), mPageDone ? 1 : 0,
                  mReady ? 1 : 0);
         return 0;
-    case Ui::_WM_WEB_INVOKE:
+    case _WM_WEB_INVOKE:
         // A named page command, for the launcher's handlers.
         return Ui::SendUiMessage(mParent, _WM_INVOKE, wParam, lParam);
     case Ui::_WM_PAINT:
@@ -232,9 +231,9 @@ Ui::LResult WebWindow::Handle(_dword message, Ui::WParam wParam, Ui::LParam lPar
         case Ui::_WM_CLOSE:
             Ui::SendUiMessage(mParent, Ui::_WM_CLOSE, wParam, lParam);
             return 0;
-        case Ui::_WM_WEB_NEWMSG:
-        case Ui::_WM_WEB_GSNAME:
-        case Ui::_WM_WEB_CONSOLEMSG:
+        case _WM_WEB_NEWMSG:
+        case _WM_WEB_GSNAME:
+        case _WM_WEB_CONSOLEMSG:
             return 0; // only the launcher's own top-level pages answer the page
         default:
             return Ui::DefaultHandler(window, message, wParam, lParam);
@@ -243,28 +242,28 @@ Ui::LResult WebWindow::Handle(_dword message, Ui::WParam wParam, Ui::LParam lPar
 
     switch (message)
     {
-    case Ui::_WM_WEB_NEWMSG:
+    case _WM_WEB_NEWMSG:
         if (Ui::GetForegroundUiWindow() == window && Visible(window))
             LogTrace(u"webpage got new msg, but window foreground");
         else
         {
             LogTrace(u"webpage got new msg");
-            Ui::SendUiMessage(mParent, Ui::_WM_WEB_NEWMSG, wParam, lParam);
+            Ui::SendUiMessage(mParent, _WM_WEB_NEWMSG, wParam, lParam);
         }
         if (!Visible(window))
             Ui::ShowUiWindow(window, Ui::_SW_SHOWMINNOACTIVE);
         Ui::FlashUiWindow(window);
         return 0;
-    case Ui::_WM_WEB_GSNAME:
+    case _WM_WEB_GSNAME:
     {
         const auto* name = reinterpret_cast<const char16_t*>(wParam);
         String text = name ? String(name) : String();
         Ui::SetWindowTitle(window, FormatString(u"%ls%ls", text, mTitleSuffix));
-        Ui::SendUiMessage(mParent, Ui::_WM_WEB_GSNAME, reinterpret_cast<Ui::WParam>(text.c_str()), 1);
+        Ui::SendUiMessage(mParent, _WM_WEB_GSNAME, reinterpret_cast<Ui::WParam>(text.c_str()), 1);
         PaintFrame();
         return 0;
     }
-    case Ui::_WM_WEB_CONSOLEMSG:
+    case _WM_WEB_CONSOLEMSG:
     {
         const auto* text = reinterpret_cast<const char16_t*>(wParam);
         LogTrace(u"[MC] WEB 0x%x LOG: %ls", HostId(), text ? String(text) : String());

@@ -17,9 +17,6 @@
 namespace Vexel
 {
 
-// Messages a web window sends to its parent besides those it passes on from the page (1224, 1225).
-constexpr _dword _WM_WEB_HIDDEN = 1227; // hidden by a close request, or restored from minimised
-
 constexpr int _WEB_CHILD = 0;    // child window in the parent's client area
 constexpr int _WEB_OWNED = 1;    // captioned tool window owned by the parent
 constexpr int _WEB_POPUP = 2;    // pop-up placed at an offset from the parent
