@@ -1,7 +1,7 @@
 #include "Install.h"
 
 #include "FrameWindow.h"
-#include "MainLoop.h"
+#include "MessagePump.h"
 #include "TextReader.h"
 #include "Upgrade.h"
 

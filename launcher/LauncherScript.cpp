@@ -12,6 +12,7 @@
 #include "Common/Compression.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
+#include "Common/StringHelpers.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/KeyStore.h"
@@ -46,15 +47,6 @@ bool ArgBool(IScriptManager& m, _dword i)
 bool Usable(const String& text, bool nilToo)
 {
     return !text.empty() && !(nilToo && text == u"nil");
-}
-
-String Trimmed(const String& text)
-{
-    std::size_t begin = text.find_first_not_of(u' ');
-    if (begin == String::npos)
-        return String();
-    std::size_t end = text.find_last_not_of(u' ');
-    return text.substr(begin, end - begin + 1);
 }
 
 GameFrame* Game()
@@ -265,12 +257,9 @@ std::vector<String> SplitBars(const String& text)
     for (;;)
     {
         std::size_t bar = text.find(u'|', start);
-        String part = text.substr(start, bar == String::npos ? String::npos : bar - start);
-        while (!part.empty() && (part.back() == u' ' || part.back() == u'\t'))
-            part.pop_back();
-        std::size_t first = part.find_first_not_of(u" \t");
-        if (first != String::npos)
-            parts.push_back(part.substr(first));
+        String part = Trim(text.substr(start, bar == String::npos ? String::npos : bar - start), _BLANKS);
+        if (!part.empty())
+            parts.push_back(part);
         if (bar == String::npos)
             return parts;
         start = bar + 1;
@@ -609,12 +598,12 @@ LAUNCHER_NATIVE(SetProgramSigners)
     {
         if (i < names.size() && names[i] != u'|')
             continue;
-        String name = Trimmed(names.substr(begin, i - begin));
+        String name = Trim(names.substr(begin, i - begin), _SPACES);
         if (!name.empty())
             state.mProgramSigners.push_back(name);
         begin = i + 1;
     }
-    state.mProgramCaFile = Trimmed(ArgText(m, 1));
+    state.mProgramCaFile = Trim(ArgText(m, 1), _SPACES);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(InstallPreloadPackMember)
@@ -983,13 +972,13 @@ LAUNCHER_NATIVE(CheckMC)
 LAUNCHER_NATIVE(CopyTo)
 {
     state.mFileOperation = _FILEOP_COPY;
-    state.mFileOperationPath = Trimmed(ArgText(m, 0));
+    state.mFileOperationPath = Trim(ArgText(m, 0), _SPACES);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(DeleteFileMember)
 {
     state.mFileOperation = _FILEOP_DELETE;
-    state.mFileOperationPath = Trimmed(ArgText(m, 0));
+    state.mFileOperationPath = Trim(ArgText(m, 0), _SPACES);
     return m.ReturnNothing();
 }
 LAUNCHER_NATIVE(GetMACAddressMember)
@@ -1258,14 +1247,14 @@ String GetIniValue(const String& file, const String& section, const String& key)
     bool inSection = false;
     while (!reader.AtEnd())
     {
-        String line = TrimIniLine(reader.ReadLine());
+        String line = Trim(reader.ReadLine(), _LINE_BLANKS);
         if (line.empty() || line[0] == u';')
             continue;
         if (line.front() == u'[')
         {
             std::size_t close = line.find(u']');
             String name = close == String::npos ? line.substr(1) : line.substr(1, close - 1);
-            inSection = CompareText(TrimIniLine(name), section, false) == 0;
+            inSection = CompareText(Trim(name, _LINE_BLANKS), section, false) == 0;
             continue;
         }
         if (!inSection)
@@ -1273,8 +1262,8 @@ String GetIniValue(const String& file, const String& section, const String& key)
         std::size_t equals = line.find(u'=');
         if (equals == String::npos)
             continue;
-        if (CompareText(TrimIniLine(line.substr(0, equals)), key, false) == 0)
-            return TrimIniLine(line.substr(equals + 1));
+        if (CompareText(Trim(line.substr(0, equals), _LINE_BLANKS), key, false) == 0)
+            return Trim(line.substr(equals + 1), _LINE_BLANKS);
     }
     return String();
 }

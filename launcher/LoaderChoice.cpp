@@ -1,10 +1,11 @@
 #include "LoaderChoice.h"
 
-#include "MainLoop.h"
+#include "MessagePump.h"
 #include "TextReader.h"
 #include "WebWindow.h"
 
 #include "Common/Log.h"
+#include "Common/StringHelpers.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 
@@ -26,7 +27,7 @@ int ReadDecimal(const String* text)
 {
     if (!text)
         return 0;
-    String trimmed = TrimBlank(*text);
+    String trimmed = Trim(*text, _BLANKS);
     int value = 0;
     for (char16_t c : trimmed)
     {
@@ -50,15 +51,6 @@ void WriteInstallInfo(const String& path, const String& folder)
 }
 
 } // namespace
-
-String TrimBlank(const String& text)
-{
-    std::size_t begin = text.find_first_not_of(u" \t");
-    if (begin == String::npos)
-        return String();
-    std::size_t end = text.find_last_not_of(u" \t");
-    return text.substr(begin, end - begin + 1);
-}
 
 String ChooseDataFolder(LauncherState& state, int sizeMb)
 {
@@ -153,8 +145,8 @@ bool ChooseLoader(LauncherState& state)
     else
     {
         LogTrace(u"[MC] Use remote loader: %ls, %ls", *url, *md5);
-        loader.mUrl = TrimBlank(*url);
-        loader.mMd5 = TrimBlank(*md5);
+        loader.mUrl = Trim(*url, _BLANKS);
+        loader.mMd5 = Trim(*md5, _BLANKS);
     }
     int size = ReadDecimal(ValueOf(pairs, u"size"));
     loader.mSizeMb = size > 0 ? size : state.mAppSize;
@@ -178,7 +170,7 @@ bool ChooseLoader(LauncherState& state)
             {
                 std::size_t bar = value.find(u'|', start);
                 String part =
-                    TrimBlank(value.substr(start, bar == String::npos ? String::npos : bar - start));
+                    Trim(value.substr(start, bar == String::npos ? String::npos : bar - start), _BLANKS);
                 if (!part.empty())
                     loader.mCdn.push_back(part);
                 if (bar == String::npos)

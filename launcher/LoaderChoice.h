@@ -18,7 +18,4 @@ bool ChooseLoader(LauncherState& state);
 // path in it. Returns the folder.
 String ChooseDataFolder(LauncherState& state, int sizeMb);
 
-// Text with spaces and tabs cut from both ends.
-String TrimBlank(const String& text);
-
 } // namespace Vexel

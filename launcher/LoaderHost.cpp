@@ -6,6 +6,7 @@
 #include "Common/Log.h"
 #include "Common/Md5.h"
 #include "Common/StringEncoding.h"
+#include "Common/StringHelpers.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/Process.h"
@@ -113,8 +114,8 @@ void LoaderHost::SetError(const String& text)
 
 void LoaderHost::SetLoaderSource(const String& url, const String& md5)
 {
-    mSource.mUrl = TrimBlank(url);
-    mSource.mMd5 = TrimBlank(md5);
+    mSource.mUrl = Trim(url, _BLANKS);
+    mSource.mMd5 = Trim(md5, _BLANKS);
     mSettings.mExternal = false;
 }
 

@@ -5,6 +5,7 @@
 #include "LoaderHost.h"
 
 #include "Common/Log.h"
+#include "Common/StringHelpers.h"
 #include "Platform/File.h"
 #include "Platform/System.h"
 
@@ -36,14 +37,6 @@ bool ReadFlagNumber(const String& name)
         if ((c >= u'1' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))
             return true;
     return false;
-}
-
-String TrimBars(const String& text)
-{
-    std::size_t begin = text.find_first_not_of(u'|');
-    if (begin == String::npos)
-        return String();
-    return text.substr(begin, text.find_last_not_of(u'|') - begin + 1);
 }
 
 bool IsInputMessage(_dword message)
@@ -117,7 +110,7 @@ bool LoaderHost::LoadModule()
         String value = mSource.mParamValues[i];
         if (!versionAdded && name == _PLUGIN_PARAM)
         {
-            value = TrimBars(value);
+            value = Trim(value, _BARS);
             if (!value.empty())
                 value += u'|';
             value += _PLUGIN_VERSION;

@@ -9,7 +9,7 @@
 #include "WebWindow.h"
 
 #include "Common/Log.h"
-#include "Platform/System.h"
+#include "Common/StringHelpers.h"
 
 #include <algorithm>
 
@@ -18,8 +18,6 @@ namespace Vexel
 
 namespace
 {
-
-LoopClock gClock;
 
 // Browsers replaced by SwitchLocation: freed at the end of the pass, never inside their own events.
 std::vector<WebRef>& Retired()
@@ -114,78 +112,6 @@ void OnPageComplete(LauncherState& state, WebWindow& web)
 }
 
 } // namespace
-
-void SetLoopClock(LoopClock clock)
-{
-    gClock = std::move(clock);
-}
-
-_dword LoopNow()
-{
-    return gClock.mNow ? gClock.mNow() : GetTime();
-}
-
-_dword PumpSleep(Ui::WindowId window, bool busy)
-{
-    if (Ui::IsUiWindowMinimized(window))
-        return 200;
-    if (Ui::GetForegroundUiWindow() != Ui::GetTopLevelWindow(window))
-        return 20;
-    return busy ? 10 : 0;
-}
-
-bool PumpMessages(Ui::WindowId window, const IdleFunction& idle, bool busy)
-{
-    _dword last = LoopNow();
-    for (;;)
-    {
-        Ui::Message message;
-        if (Ui::PeekUiMessage(message, true))
-        {
-            if (message.message == Ui::_WM_QUIT)
-                return true;
-            if (message.message == Ui::_WM_KEYDOWN && TranslateKey(message))
-                continue;
-            Ui::TranslateUiMessage(message);
-            Ui::DispatchUiMessage(message);
-            continue;
-        }
-        if (idle)
-        {
-            _dword now = LoopNow();
-            bool go = idle(now - last);
-            last = now;
-            if (!go)
-                return false;
-        }
-        _dword ms = PumpSleep(window, busy);
-        if (gClock.mSleep)
-            gClock.mSleep(ms);
-        else if (ms > 0)
-            Ui::WaitUiMessage(ms); // input ends the wait early
-    }
-}
-
-void EndPass()
-{
-    Ui::PostQuit(0);
-}
-
-bool StartsWithAny(const String& text, const std::vector<String>& list)
-{
-    for (const auto& entry : list)
-        if (!entry.empty() && text.compare(0, entry.size(), entry) == 0)
-            return true;
-    return false;
-}
-
-bool ContainsAny(const String& text, const std::vector<String>& list)
-{
-    for (const auto& entry : list)
-        if (!entry.empty() && text.find(entry) != String::npos)
-            return true;
-    return false;
-}
 
 int ReadSizeValue(const String& url, const String& name)
 {

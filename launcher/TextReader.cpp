@@ -57,14 +57,4 @@ String TextReader::ReadRest()
     return rest;
 }
 
-String TrimIniLine(const String& text)
-{
-    const char16_t* blanks = u" \t\r\n";
-    std::size_t begin = text.find_first_not_of(blanks);
-    if (begin == String::npos)
-        return String();
-    std::size_t end = text.find_last_not_of(blanks);
-    return text.substr(begin, end - begin + 1);
-}
-
 } // namespace Vexel

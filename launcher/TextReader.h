@@ -26,7 +26,4 @@ private:
     std::size_t mPosition = 0;
 };
 
-// Cuts spaces, tabs, carriage returns and line feeds from both ends.
-String TrimIniLine(const String& text);
-
 } // namespace Vexel

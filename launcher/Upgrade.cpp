@@ -2,7 +2,7 @@
 
 #include "FrameWindow.h"
 #include "LoaderHost.h"
-#include "MainLoop.h"
+#include "MessagePump.h"
 #include "RemoteFetch.h"
 
 #include "Common/Log.h"
