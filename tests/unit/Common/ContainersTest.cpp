@@ -1,5 +1,6 @@
 #include "Common/Array.h"
 #include "Common/Hash.h"
+#include "Common/Owned.h"
 #include "Common/Queue.h"
 #include "Common/Singleton.h"
 #include "Common/Stack.h"
@@ -114,4 +115,51 @@ TEST(Containers, SecondSingletonIsRefused)
         EXPECT_EQ(Only::Instance(), &first);
     }
     EXPECT_EQ(Only::Instance(), nullptr);
+}
+
+namespace
+{
+// A base without a virtual destructor: only the deletion fixed where the object was made finds Derived's.
+struct Base
+{
+    int mValue = 0;
+};
+struct Derived : Base
+{
+    explicit Derived(std::vector<String>& log) : mLog(log) {}
+    ~Derived() { mLog.push_back(u"derived gone"); }
+    std::vector<String>& mLog;
+};
+struct Watcher
+{
+    Watcher(std::vector<String>& log, Owned<Watcher>* owner) : mLog(log), mOwner(owner) {}
+    // What code run by the deletion sees of its owner.
+    ~Watcher() { mLog.push_back(*mOwner == nullptr ? u"owner empty" : u"owner still full"); }
+    std::vector<String>& mLog;
+    Owned<Watcher>* mOwner;
+};
+} // namespace
+
+TEST(Containers, OwnedDeletesAsTheMadeTypeOnceAndEmptiesFirst)
+{
+    std::vector<String> log;
+    {
+        Owned<Base> owner = std::make_unique<Derived>(log);
+        owner->mValue = 7;
+        Owned<Base> moved = std::move(owner);
+        EXPECT_TRUE(owner == nullptr);
+        ASSERT_TRUE(moved);
+        EXPECT_EQ(moved->mValue, 7);
+        EXPECT_TRUE(log.empty());
+        moved = nullptr; // an assignment releases what was held
+        EXPECT_EQ(log, (std::vector<String>{u"derived gone"}));
+        moved.reset(); // and an empty owner deletes nothing
+    }
+    EXPECT_EQ(log.size(), 1u);
+
+    Owned<Watcher> watched;
+    watched = std::make_unique<Watcher>(log, &watched);
+    watched.reset();
+    EXPECT_EQ(log.back(), u"owner empty");
+    EXPECT_FALSE(watched);
 }

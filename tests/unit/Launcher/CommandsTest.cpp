@@ -2,7 +2,7 @@
 // boss-key settings.
 #include "PortalTestSupport.h"
 
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"
@@ -40,7 +40,7 @@ protected:
         const String path(file.begin(), file.end());
         std::vector<_byte> bytes;
         ASSERT_TRUE(ReadFile(path, bytes));
-        LoaderHost& host = *mState->mLoaderHost;
+        LoaderHost& host = LoaderHostOf(*mState);
         host.mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
         host.SetLoaderSource(u"local:\\" + path, String());
         ASSERT_TRUE(host.StartLoaderHost(mState->mGameChild));

@@ -2,7 +2,7 @@
 #include "PortalTestSupport.h"
 
 #include "../Tools/ToolRunner.h"
-#include "LoaderChoice.h"
+#include "Services/LoaderChoice.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"

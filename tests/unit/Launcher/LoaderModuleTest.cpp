@@ -8,8 +8,8 @@
 
 #include "../Platform/ScopedEnvironment.h"
 
-#include "LoaderHost.h"
-#include "LoaderModule.h"
+#include "Services/LoaderHost.h"
+#include "Services/LoaderModule.h"
 
 #include "Common/Md5.h"
 #include "Common/StringFormatter.h"
@@ -258,7 +258,7 @@ TEST_F(LoaderModuleTest, TheDemoGameRendersIntoTheGameChildWindowAfterTheLoading
     mState->mGameFrame = std::make_unique<GameFrame>();
     ASSERT_TRUE(CreateGameFrameWindow(*mState, 40, 40, 480, 360));
     Ui::ShowUiWindow(mState->mGameFrame->mWindow, Ui::_SW_SHOW);
-    mState->mLoaderHost->mSettings.mBlockListUrl.clear();
+    LoaderHostOf(*mState).mSettings.mBlockListUrl.clear();
     mState->mLoader.mPath = mData.Wide("vexel3d.lod");
     mHost->SetLoaderSource(u"local:\\" + Wide(_DEMO + "/vexel3d.lod"), String());
     mState->mStartMode = 0;

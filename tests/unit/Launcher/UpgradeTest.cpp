@@ -4,7 +4,7 @@
 // rule when signers are configured; the copy to a named place, and deletions that wait for a busy file or
 // give up on a folder that cannot go.
 #include "InstallTestSupport.h"
-#include "RemoteFetch.h"
+#include "Services/RemoteFetch.h"
 #include "TestCertificates.h"
 
 #include "Common/Md5.h"
