@@ -2,24 +2,9 @@
 // skinned buttons and controls, the menu entries and the title-bar buttons, messages to the frames.
 #include "Binding/ScriptNatives.h"
 
-#include "Base/TextReader.h"
-#include "Common/Compression.h"
-#include "Common/Log.h"
-#include "Common/StringEncoding.h"
-#include "Common/StringHelpers.h"
-#include "Flow/Commands.h"
-#include "Flow/MainLoop.h"
-#include "Frames/ClientBridge.h"
 #include "Frames/FrameWindow.h"
-#include "Frames/GameFrame.h"
-#include "Frames/WebWindow.h"
-#include "Platform/File.h"
-#include "Platform/Folders.h"
-#include "Platform/KeyStore.h"
-#include "Platform/Process.h"
-#include "Platform/System.h"
-#include "Services/Install.h"
-#include "Services/LoaderHost.h"
+
+#include "Common/Log.h"
 
 namespace Vexel
 {

@@ -9,18 +9,12 @@
 #include "Common/StringEncoding.h"
 #include "Common/StringHelpers.h"
 #include "Flow/Commands.h"
-#include "Flow/MainLoop.h"
 #include "Frames/ClientBridge.h"
-#include "Frames/FrameWindow.h"
-#include "Frames/GameFrame.h"
-#include "Frames/WebWindow.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/KeyStore.h"
-#include "Platform/Process.h"
 #include "Platform/System.h"
 #include "Services/Install.h"
-#include "Services/LoaderHost.h"
 
 namespace Vexel
 {
