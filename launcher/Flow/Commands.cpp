@@ -7,7 +7,7 @@
 #include "Frames/WebWindow.h"
 #include "Services/Install.h"
 #include "Services/LoaderHost.h"
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 #include "Services/RemoteFetch.h"
 #include "Services/Upgrade.h"
 

@@ -5,7 +5,7 @@
 #include "Frames/GameFrame.h"
 #include "Frames/WebWindow.h"
 #include "Services/LoaderChoice.h"
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 #include "Services/RemoteFetch.h"
 
 #include "Common/Log.h"

@@ -1,7 +1,7 @@
 #include "Services/LoaderHost.h"
 
 #include "Services/LoaderChoice.h"
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 
 #include "Common/Log.h"
 #include "Common/Md5.h"

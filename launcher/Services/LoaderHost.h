@@ -1,7 +1,7 @@
 // The game loader host: where the game's module comes from (a local file, a cached file with the page's
 // digest, or a download that falls back over the page's CDN addresses), whether it may run (its
 // signature and signer, or for an unsigned module its digest, then the operator's block list), and the
-// module itself once loaded (LoaderModule.cpp) with the loading screen shown until its first frame.
+// module itself once loaded (GameModule.cpp) with the loading screen shown until its first frame.
 //
 // Everything runs on the main thread; the downloads run on worker threads of their own and are polled
 // once per frame.
@@ -76,7 +76,7 @@ public:
     // Asks the operator's block list about the module (the answer is read by LoaderFrame).
     void RequestBlockList();
 
-    // LoaderModule.cpp: the module itself.
+    // GameModule.cpp: the module itself.
     bool LoadModule();
     void LoaderFrame();
     Ui::LResult ForwardMessage(_dword message, Ui::WParam wParam, Ui::LParam lParam);

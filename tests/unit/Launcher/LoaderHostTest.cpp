@@ -7,7 +7,7 @@
 #include "LoaderTestSupport.h"
 
 #include "Services/LoaderHost.h"
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 #include "TestServer.h"
 
 #include "Common/Compression.h"

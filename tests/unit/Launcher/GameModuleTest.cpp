@@ -9,7 +9,7 @@
 #include "../Platform/ScopedEnvironment.h"
 
 #include "Services/LoaderHost.h"
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 
 #include "Common/Md5.h"
 #include "Common/StringFormatter.h"

@@ -1,4 +1,4 @@
-#include "Services/LoaderModule.h"
+#include "Services/GameModule.h"
 
 #include "Frames/GameFrame.h"
 #include "Services/LoaderChoice.h"
