@@ -13,6 +13,7 @@
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/Ui.h"

@@ -10,6 +10,7 @@
 #include "TestServer.h"
 
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Process.h"
 

@@ -9,6 +9,7 @@
 
 #include "Common/Md5.h"
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Process.h"
 
