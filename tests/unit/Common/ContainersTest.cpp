@@ -1,8 +1,5 @@
 #include "Common/Array.h"
-#include "Common/Hash.h"
 #include "Common/Owned.h"
-#include "Common/Queue.h"
-#include "Common/Singleton.h"
 #include "Common/Stack.h"
 #include "Common/String.h"
 #include "TestSupport.h"
@@ -45,24 +42,6 @@ TEST(Containers, OutOfRangeAccessIsReportedAndHarmless)
     EXPECT_FALSE(s.Pop());
     EXPECT_EQ(s.Top(), nullptr);
     EXPECT_TRUE(capture.Contains(u"mLength > 0"));
-
-    Queue<int> q;
-    int out = 0;
-    EXPECT_FALSE(q.Pop(out));
-    EXPECT_TRUE(capture.Contains(u"IsIndexValid( mFront )"));
-}
-
-TEST(Containers, QueueKeepsInsertionOrderPastItsCapacity)
-{
-    Queue<int> q;
-    for (int i = 0; i < 40; ++i)
-        q.Push(i);
-    for (int i = 0; i < 40; ++i)
-    {
-        int v = -1;
-        ASSERT_TRUE(q.Pop(v));
-        EXPECT_EQ(v, i);
-    }
 }
 
 TEST(Containers, StringComparesExactOrAsciiBlind)
@@ -81,40 +60,6 @@ TEST(Containers, StringComparesExactOrAsciiBlind)
     EXPECT_TRUE(s.Equals(u"", false));
     s = static_cast<const char16_t*>(nullptr);
     EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(Containers, HashFindsAndRemoves)
-{
-    Hash<String, int> h(7);
-    h.Insert(u"a", 1);
-    h.Insert(u"b", 2);
-    ASSERT_NE(h.Find(u"a"), nullptr);
-    EXPECT_EQ(*h.Find(u"b"), 2);
-    EXPECT_TRUE(h.Remove(u"a"));
-    EXPECT_EQ(h.Find(u"a"), nullptr);
-}
-
-namespace
-{
-class Only : public Singleton<Only>
-{
-};
-} // namespace
-
-TEST(Containers, SecondSingletonIsRefused)
-{
-    Vexel::Test::LogCapture capture;
-    {
-        Only first;
-        EXPECT_EQ(Only::Instance(), &first);
-        {
-            Only second;
-            EXPECT_EQ(Only::Instance(), &first);
-            EXPECT_TRUE(capture.Contains(u"sSingleton == _null"));
-        }
-        EXPECT_EQ(Only::Instance(), &first);
-    }
-    EXPECT_EQ(Only::Instance(), nullptr);
 }
 
 namespace
