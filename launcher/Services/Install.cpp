@@ -13,7 +13,7 @@
 #include "Platform/KeyStore.h"
 #include "Platform/Process.h"
 #include "Platform/Shortcut.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 #include "Storage/ResourceManager.h"
 
 #include <thread>

@@ -12,7 +12,7 @@
 
 #include "Platform/LoaderTrust.h"
 #include "Platform/Module.h"
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/WebTransfer.h"
 #include "Vexel/LoaderModule.h"
 
 #include <functional>

@@ -10,7 +10,7 @@
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/Ui/WebView.h"
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/WebTransfer.h"
 
 #include <chrono>
 

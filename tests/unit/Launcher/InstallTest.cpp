@@ -10,7 +10,7 @@
 #include "Platform/File.h"
 #include "Platform/KeyStore.h"
 #include "Platform/Process.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 
 #include <sys/stat.h>
 

@@ -5,7 +5,7 @@
 
 #include "Common/Md5.h"
 #include "Common/String.h"
-#include "Storage/Downloader.h"
+#include "Storage/Download/Downloader.h"
 
 namespace Vexel
 {

@@ -1,11 +1,11 @@
-#include "Storage/DownloadRes.h"
+#include "Storage/Download/DownloadRes.h"
 
 #include "Common/Assert.h"
 #include "Common/Compression.h"
 #include "Common/Log.h"
 #include "Platform/System.h"
 #include "Storage/DataStream.h"
-#include "Storage/ResourceDownloader.h"
+#include "Storage/Download/ResourceDownloader.h"
 #include "Storage/ResourceManager.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Resources held in memory, in the order they were first written; filled by writes or from a bundle.
 #pragma once
 
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 
 #include <list>
 #include <unordered_map>

@@ -1,4 +1,4 @@
-#include "Storage/MemArchive.h"
+#include "Storage/Archive/MemArchive.h"
 
 #include "Common/Memory.h"
 

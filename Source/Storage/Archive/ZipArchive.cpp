@@ -1,4 +1,4 @@
-#include "Storage/ZipArchive.h"
+#include "Storage/Archive/ZipArchive.h"
 
 #include "Common/Log.h"
 #include "Common/Memory.h"

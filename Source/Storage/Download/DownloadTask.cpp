@@ -1,10 +1,10 @@
-#include "Storage/DownloadTask.h"
+#include "Storage/Download/DownloadTask.h"
 
 #include "Common/Assert.h"
 #include "Common/StringEncoding.h"
 #include "Platform/System.h"
 #include "Storage/DataStream.h"
-#include "Storage/ResourceDownloader.h"
+#include "Storage/Download/ResourceDownloader.h"
 #include "Storage/ResourceManager.h"
 #include "Storage/ResourceManifest.h"
 

@@ -1,4 +1,4 @@
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"

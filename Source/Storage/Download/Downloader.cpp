@@ -1,4 +1,4 @@
-#include "Storage/Downloader.h"
+#include "Storage/Download/Downloader.h"
 
 #include "Common/Assert.h"
 

@@ -1,4 +1,4 @@
-#include "Storage/CopyDownloader.h"
+#include "Storage/Download/CopyDownloader.h"
 
 #include "Common/StringFormatter.h"
 

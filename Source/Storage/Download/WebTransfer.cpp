@@ -1,4 +1,4 @@
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/WebTransfer.h"
 
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"

@@ -11,10 +11,10 @@
 
 #include "Common/Md5.h"
 #include "Common/String.h"
-#include "Storage/DownloadRes.h"
-#include "Storage/DownloadTask.h"
-#include "Storage/Downloader.h"
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/DownloadRes.h"
+#include "Storage/Download/DownloadTask.h"
+#include "Storage/Download/Downloader.h"
+#include "Storage/Download/WebTransfer.h"
 
 #include <array>
 #include <atomic>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Platform/File.h"
-#include "Storage/Downloader.h"
+#include "Storage/Download/Downloader.h"
 
 namespace Vexel
 {

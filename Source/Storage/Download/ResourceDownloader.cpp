@@ -1,13 +1,13 @@
-#include "Storage/ResourceDownloader.h"
+#include "Storage/Download/ResourceDownloader.h"
 
 #include "Common/Assert.h"
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
 #include "Platform/System.h"
-#include "Storage/CopyDownloader.h"
+#include "Storage/Download/CopyDownloader.h"
+#include "Storage/Download/WebDownloader.h"
 #include "Storage/ResourceManager.h"
 #include "Storage/ResourceManifest.h"
-#include "Storage/WebDownloader.h"
 
 #include <algorithm>
 #include <chrono>

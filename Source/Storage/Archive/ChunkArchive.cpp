@@ -1,4 +1,4 @@
-#include "Storage/ChunkArchive.h"
+#include "Storage/Archive/ChunkArchive.h"
 
 #include "Common/Log.h"
 #include "Platform/File.h"

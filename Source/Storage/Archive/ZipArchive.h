@@ -2,7 +2,7 @@
 // The archive is read-only.
 #pragma once
 
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 
 #include <memory>
 #include <unordered_map>

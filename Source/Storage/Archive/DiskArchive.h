@@ -4,7 +4,7 @@
 // writable folder names are plain file paths; otherwise a name can never reach outside the folders.
 #pragma once
 
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 #include "Storage/ResourceManifest.h"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Storage/WebDownloader.h"
+#include "Storage/Download/WebDownloader.h"
 
 #include "Common/Assert.h"
 #include "Common/Log.h"

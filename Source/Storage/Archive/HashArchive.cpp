@@ -1,4 +1,4 @@
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 
 #include "Common/Assert.h"
 #include "Common/Log.h"

@@ -9,8 +9,8 @@
 // Records are stored XOR-ed with a key byte that depends on their place in their block.
 #pragma once
 
+#include "Storage/Archive/PackArchive.h"
 #include "Storage/NameKey.h"
-#include "Storage/PackArchive.h"
 
 #include <unordered_map>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "Storage/DiskArchive.h"
+#include "Storage/Archive/DiskArchive.h"
 
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"

@@ -2,8 +2,8 @@
 // that a manifest or the resource downloader fills. Writing stores bytes into a known region only.
 #pragma once
 
+#include "Storage/Archive/PackArchive.h"
 #include "Storage/NameKey.h"
-#include "Storage/PackArchive.h"
 #include "Storage/ResourceManifest.h"
 
 #include <list>

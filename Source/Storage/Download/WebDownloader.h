@@ -3,8 +3,8 @@
 // "?<offset>", fetches byte ranges of one package file whose resource space starts at that offset.
 #pragma once
 
-#include "Storage/Downloader.h"
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/Downloader.h"
+#include "Storage/Download/WebTransfer.h"
 
 namespace Vexel
 {

@@ -2,7 +2,7 @@
 // may be absent) shared with every stream opened over them.
 #pragma once
 
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 
 #include <memory>
 
