@@ -5,9 +5,9 @@
 #include "Frames/FrameWindow.h"
 #include "Frames/GameFrame.h"
 #include "Frames/WebWindow.h"
+#include "Services/GameModule.h"
 #include "Services/Install.h"
 #include "Services/LoaderHost.h"
-#include "Services/GameModule.h"
 #include "Services/RemoteFetch.h"
 #include "Services/Upgrade.h"
 

@@ -4,8 +4,8 @@
 #include "Frames/FrameWindow.h"
 #include "Frames/GameFrame.h"
 #include "Frames/WebWindow.h"
-#include "Services/LoaderChoice.h"
 #include "Services/GameModule.h"
+#include "Services/LoaderChoice.h"
 #include "Services/RemoteFetch.h"
 
 #include "Common/Log.h"

@@ -1,7 +1,7 @@
 #include "Services/LoaderHost.h"
 
-#include "Services/LoaderChoice.h"
 #include "Services/GameModule.h"
+#include "Services/LoaderChoice.h"
 
 #include "Common/Log.h"
 #include "Common/Md5.h"

@@ -8,8 +8,8 @@
 
 #include "../Platform/ScopedEnvironment.h"
 
-#include "Services/LoaderHost.h"
 #include "Services/GameModule.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/Md5.h"
 #include "Common/StringFormatter.h"
