@@ -1,10 +1,12 @@
 #include "Common/Log.h"
+#include "Common/LogFiles.h"
 
 #include "Common/Assert.h"
 #include "Common/StringEncoding.h"
 
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace Vexel
@@ -61,32 +63,24 @@ void WriteToFile(const char16_t* text, LogFile file, bool lineEnd)
         std::fwrite(u"\r\n", sizeof(char16_t), 2, file);
 }
 
-// A path in the program's "\" form as the file system wants it.
-std::filesystem::path NativePath(const char16_t* path)
+// The opener until the platform installs its own.
+LogFile DefaultOpenLogFile(const String& path)
 {
     std::u16string text(path);
-#ifndef _WIN32
     for (char16_t& c : text)
         if (c == u'\\')
             c = u'/';
-#endif
-    return std::filesystem::path(text);
+    std::filesystem::path native(text);
+    PrepareLogFilePlace(native);
+    return std::fopen(native.string().c_str(), "w+b");
 }
+
+std::atomic<LogFileOpener> gLogFileOpener{nullptr};
 
 LogFile CreateLogFile(const String& path)
 {
-    std::error_code ec;
-    std::filesystem::path native = NativePath(path.c_str());
-    if (native.has_parent_path())
-        std::filesystem::create_directories(native.parent_path(), ec);
-    if (std::filesystem::exists(native, ec))
-        std::filesystem::permissions(native, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ec);
-#ifdef _WIN32
-    LogFile file = _wfopen(native.c_str(), L"w+b");
-#else
-    LogFile file = std::fopen(native.c_str(), "w+b");
-#endif
+    LogFileOpener opener = gLogFileOpener.load();
+    LogFile file = (opener ? opener : DefaultOpenLogFile)(path);
     if (!file)
         return nullptr;
     // Unbuffered: every writer call is one write, and nothing is lost if the process dies.
@@ -126,15 +120,32 @@ void DebugOutput(const char16_t* text)
     (func ? func : DefaultDebugOutput)(text);
 }
 
+void SetLogFileOpener(LogFileOpener opener)
+{
+    gLogFileOpener.store(opener);
+}
+
+void PrepareLogFilePlace(const std::filesystem::path& native)
+{
+    std::error_code ec;
+    if (native.has_parent_path())
+        std::filesystem::create_directories(native.parent_path(), ec);
+    if (std::filesystem::exists(native, ec))
+        std::filesystem::permissions(native, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ec);
+}
+
 void FormatTimeStamp(char16_t* buffer, std::size_t length)
 {
     std::time_t now = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    {
+        // std::localtime hands every caller the same result: one caller at a time copies it.
+        static std::mutex lock;
+        std::lock_guard<std::mutex> guard(lock);
+        if (const std::tm* nowLocal = std::localtime(&now))
+            local = *nowLocal;
+    }
     FormatBuffer(buffer, length, u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }

@@ -71,16 +71,4 @@ struct CodeTrust
 // operatorCaFile (PEM; none when empty). A file that cannot be read is Invalid.
 CodeTrust CheckFileTrust(const String& path, const String& operatorCaFile);
 
-#if !defined(_WIN32)
-// The same over a file's bytes.
-CodeTrust CheckSignedBytes(const _byte* data, std::size_t size, const String& operatorCaFile);
-
-// S for the module's bytes: a DER CMS SignedData, content detached, SHA-256, signed with the PEM key and
-// certificate; the PEM certificates of chainFile (none when empty) are included as intermediates. False
-// with error set when a file cannot be read or OpenSSL refuses (for example a key that does not belong
-// to the certificate).
-bool SignModuleBytes(const _byte* module, std::size_t size, const String& keyFile, const String& certFile,
-                     const String& chainFile, std::vector<_byte>& signature, String& error);
-#endif
-
 } // namespace Vexel

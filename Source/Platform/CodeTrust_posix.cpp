@@ -1,4 +1,5 @@
 // Appended signatures checked and made with OpenSSL.
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/CodeTrust.h"
 
 #include "Common/StringEncoding.h"

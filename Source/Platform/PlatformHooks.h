@@ -1,5 +1,5 @@
 // The services the kernel layer leaves to the platform: it cannot call up into this layer, so it offers
-// hooks (debugger output, the system code page) that InitializePlatform fills here.
+// hooks (debugger output, the system code page, opening log files) that InitializePlatform fills here.
 #pragma once
 
 namespace Vexel

@@ -1,9 +1,12 @@
 #include "Platform/PlatformHooks.h"
 
 #include "Common/Log.h"
+#include "Common/LogFiles.h"
 #include "Common/StringEncoding.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <windows.h>
 
 namespace Vexel
@@ -11,6 +14,14 @@ namespace Vexel
 
 namespace
 {
+
+// The log file under its own wide path ("\" is the system's separator here).
+LogFile OpenLogFileWide(const String& path)
+{
+    std::filesystem::path native{std::u16string(path)};
+    PrepareLogFilePlace(native);
+    return _wfopen(native.c_str(), L"w+b");
+}
 
 void DebuggerOutput(const char16_t* text)
 {
@@ -48,6 +59,7 @@ std::string WideToCodePage(const char16_t* text, std::size_t length)
 void InstallPlatformHooks()
 {
     SetDebugOutput(DebuggerOutput);
+    SetLogFileOpener(OpenLogFileWide);
     SetSystemTextConverters({CodePageToWide, WideToCodePage});
 }
 

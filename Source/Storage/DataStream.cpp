@@ -3,7 +3,6 @@
 #include "Common/Assert.h"
 #include "Common/Memory.h"
 #include "Platform/File.h"
-#include "Storage/ResourceManager.h"
 
 #include <cstring>
 

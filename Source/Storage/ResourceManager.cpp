@@ -5,12 +5,12 @@
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
-#include "Storage/ChunkArchive.h"
-#include "Storage/DiskArchive.h"
-#include "Storage/HashArchive.h"
-#include "Storage/MemArchive.h"
+#include "Storage/Archive/ChunkArchive.h"
+#include "Storage/Archive/DiskArchive.h"
+#include "Storage/Archive/HashArchive.h"
+#include "Storage/Archive/MemArchive.h"
+#include "Storage/Archive/ZipArchive.h"
 #include "Storage/NameKey.h"
-#include "Storage/ZipArchive.h"
 
 #include <mutex>
 

@@ -10,7 +10,7 @@
 #include "Common/Md5.h"
 #include "Common/Stack.h"
 #include "Common/String.h"
-#include "Storage/DataArchive.h"
+#include "Storage/Archive/DataArchive.h"
 #include "Storage/DataStream.h"
 
 #include <atomic>

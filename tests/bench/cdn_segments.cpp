@@ -11,11 +11,12 @@
 // (the counter "sent/size"; the client's own count of bytes received is "fetched/size").
 // VEXEL_BENCH_MODULE_MIB (default 256) and VEXEL_BENCH_CDN_MIBS (the third CDN's rate in MiB/s, default
 // 64) change the sizes. Needs a display (a private X server is started when there is none).
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/Md5.h"
 #include "Common/StringEncoding.h"
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/Ui.h"

@@ -6,7 +6,7 @@
 //   bench_download_server                     WebDownload of a generated file from an in-process server
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/WebTransfer.h"
 #include "TestServer.h"
 
 #include <benchmark/benchmark.h>

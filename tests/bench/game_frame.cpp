@@ -7,12 +7,13 @@
 //     first update), side by side with the same work by the command-line peers: curl into a file, md5sum,
 //     openssl cms -verify of the detached signature. Goal: within 1.2 times the peers.
 // Needs a display (a private X server is started when there is none).
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/Md5.h"
 #include "Common/StringEncoding.h"
 #include "Common/StringFormatter.h"
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/Ui.h"

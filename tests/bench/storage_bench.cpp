@@ -10,8 +10,8 @@
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
-#include "Storage/DiskArchive.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/DiskArchive.h"
+#include "Storage/Archive/HashArchive.h"
 
 #include <algorithm>
 #include <chrono>

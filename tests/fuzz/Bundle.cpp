@@ -2,7 +2,7 @@
 // again to the same names and bytes.
 #include "Common/Compression.h"
 #include "Common/Log.h"
-#include "Storage/MemArchive.h"
+#include "Storage/Archive/MemArchive.h"
 #include "Storage/NameKey.h"
 
 #include <cstdint>

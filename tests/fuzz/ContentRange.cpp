@@ -2,7 +2,7 @@
 // consistent (first <= last, below the total it names), a line without the header's name gives nothing,
 // and the verdict on a reply only takes bytes that start where they were asked and, for the rest of a
 // resource of known length, only a 206 of that length.
-#include "Storage/ContentRange.h"
+#include "Storage/Download/ContentRange.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Hash archive files from outside: the input is a base file and a writable file ([4-byte length of the
 // base][base][writable]). Opening either form must fail cleanly or give an archive whose resources
 // read within the file, and writes, deletions and a reopen must keep it consistent.
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 #include "Common/Log.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Reads the input as the operator's server information with the field names the launcher script sets,
 // and checks what comes out: the three server lists stay the same length, every server has a name and
 // a web address, and refused input yields nothing. A small limit lets the fuzzer reach the size refusal.
-#include "ServerData.h"
+#include "Base/ServerData.h"
 
 #include "Common/Log.h"
 

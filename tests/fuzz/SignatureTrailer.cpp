@@ -3,6 +3,7 @@
 // byte can also wrap the rest as the signature of a small module, so the fuzzer reaches the CMS reader
 // with every input.
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "Common/StringEncoding.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 #include "Storage/ResourceManifest.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "Common/Log.h"
 #include "Platform/File.h"
 #include "Platform/Folders.h"
-#include "Storage/DiskArchive.h"
+#include "Storage/Archive/DiskArchive.h"
 
 #include <cstdio>
 

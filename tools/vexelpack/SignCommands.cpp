@@ -4,6 +4,9 @@
 
 #include "Common/StringEncoding.h"
 #include "Platform/CodeTrust.h"
+#if !defined(_WIN32)
+#include "Platform/CodeTrust_posix.h"
+#endif
 #include "Platform/File.h"
 
 #include <map>

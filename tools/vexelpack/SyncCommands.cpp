@@ -10,8 +10,8 @@
 #include "Platform/File.h"
 #include "Platform/Folders.h"
 #include "Platform/System.h"
-#include "Storage/DataArchive.h"
-#include "Storage/ResourceDownloader.h"
+#include "Storage/Archive/DataArchive.h"
+#include "Storage/Download/ResourceDownloader.h"
 #include "Storage/ResourceManager.h"
 #include "Storage/ResourceManifest.h"
 

@@ -1,8 +1,8 @@
 // The bridge to the platform client against a stand-in library with the same exports and object slots
 // (tests/bridge): loading and its failures, the connection text, the open-page message byte for byte
 // with its cuts, the ready check and send results, and the release at the end.
-#include "ClientBridge.h"
-#include "Commands.h"
+#include "Frames/ClientBridge.h"
+#include "Flow/Commands.h"
 #include "LauncherTestSupport.h"
 #include "TestLibrary.h"
 

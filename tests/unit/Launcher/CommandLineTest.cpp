@@ -1,7 +1,7 @@
 // The program's arguments reach the launcher script as one command line that splits into them again.
-#include "CommandLine.h"
+#include "Base/CommandLine.h"
 #include "LauncherTestSupport.h"
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/StringEncoding.h"
 #include "Platform/Process.h"

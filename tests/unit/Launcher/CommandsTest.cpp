@@ -2,7 +2,7 @@
 // boss-key settings.
 #include "PortalTestSupport.h"
 
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"
@@ -40,7 +40,7 @@ protected:
         const String path(file.begin(), file.end());
         std::vector<_byte> bytes;
         ASSERT_TRUE(ReadFile(path, bytes));
-        LoaderHost& host = *mState->mLoaderHost;
+        LoaderHost& host = LoaderHostOf(*mState);
         host.mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
         host.SetLoaderSource(u"local:\\" + path, String());
         ASSERT_TRUE(host.StartLoaderHost(mState->mGameChild));
@@ -453,12 +453,12 @@ TEST_F(LauncherCommandsTest, BossKeyAndTrayHideAndShowTheGame)
     EXPECT_EQ(Ui::HasTrayIcon(game, 0), tray);
 
     // A tray click leaves the icon.
-    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_LBUTTONDOWN);
+    Ui::SendUiMessage(game, _WM_TRAYICON, 0, Ui::_WM_LBUTTONDOWN);
     EXPECT_FALSE(Ui::IsUiWindowVisible(game));
     EXPECT_EQ(Ui::HasTrayIcon(game, 0), tray);
-    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_RBUTTONDOWN); // other clicks do nothing
+    Ui::SendUiMessage(game, _WM_TRAYICON, 0, Ui::_WM_RBUTTONDOWN); // other clicks do nothing
     EXPECT_FALSE(Ui::IsUiWindowVisible(game));
-    Ui::SendUiMessage(game, _WM_TRAY_NOTIFY, 0, Ui::_WM_LBUTTONDOWN);
+    Ui::SendUiMessage(game, _WM_TRAYICON, 0, Ui::_WM_LBUTTONDOWN);
     EXPECT_TRUE(Ui::IsUiWindowVisible(game));
 
     // Nothing happens while the main window is on screen.
@@ -490,13 +490,13 @@ TEST_F(LauncherCommandsTest, MenuEntriesToggleTheirWindowsAndPagesReachTheImEntr
     EXPECT_FALSE(Ui::IsUiWindowVisible(boss.mWindow));
 
     // The IM entry blinks on a new message and takes the game-server name.
-    Ui::SendUiMessage(game.mWindow, _WM_NEW_MESSAGE);
+    Ui::SendUiMessage(game.mWindow, _WM_WEB_NEWMSG);
     EXPECT_EQ(game.mBlinkId, _CMD_IM);
     String name = u"Server 7";
-    Ui::SendUiMessage(game.mWindow, _WM_GS_NAME, reinterpret_cast<Ui::WParam>(name.c_str()), 1);
+    Ui::SendUiMessage(game.mWindow, _WM_WEB_GSNAME, reinterpret_cast<Ui::WParam>(name.c_str()), 1);
     EXPECT_EQ(game.mMenuLists[1][0].mText, u"Server 7");
     EXPECT_EQ(game.mMenuLists[1][0].mMask, 255);
-    Ui::SendUiMessage(game.mWindow, _WM_CLEAR_BLUR);
+    Ui::SendUiMessage(game.mWindow, _WM_WEB_HIDDEN);
     EXPECT_EQ(game.mBlinkId, 0u);
     EXPECT_TRUE(Logged(u"[MC] Got gs name: Server 7"));
 }

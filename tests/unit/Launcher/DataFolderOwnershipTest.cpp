@@ -1,8 +1,8 @@
 // Which folder is the client's data folder, and so which one uninstall deletes: start-up, upgrade and
 // the temporary uninstaller against real folders of a temporary user, with someone else's "data" folder
 // beside the program and in the temporary folder.
-#include "Install.h"
 #include "InstallTestSupport.h"
+#include "Services/Install.h"
 
 #include "Platform/File.h"
 #include "Platform/Process.h"

@@ -2,7 +2,7 @@
 // waits 1, 2, 4 ... up to 30 seconds before the next, the download gives up after a few, and a download
 // that comes through after failures is written as usual.
 #include "LauncherTestSupport.h"
-#include "RemoteFetch.h"
+#include "Services/RemoteFetch.h"
 #include "TestServer.h"
 
 namespace Vexel::Test

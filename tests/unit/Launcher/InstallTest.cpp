@@ -3,14 +3,14 @@
 // elsewhere and from the installed place (through a temporary copy); the copy thread and the migration
 // of a program's files; the cache clean-up; preload packs merged into an installed archive, and damaged
 // ones refused.
-#include "Install.h"
+#include "Services/Install.h"
 #include "InstallTestSupport.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"
 #include "Platform/KeyStore.h"
 #include "Platform/Process.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 
 #include <sys/stat.h>
 

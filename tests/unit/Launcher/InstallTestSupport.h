@@ -6,8 +6,8 @@
 
 #include "../Platform/ScopedEnvironment.h"
 #include "LauncherTestSupport.h"
+#include "Services/Upgrade.h"
 #include "TestServer.h"
-#include "Upgrade.h"
 
 #include "Platform/Folders.h"
 

@@ -3,6 +3,7 @@
 // per member; each row starts from a fresh launcher state. Members that need windows run in the window
 // table on the private display.
 #include "LauncherTestSupport.h"
+#include "Services/LoaderHost.h"
 
 #include "../Platform/ScopedEnvironment.h"
 #include "Common/StringEncoding.h"
@@ -952,4 +953,48 @@ TEST_F(LauncherWindowMembersTest, WindowMembers)
     RunRows(WindowRows(), [this] { Run(u"_launcher:newFrameWin(0, 'Main', 10, 20, 300, 200, 1)"); });
 }
 
+} // namespace Vexel::Test
+
+namespace Vexel::Test
+{
+namespace
+{
+
+// The module trust properties are rows of the property table over the loader host's settings: each reads
+// back what was written, from the host the game stage uses.
+TEST_F(LauncherMembersTest, TrustPropertiesReachTheLoaderHost)
+{
+    Call(*mManager, u"_launcher.supportAddress = 'help@example.com'\n"
+                    u"_launcher.blockListHost = 'bl.example.com:8080'\n"
+                    u"_launcher.loaderCaFile = '/etc/ca.pem'\n"
+                    u"_launcher.externalLauncher = true\n"
+                    u"_launcher.loaderSigners = ' A Name | B |'\n"
+                    u"_launcher.trustedOrigins = 'https://a.example|https://b.example'");
+    const LoaderHostSettings& settings = LoaderHostOf(*mState).mSettings;
+    EXPECT_EQ(settings.mPolicy.supportAddress, u"help@example.com");
+    EXPECT_EQ(settings.mBlockListHost, u"bl.example.com:8080");
+    EXPECT_EQ(settings.mCaFile, u"/etc/ca.pem");
+    EXPECT_TRUE(settings.mExternal);
+    EXPECT_EQ(settings.mPolicy.acceptedSigners, (std::vector<String>{u"A Name", u"B"}));
+    EXPECT_EQ(mState->mTrustedOrigins, (std::vector<String>{u"https://a.example", u"https://b.example"}));
+    EXPECT_EQ(Text(*mManager,
+                   u"return _launcher.supportAddress .. ' ' .. _launcher.blockListHost .. ' ' .. "
+                   u"_launcher.loaderCaFile .. ' ' .. tostring(_launcher.externalLauncher) .. ' ' .. "
+                   u"_launcher.loaderSigners"),
+              u"help@example.com bl.example.com:8080 /etc/ca.pem true A Name|B");
+    Call(*mManager, u"_launcher.externalLauncher = false");
+    EXPECT_FALSE(settings.mExternal);
+}
+
+// Properties of the game frame before there is one read as empty and leave what is written unkept.
+TEST_F(LauncherMembersTest, GameFramePropertiesWithoutAGameFrame)
+{
+    mState->mGameFrame.reset();
+    Call(*mManager, u"_launcher.titleFont = 'Sans 9'; _launcher.titleColor = 5; _launcher.borderWidth = 4");
+    EXPECT_EQ(Text(*mManager, u"return _launcher.titleFont .. ' ' .. _launcher.titleColor .. ' ' .. "
+                              u"_launcher.borderWidth"),
+              u" 0 0");
+}
+
+} // namespace
 } // namespace Vexel::Test

@@ -1,10 +1,10 @@
 // A launcher state with a real script manager and the launcher classes, per test.
 #pragma once
 
-#include "FrameWindow.h"
-#include "GameFrame.h"
-#include "LauncherScript.h"
-#include "Startup.h"
+#include "Binding/LauncherScript.h"
+#include "Frames/FrameWindow.h"
+#include "Frames/GameFrame.h"
+#include "Startup/Startup.h"
 
 #include "Common/Log.h"
 #include "Common/Variable.h"

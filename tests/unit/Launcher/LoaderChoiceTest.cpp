@@ -4,7 +4,7 @@
 #if !defined(_WIN32)
 #include "../Tools/ToolRunner.h"
 #endif
-#include "LoaderChoice.h"
+#include "Services/LoaderChoice.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"

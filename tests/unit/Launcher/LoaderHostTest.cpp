@@ -6,8 +6,8 @@
 // module, damaged files), and the block list.
 #include "LoaderTestSupport.h"
 
-#include "LoaderHost.h"
-#include "LoaderModule.h"
+#include "Services/GameModule.h"
+#include "Services/LoaderHost.h"
 #include "TestServer.h"
 
 #include "Common/Compression.h"

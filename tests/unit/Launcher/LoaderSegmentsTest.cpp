@@ -6,12 +6,12 @@
 // servers' bytes stay close to the module's length.
 #include "LoaderTestSupport.h"
 
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 #include "TestServer.h"
 
 #include "Common/Md5.h"
 #include "Platform/File.h"
-#include "Storage/SegmentedTransfer.h"
+#include "Storage/Download/SegmentedTransfer.h"
 
 #include <fstream>
 

@@ -4,7 +4,7 @@
 
 #include "LauncherTestSupport.h"
 
-#include "LoaderHost.h"
+#include "Services/LoaderHost.h"
 
 #include <string>
 
@@ -19,7 +19,7 @@ protected:
         LauncherWindowTest::SetUp();
         if (HasFatalFailure())
             return;
-        mHost = mState->mLoaderHost.get();
+        mHost = &LoaderHostOf(*mState);
         mHost->mClock = [this] { return mNow; };
         mHost->mSleep = [](_dword) {};
         mHost->mSettings.mPolicy.supportAddress = u"help@vexel.test";

@@ -1,6 +1,6 @@
 // The download line of the loading screen: its text for the sizes, speeds and times a player meets, and
 // the smoothing of the speed behind it.
-#include "LoadingScreen.h"
+#include "Frames/LoadingScreen.h"
 
 #include <gtest/gtest.h>
 

@@ -256,17 +256,12 @@ TEST_F(LauncherLoopRunTest, FrameStageFollowsTheMainPageToTheGame)
     EXPECT_EQ(Ui::GetParentWindow(MainPage(*mState)->mWindow), mState->mFrames[_FRAME_MAIN]->mWindow);
 }
 
-TEST(LauncherUrlRules, SizesAndListMatches)
+TEST(LauncherUrlRules, Sizes)
 {
     EXPECT_EQ(ReadSizeValue(u"http://a/game?w=1024&h=768", u"w="), 1024);
     EXPECT_EQ(ReadSizeValue(u"http://a/game?h=768", u"w="), 0);
     EXPECT_EQ(ReadSizeValue(u"http://a/game?w=&w=12", u"w="), 12);
     EXPECT_EQ(ReadSizeValue(u"http://a/game?w=abc", u"w="), 0);
-    std::vector<String> list = {String(), u"http://a/login"};
-    EXPECT_TRUE(StartsWithAny(u"http://a/login?x", list));
-    EXPECT_FALSE(StartsWithAny(u"http://A/login", list)); // with case
-    EXPECT_FALSE(StartsWithAny(u"x", {String()}));        // empty entries match nothing
-    EXPECT_TRUE(ContainsAny(u"http://a/b/game2", {u"/game"}));
 }
 
 } // namespace

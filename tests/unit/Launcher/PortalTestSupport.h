@@ -4,12 +4,12 @@
 
 #include "LauncherTestSupport.h"
 
-#include "Commands.h"
-#include "MainLoop.h"
+#include "Flow/Commands.h"
+#include "Flow/MainLoop.h"
+#include "Frames/WebWindow.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/WebView.h"
 #include "UiTestSupport.h"
-#include "WebWindow.h"
 
 #include <httplib.h>
 #include <thread>

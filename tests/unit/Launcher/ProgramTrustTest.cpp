@@ -1,15 +1,16 @@
 // Programs the launcher downloads and starts besides itself (the plug-in set-up, the hall program): with
 // program signers configured only a file they validly signed starts; any other is deleted unstarted, with
 // a trace line and a message box for the player. Without signers they start as before.
-#include "Commands.h"
+#include "Flow/Commands.h"
 #include "InstallTestSupport.h"
 #include "LauncherTestSupport.h"
-#include "RemoteFetch.h"
+#include "Services/RemoteFetch.h"
+#include "Services/Upgrade.h"
 #include "TestCertificates.h"
 #include "TestServer.h"
-#include "Upgrade.h"
 
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Process.h"
 

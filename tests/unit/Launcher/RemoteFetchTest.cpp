@@ -2,7 +2,7 @@
 // a plug-in already there, the stall rule on an injected clock (a silent server, an HTTP error), a new
 // fetch cancelling the running one, the hall download; the server information request's placeholders,
 // signature and cookies; the server data into lists, menus and the combo box, and bad server data.
-#include "RemoteFetch.h"
+#include "Services/RemoteFetch.h"
 #include "LauncherTestSupport.h"
 #include "TestServer.h"
 

@@ -1,6 +1,7 @@
 // Start-up pieces over real files in temporary folders.
-#include "Install.h"
+#include "Flow/Commands.h"
 #include "LauncherTestSupport.h"
+#include "Services/Install.h"
 
 #include "Common/Compression.h"
 #include "Platform/Folders.h"

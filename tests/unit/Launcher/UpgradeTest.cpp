@@ -4,11 +4,12 @@
 // rule when signers are configured; the copy to a named place, and deletions that wait for a busy file or
 // give up on a folder that cannot go.
 #include "InstallTestSupport.h"
-#include "RemoteFetch.h"
+#include "Services/RemoteFetch.h"
 #include "TestCertificates.h"
 
 #include "Common/Md5.h"
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
 #include "Platform/Process.h"
 

@@ -1,9 +1,9 @@
 // The install step on Windows, read back through the system: the uninstall entry's values and their
 // registry types, the shell links of the start menu and the desktop, removal from elsewhere; the copy
 // thread's migration out of the browser's virtualized folder; the entry's command line.
-#include "CommandLine.h"
-#include "Install.h"
-#include "LauncherState.h"
+#include "Base/CommandLine.h"
+#include "Base/LauncherState.h"
+#include "Services/Install.h"
 
 #include "Common/Log.h"
 #include "Common/StringEncoding.h"

@@ -1,6 +1,7 @@
 // Appended signatures against a certificate world made at run time: what verifies, what is refused and
 // why, and the loader's acceptance rule on top.
 #include "Platform/CodeTrust.h"
+#include "Platform/CodeTrust_posix.h"
 
 #include "Common/Md5.h"
 #include "Common/StringEncoding.h"

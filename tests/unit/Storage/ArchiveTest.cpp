@@ -1,9 +1,9 @@
 // The archive kinds besides the hash archive: disk folders with a read-only layer and the deleted list,
 // names that try to leave a folder, memory archives and bundles, zip files and chunk packages.
-#include "Storage/ChunkArchive.h"
-#include "Storage/DiskArchive.h"
-#include "Storage/MemArchive.h"
-#include "Storage/ZipArchive.h"
+#include "Storage/Archive/ChunkArchive.h"
+#include "Storage/Archive/DiskArchive.h"
+#include "Storage/Archive/MemArchive.h"
+#include "Storage/Archive/ZipArchive.h"
 
 #include "Platform/Folders.h"
 #include "TestSupport.h"

@@ -1,5 +1,5 @@
 // The Content-Range line of a reply as servers send it, and the verdict on a reply to a range request.
-#include "Storage/ContentRange.h"
+#include "Storage/Download/ContentRange.h"
 
 #include <gtest/gtest.h>
 

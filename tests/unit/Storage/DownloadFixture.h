@@ -4,8 +4,8 @@
 #pragma once
 
 #include "Common/Md5.h"
-#include "Storage/Downloader.h"
-#include "Storage/ResourceDownloader.h"
+#include "Storage/Download/Downloader.h"
+#include "Storage/Download/ResourceDownloader.h"
 #include "Storage/ResourceManager.h"
 #include "Storage/ResourceManifest.h"
 

@@ -1,5 +1,5 @@
-#include "Storage/CopyDownloader.h"
-#include "Storage/WebDownloader.h"
+#include "Storage/Download/CopyDownloader.h"
+#include "Storage/Download/WebDownloader.h"
 
 #include "TestServer.h"
 #include "TestSupport.h"

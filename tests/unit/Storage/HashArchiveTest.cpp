@@ -1,6 +1,6 @@
 // The hash archive file: exact bytes, reopening, hole reuse and merging, truncation, deletion markers over
 // a base file, expansion, and damaged or hostile files.
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 
 #include "Storage/NameKey.h"
 #include "TestSupport.h"

@@ -1,6 +1,6 @@
 #include "DownloadFixture.h"
 
-#include "Storage/CopyDownloader.h"
+#include "Storage/Download/CopyDownloader.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "Storage/ResourceManager.h"
 
 #include "Platform/System.h"
-#include "Storage/HashArchive.h"
+#include "Storage/Archive/HashArchive.h"
 #include "Storage/ResourceCache.h"
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "Storage/WebTransfer.h"
+#include "Storage/Download/WebTransfer.h"
 
 #include "Platform/File.h"
 #include "TestServer.h"
