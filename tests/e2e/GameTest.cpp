@@ -217,6 +217,9 @@ TEST_F(GameTest, ACdnThatStopsHalfWayHandsTheDownloadToTheNextAndTheGameRuns)
     std::size_t game = EnterGame(frame);
     ASSERT_NE(game, std::string::npos) << "the game stage was not entered";
     TraceLog& trace = mClient->Trace();
+    // The loading screen while the first CDN holds the rest: the bytes so far, the speed, the time left.
+    ASSERT_NE(trace.WaitFor("[MC] Download loader from http://127.0.0.1:", game), std::string::npos);
+    mDesktop.Snap("game-loading-progress", &frame);
     std::size_t stalled = trace.WaitFor("[MC] No progress from http://127.0.0.1:", game);
     ASSERT_NE(stalled, std::string::npos) << "the half-way stall was never noticed";
     std::size_t first = trace.WaitFor("[MC] Loader first frame", stalled);
