@@ -33,39 +33,6 @@ std::string Narrow(const String& text)
     return ToUtf8(text);
 }
 
-// Options that take a value and may repeat ("--cdn A --cdn B"), then positional arguments.
-struct Options
-{
-    std::vector<std::pair<std::string, std::string>> valued;
-    std::vector<std::string> positional;
-};
-
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::string>& known, Options& out,
-                  std::string& message)
-{
-    bool optionsDone = false;
-    for (std::size_t i = 0; i < args.size(); ++i)
-    {
-        const std::string& arg = args[i];
-        if (!optionsDone && arg == "--")
-            optionsDone = true;
-        else if (!optionsDone && arg.size() > 1 && arg[0] == '-')
-        {
-            bool isKnown = false;
-            for (const std::string& name : known)
-                isKnown = isKnown || name == arg;
-            if (!isKnown)
-                return message = "unknown option '" + arg + "'", false;
-            if (i + 1 >= args.size())
-                return message = arg + " needs a value", false;
-            out.valued.emplace_back(arg, args[++i]);
-        }
-        else
-            out.positional.push_back(arg);
-    }
-    return true;
-}
-
 // An attribute value as HTML needs it: the page's reader gives back exactly the text.
 std::string Attribute(const std::string& text)
 {
@@ -103,9 +70,9 @@ bool IsDigestText(const std::string& text)
 
 int RunGamePage(const Command& self, const std::vector<std::string>& args)
 {
-    Options options;
+    ValuedOptions options;
     std::string message;
-    if (!ParseOptions(args, {"--cdn", "--param"}, options, message))
+    if (!ParseValuedOptions(args, {"--cdn", "--param"}, options, message))
         return UsageError(self, message);
     if (options.positional.size() != 2)
         return UsageError(self, "expected MODULE and URL");
@@ -236,9 +203,9 @@ bool ModuleDigest(const std::string& module, MD5& digest, std::string& message)
 
 int RunBlockList(const Command& self, const std::vector<std::string>& args)
 {
-    Options options;
+    ValuedOptions options;
     std::string message;
-    if (!ParseOptions(args, {"--message"}, options, message))
+    if (!ParseValuedOptions(args, {"--message"}, options, message))
         return UsageError(self, message);
     if (options.positional.size() < 2)
         return UsageError(self, "expected add, remove or list and FILE");

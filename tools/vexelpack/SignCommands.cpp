@@ -17,33 +17,19 @@ namespace Vexel::Pack
 namespace
 {
 
-// Options that take a value ("--key K"), then positional arguments; false with message on a mistake.
+// Options that take a value ("--key K") once each, then positional arguments; false with message on a
+// mistake.
 bool ParseValued(const std::vector<std::string>& args, const std::vector<std::string>& known,
                  std::map<std::string, std::string>& options, std::vector<std::string>& positional,
                  std::string& message)
 {
-    bool optionsDone = false;
-    for (std::size_t i = 0; i < args.size(); ++i)
-    {
-        const std::string& arg = args[i];
-        if (!optionsDone && arg == "--")
-            optionsDone = true;
-        else if (!optionsDone && arg.size() > 1 && arg[0] == '-')
-        {
-            bool isKnown = false;
-            for (const std::string& name : known)
-                isKnown = isKnown || name == arg;
-            if (!isKnown)
-                return message = "unknown option '" + arg + "'", false;
-            if (i + 1 >= args.size())
-                return message = arg + " needs a value", false;
-            if (options.count(arg))
-                return message = arg + " given twice", false;
-            options[arg] = args[++i];
-        }
-        else
-            positional.push_back(arg);
-    }
+    ValuedOptions parsed;
+    if (!ParseValuedOptions(args, known, parsed, message))
+        return false;
+    for (const auto& [name, value] : parsed.valued)
+        if (!options.emplace(name, value).second)
+            return message = name + " given twice", false;
+    positional = std::move(parsed.positional);
     return true;
 }
 

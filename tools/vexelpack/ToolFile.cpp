@@ -345,4 +345,30 @@ String ArgumentText(const std::string& text)
 #endif
 }
 
+bool ParseValuedOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
+                        ValuedOptions& out, std::string& message)
+{
+    bool optionsDone = false;
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& arg = args[i];
+        if (!optionsDone && arg == "--")
+            optionsDone = true;
+        else if (!optionsDone && arg.size() > 1 && arg[0] == '-')
+        {
+            bool isKnown = false;
+            for (const std::string& name : known)
+                isKnown = isKnown || name == arg;
+            if (!isKnown)
+                return message = "unknown option '" + arg + "'", false;
+            if (i + 1 >= args.size())
+                return message = arg + " needs a value", false;
+            out.valued.emplace_back(arg, args[++i]);
+        }
+        else
+            out.positional.push_back(arg);
+    }
+    return true;
+}
+
 } // namespace Vexel::Pack

@@ -111,4 +111,16 @@ std::string Shown(const std::filesystem::path& path);
 // also how std::filesystem reads a narrow path there.
 String ArgumentText(const std::string& text);
 
+// Options that take a value ("--key K", and may repeat: "--cdn A --cdn B") in the order given, then
+// positional arguments; "--" ends the options.
+struct ValuedOptions
+{
+    std::vector<std::pair<std::string, std::string>> valued;
+    std::vector<std::string> positional;
+};
+
+// False with message on an unknown option or one without its value.
+bool ParseValuedOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
+                        ValuedOptions& out, std::string& message);
+
 } // namespace Vexel::Pack
