@@ -201,6 +201,7 @@ void LoaderHost::StartDownload()
     mCounts.received.store(0);
     mCounts.total.store(_WEB_OPEN);
     mCounts.refused.store(false);
+    mCounts.overLimit.store(false);
     mMeter.Reset();
     if (!mKept.empty())
     {
@@ -213,7 +214,7 @@ void LoaderHost::StartDownload()
     }
     LogTrace(u"[MC] Download loader from %ls", mAddress);
     mFetch.mTask = WebDownload(mAddress, &mFetch.mBuffer, _WEB_ASYNC, 0, _WEB_OPEN, mHeaders, String(),
-                               &mFetch.mProgress, nullptr, _WEB_BODY_LIMIT, &mCounts);
+                               &mFetch.mProgress, nullptr, mMemoryLimit, &mCounts);
 }
 
 void LoaderHost::RestartWhole()
@@ -306,6 +307,14 @@ bool LoaderHost::PollLoaderDownload()
         StartSegments();
         return false;
     }
+    if (mCounts.overLimit.load())
+    {
+        // Without its length it cannot go into the file in parts; waiting would never bring it.
+        LogTrace(u"[MC] Loader from %ls is over %I64d bytes and its length is not told, next address",
+                 mAddress, static_cast<std::int64_t>(mMemoryLimit));
+        EndAttempt(true);
+        return false;
+    }
     if (progress < 1.0f)
     {
         // Any forward step counts; a value that merely holds (at 0 or half-way) does not.
@@ -390,8 +399,15 @@ int DistinctHosts(const LoaderSource& source)
 
 } // namespace
 
+bool LoaderHost::BeyondMemory() const
+{
+    return mCounts.total.load() > static_cast<std::int64_t>(mMemoryLimit);
+}
+
 bool LoaderHost::WantsSegments() const
 {
+    if (BeyondMemory() && mKept.empty() && !mSource.mPath.empty())
+        return true;
     return !mSegmentsTried && mKept.empty() && !mWholeRetried && !mSource.mPath.empty() &&
            mCounts.total.load() > _LOADER_SEGMENT_THRESHOLD && mCounts.received.load() > 0 &&
            DistinctHosts(mSource) > 1;
@@ -424,6 +440,9 @@ void LoaderHost::StartSegments()
         if (std::none_of(sources.begin(), sources.end(),
                          [&](const SegmentedSource& s) { return s.host == host; }))
             sources.push_back({address + _VERSION_QUERY, host});
+        // After a pieced file of the wrong digest, one address at a time.
+        if (mWholeRetried)
+            break;
     }
     std::vector<String> headers;
     if (String host = UrlHost(mSource.mUrl); !host.empty())
@@ -443,6 +462,12 @@ void LoaderHost::StartSegments()
     if (!mSegments->Start(mSegmentPath, head.data(), head.size()))
     {
         DropSegments(false);
+        if (BeyondMemory())
+        {
+            // Nowhere to put it: memory cannot hold it and the file cannot be made.
+            SetError(ContactText(u"Loader cannot be saved, contact", mSettings.mPolicy.supportAddress));
+            return;
+        }
         RestartWhole();
     }
 }
@@ -460,9 +485,16 @@ bool LoaderHost::PollSegments()
         return false;
     }
     case SegmentedTransfer::State::Failed:
-        LogTrace(u"[MC] The loader cannot be fetched in segments, the whole file from %ls", mAddress);
         mSegmentFetched = mSegments->Fetched();
         DropSegments(false);
+        if (BeyondMemory())
+        {
+            // The whole file would not fit in memory either: the next address, under the round's rules.
+            LogTrace(u"[MC] The loader cannot be fetched in segments from %ls, next address", mAddress);
+            EndAttempt(false);
+            return false;
+        }
+        LogTrace(u"[MC] The loader cannot be fetched in segments, the whole file from %ls", mAddress);
         RestartWhole();
         return false;
     case SegmentedTransfer::State::Done:
@@ -498,6 +530,15 @@ bool LoaderHost::FinishSegments()
         return false;
     }
     const String text = Md5ToText(digest);
+    if (!EqualIgnoringCase(text, mSource.mMd5) && mWholeRetried)
+    {
+        // Already the one-address retry of a module memory cannot hold.
+        LogTrace(u"[MC] Loader from %ls has digest %ls, expected %ls, next address", mAddress, text,
+                 mSource.mMd5);
+        DropSegments(false);
+        EndAttempt(true);
+        return false;
+    }
     if (!EqualIgnoringCase(text, mSource.mMd5))
     {
         // Some address sent bytes of another file; which one cannot be told: once more, whole, from one.

@@ -66,6 +66,9 @@ public:
     std::function<_qword()> mClock;
     // The sleep of a frame while the game window lacks the focus (null: a real wait that input ends).
     std::function<void(_dword ms)> mSleep;
+    // The most of a module kept in memory while it downloads; a longer one goes into a file beside the
+    // module's, from as many of the page's hosts as serve it (one will do).
+    std::size_t mMemoryLimit = _WEB_BODY_LIMIT;
 
     // URL and digest with blanks cut from both ends; clears the external-launcher mode.
     void SetLoaderSource(const String& url, const String& md5);
@@ -132,8 +135,10 @@ private:
     // Writes the module where it goes (its path, or a temporary name beside it while that file is in use)
     // with write(path).
     bool SaveModule(const std::function<bool(const String& path)>& write);
-    // The download from byte 0 has told the module's length: large enough, and more than one host to ask.
+    // The download from byte 0 has told the module's length: large enough, and more than one host to ask;
+    // or longer than memory may hold.
     bool WantsSegments() const;
+    bool BeyondMemory() const;
     void StartSegments();
     bool PollSegments();
     bool FinishSegments();

@@ -532,6 +532,14 @@ bool PerformAttempts(WebRequest& request)
                      static_cast<std::int64_t>(request.limit), url);
             if (request.buffer != nullptr)
                 ByteBuffer().swap(*request.buffer);
+            if (request.counts != nullptr)
+            {
+                // The caller may fetch it another way: the length the reply told (the progress callback
+                // may not have run before the first block ended the transfer).
+                if (reply.expected != _WEB_OPEN && request.begin == 0)
+                    request.counts->total.store(static_cast<std::int64_t>(request.already) + reply.expected);
+                request.counts->overLimit.store(true);
+            }
             request.already = 0;
             StoreProgress(request.progress, 0.0f);
         }

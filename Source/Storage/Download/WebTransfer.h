@@ -70,6 +70,8 @@ struct WebCounts
     // A request for the rest of a resource (WebDownloadRest) got the whole resource or a range of a
     // resource of another length: the server cannot continue those bytes.
     std::atomic<bool> refused{false};
+    // The body did not fit the memory output's limit; total then holds its length when the reply told it.
+    std::atomic<bool> overLimit{false};
 };
 
 // One transfer with its output and the state kept across its attempts.

@@ -3,7 +3,8 @@
 // of its part to an idle one, or to the others by the stall rule; a host that answers a range with the
 // whole file is left out; a host whose file changed between two of its ranges spoils the digest, and the
 // module is then fetched whole from one address at a time, so nothing of the other file is kept. The
-// servers' bytes stay close to the module's length.
+// servers' bytes stay close to the module's length. A module longer than memory may hold goes into the
+// file even from one host, and its download ends when no host can serve it.
 #include "LoaderTestSupport.h"
 
 #include "Services/LoaderHost.h"
@@ -258,6 +259,81 @@ TEST_F(LoaderSegmentsTest, AFileChangedBetweenTwoRangesIsCaughtByTheDigestAndFet
     EXPECT_TRUE(Logged(u"expected " + Md5ToText(Md5Of(mModule.data(), mModule.size())) + u", next address"));
     ExpectTheModuleSaved();
     EXPECT_FALSE(mHost->DownloadRefused());
+}
+
+// One host, and a memory limit under the module's length.
+class LoaderBeyondMemoryTest : public LoaderHostWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        LoaderHostWindowTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        mHost->mMemoryLimit = std::size_t(1) << 20;
+        mModule = TestServer::GeneratedBytes(25, 0, std::size_t(3) << 20);
+        mServer.AddFile(_PATH, mModule);
+    }
+    // Polls until the module is ready or the download ended without it.
+    bool Run()
+    {
+        mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+        mHost->SetLoaderSource(mServer.WideUrl(_PATH), Md5ToText(Md5Of(mModule.data(), mModule.size())));
+        EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+        bool ready = false;
+        EXPECT_TRUE(WaitUntil(
+            [&]
+            {
+                ready = mHost->PollLoaderDownload();
+                // The clock moves on only while nothing runs: a pause between rounds, or the one host
+                // asked a moment ago.
+                if (mHost->IsWaiting())
+                    mNow += _LOADER_BACKOFF_MAX_MS;
+                else if (mHost->InSegments() && mHost->Segments()->Requesting() == 0)
+                    mNow += _LOADER_ASK_INTERVAL_MS;
+                return ready || mHost->DownloadRefused() || !mHost->ErrorText().empty();
+            }))
+            << Narrow(mCapture->Text());
+        return ready;
+    }
+
+    TestServer mServer;
+    std::string mModule;
+};
+
+TEST_F(LoaderBeyondMemoryTest, GoesIntoTheFileFromTheOneHost)
+{
+    ASSERT_TRUE(Run());
+    EXPECT_TRUE(Logged(u"[MC] Loader of 3145728 bytes, in segments from 1 addresses"));
+    EXPECT_EQ(ReadBytes(mData / "vexel3d.lod"), mModule);
+    EXPECT_FALSE(FileExists(mData.Wide("vexel3d.lod.part")));
+    EXPECT_EQ(mHost->Progress(), 1.0f);
+}
+
+TEST_F(LoaderBeyondMemoryTest, EndsWhenNoHostServesItInsteadOfRetryingForEver)
+{
+    struct Case
+    {
+        TestServer::Mode mode;
+        const char16_t* line;
+    };
+    for (const Case& c : {
+             // Without its length it cannot be fetched in parts.
+             Case{TestServer::Mode::Chunked, u"is over 1048576 bytes and its length is not told"},
+             // Wrong bytes in parts, then once more from the one address: the round's refusal.
+             Case{TestServer::Mode::Corrupt, u"[MC] No address serves the loader with digest"},
+         })
+    {
+        SCOPED_TRACE(Narrow(c.line));
+        mHost->ResetLoaderHost();
+        mCapture->Clear();
+        mServer.SetMode(_PATH, c.mode);
+        EXPECT_FALSE(Run());
+        EXPECT_TRUE(mHost->DownloadRefused());
+        EXPECT_TRUE(Logged(c.line)) << Narrow(mCapture->Text());
+        EXPECT_FALSE(FileExists(mData.Wide("vexel3d.lod")));
+        EXPECT_FALSE(FileExists(mData.Wide("vexel3d.lod.part")));
+    }
 }
 
 } // namespace
