@@ -7,6 +7,7 @@
  * connection of its own, at a steady 60 frames a second whatever rate the client calls it
  * at. The ship is filled with one colour (0xFF40A0) used nowhere else, so a test can find it on screen.
  */
+#include "DemoScene.h"
 #include "Vexel/LoaderModule.h"
 
 #include <X11/Xlib.h>
@@ -17,14 +18,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define DEMO_PI 3.14159265358979323846
-#define STEP_SECONDS (1.0 / 60.0)
 #define MAX_PARAMS 24
 #define TEXT_BYTES 160
-#define STARS 90
-#define SHIP_RADIUS 14.0
-#define KEY_SPEED 240.0   /* pixels a second */
-#define MOUSE_SPEED 420.0 /* pixels a second */
 
 typedef struct
 {
@@ -41,29 +36,17 @@ typedef struct
     int depth;
     cairo_surface_t* surface; /* the frame, drawn in memory */
     XImage* image;            /* the same pixels as the server takes them */
-    int width, height;
 
     char createTexts[3][TEXT_BYTES];
     int createFlag;
     Param params[MAX_PARAMS];
     int paramCount;
 
-    double clock;       /* game seconds */
-    double accumulator; /* seconds not yet simulated */
-    unsigned long frames;
     double fpsWindowStart;
     unsigned long fpsWindowFrames;
     double fps;
 
-    double shipX, shipY, heading;
-    int placed;
-    int left, right, up, down;
-    int chasing, dragging;
-    double targetX, targetY;
-    int focused;
-    unsigned long messages;
-
-    float starX[STARS], starY[STARS], starPhase[STARS];
+    Scene scene; /* its size is the frame buffer's */
 } Game;
 
 static Game* gGame;
@@ -127,11 +110,6 @@ static void ToUtf8(const char16_t* text, char* out, size_t size)
     out[at] = 0;
 }
 
-static double Clamp(double v, double low, double high)
-{
-    return v < low ? low : v > high ? high : v;
-}
-
 static void FreeBuffer(Game* game)
 {
     if (game->image)
@@ -155,21 +133,22 @@ static int PrepareBuffer(Game* game)
         return 0;
     if (attributes.width < 1 || attributes.height < 1)
         return 0;
-    if (game->surface && attributes.width == game->width && attributes.height == game->height)
+    Scene* scene = &game->scene;
+    if (game->surface && attributes.width == scene->width && attributes.height == scene->height)
         return 1;
     FreeBuffer(game);
-    game->width = attributes.width;
-    game->height = attributes.height;
+    scene->width = attributes.width;
+    scene->height = attributes.height;
     Visual* visual = attributes.visual;
     if ((attributes.depth != 24 && attributes.depth != 32) || visual->red_mask != 0xFF0000 ||
         visual->green_mask != 0x00FF00 || visual->blue_mask != 0x0000FF)
         return 0;
-    game->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, game->width, game->height);
+    game->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, scene->width, scene->height);
     if (cairo_surface_status(game->surface) != CAIRO_STATUS_SUCCESS)
         return 0;
     game->image = XCreateImage(game->display, visual, (unsigned)attributes.depth, ZPixmap, 0,
-                               (char*)cairo_image_surface_get_data(game->surface), (unsigned)game->width,
-                               (unsigned)game->height, 32, cairo_image_surface_get_stride(game->surface));
+                               (char*)cairo_image_surface_get_data(game->surface), (unsigned)scene->width,
+                               (unsigned)scene->height, 32, cairo_image_surface_get_stride(game->surface));
     if (game->image)
     {
         /* cairo's pixels are 32-bit words in the machine's byte order. */
@@ -212,17 +191,7 @@ VEXEL_MODULE_EXPORT int _VexelCreate(uint32_t gameWindow, const char16_t* text1,
     ToUtf8(text2, game->createTexts[1], TEXT_BYTES);
     ToUtf8(text3, game->createTexts[2], TEXT_BYTES);
     game->createFlag = flag;
-    game->focused = 1;
-    unsigned seed = 12345;
-    for (int i = 0; i < STARS; ++i)
-    {
-        seed = seed * 1103515245u + 12345u;
-        game->starX[i] = (float)((seed >> 8) % 10000) / 10000.0f;
-        seed = seed * 1103515245u + 12345u;
-        game->starY[i] = (float)((seed >> 8) % 10000) / 10000.0f * 0.7f;
-        seed = seed * 1103515245u + 12345u;
-        game->starPhase[i] = (float)((seed >> 8) % 628) / 100.0f;
-    }
+    SceneStart(&game->scene);
     gGame = game;
     return 1;
 }
@@ -262,75 +231,28 @@ VEXEL_MODULE_EXPORT void _VexelSetup(const char16_t* name, const char16_t* value
     ToUtf8(value, param->value, TEXT_BYTES);
 }
 
-static void Simulate(Game* game, double dt)
-{
-    game->clock += dt;
-    if (!game->placed && game->width > 0)
-    {
-        game->shipX = game->width / 2.0;
-        game->shipY = game->height * 0.75;
-        game->placed = 1;
-    }
-    double dx = (game->right - game->left) * KEY_SPEED * dt;
-    double dy = (game->down - game->up) * KEY_SPEED * dt;
-    if (dx != 0 || dy != 0)
-    {
-        game->chasing = 0;
-        game->heading = atan2(dy, dx);
-    }
-    else if (game->chasing)
-    {
-        double tx = game->targetX - game->shipX, ty = game->targetY - game->shipY;
-        double distance = sqrt(tx * tx + ty * ty);
-        double reach = MOUSE_SPEED * dt;
-        if (distance <= reach)
-        {
-            dx = tx, dy = ty;
-            game->chasing = game->dragging;
-        }
-        else
-        {
-            dx = tx / distance * reach, dy = ty / distance * reach;
-            game->heading = atan2(ty, tx);
-        }
-    }
-    if (game->width > 0)
-    {
-        game->shipX = Clamp(game->shipX + dx, SHIP_RADIUS, game->width - SHIP_RADIUS);
-        game->shipY = Clamp(game->shipY + dy, SHIP_RADIUS, game->height - SHIP_RADIUS);
-    }
-}
-
 VEXEL_MODULE_EXPORT int _VexelUpdate(uint32_t gameWindow, int elapsedMs)
 {
     (void)gameWindow;
     Game* game = gGame;
     if (!game)
         return 0;
-    if (game->width == 0)
+    Scene* scene = &game->scene;
+    if (scene->width == 0)
     {
         /* The size is needed to place the ship before the first step. */
         ErrorHandler previous = EnterX();
         XWindowAttributes attributes;
         if (XGetWindowAttributes(game->display, game->window, &attributes) && !gXError)
-            game->width = attributes.width, game->height = attributes.height;
+            scene->width = attributes.width, scene->height = attributes.height;
         LeaveX(previous);
     }
-    /* A long stall (a dragged window, a slow start) is not caught up frame by frame. */
-    game->accumulator += Clamp(elapsedMs, 0, 250) / 1000.0;
-    int steps = 0;
-    while (game->accumulator >= STEP_SECONDS)
-    {
-        Simulate(game, STEP_SECONDS);
-        game->accumulator -= STEP_SECONDS;
-        ++steps;
-    }
-    return steps > 0;
+    return SceneAdvance(scene, elapsedMs);
 }
 
-static void DrawScene(Game* game, cairo_t* cr)
+static void DrawScene(const Scene* scene, cairo_t* cr)
 {
-    const double w = game->width, h = game->height, t = game->clock;
+    const double w = scene->width, h = scene->height, t = scene->clock;
 
     /* Sky, slowly changing hue. */
     cairo_pattern_t* sky = cairo_pattern_create_linear(0, 0, 0, h);
@@ -342,9 +264,9 @@ static void DrawScene(Game* game, cairo_t* cr)
 
     for (int i = 0; i < STARS; ++i)
     {
-        double glow = 0.5 + 0.5 * sin(t * 2.0 + game->starPhase[i]);
+        double glow = 0.5 + 0.5 * sin(t * 2.0 + scene->starPhase[i]);
         cairo_set_source_rgb(cr, 0.6 + 0.4 * glow, 0.7 + 0.3 * glow, 0.8);
-        cairo_arc(cr, game->starX[i] * w, game->starY[i] * h, 0.8 + 1.2 * glow, 0, 2 * DEMO_PI);
+        cairo_arc(cr, scene->starX[i] * w, scene->starY[i] * h, 0.8 + 1.2 * glow, 0, 2 * DEMO_PI);
         cairo_fill(cr);
     }
 
@@ -374,25 +296,25 @@ static void DrawScene(Game* game, cairo_t* cr)
     }
 
     /* Where a click sends the ship. */
-    if (game->chasing)
+    if (scene->chasing)
     {
         cairo_set_source_rgba(cr, 1, 1, 1, 0.6);
         cairo_set_line_width(cr, 2);
-        cairo_arc(cr, game->targetX, game->targetY, 8 + 3 * sin(t * 10), 0, 2 * DEMO_PI);
+        cairo_arc(cr, scene->targetX, scene->targetY, 8 + 3 * sin(t * 10), 0, 2 * DEMO_PI);
         cairo_stroke(cr);
     }
 
     /* The ship: one flat colour, no edge smoothing, so it can be found pixel by pixel. */
     cairo_save(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_translate(cr, game->shipX, game->shipY);
+    cairo_translate(cr, scene->shipX, scene->shipY);
     cairo_set_source_rgb(cr, 1.0, 64 / 255.0, 160 / 255.0);
     cairo_arc(cr, 0, 0, SHIP_RADIUS, 0, 2 * DEMO_PI);
     cairo_fill(cr);
     cairo_restore(cr);
     cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_arc(cr, game->shipX + cos(game->heading) * SHIP_RADIUS * 0.6,
-              game->shipY + sin(game->heading) * SHIP_RADIUS * 0.6, 3, 0, 2 * DEMO_PI);
+    cairo_arc(cr, scene->shipX + cos(scene->heading) * SHIP_RADIUS * 0.6,
+              scene->shipY + sin(scene->heading) * SHIP_RADIUS * 0.6, 3, 0, 2 * DEMO_PI);
     cairo_fill(cr);
 }
 
@@ -409,8 +331,8 @@ static void DrawText(Game* game, cairo_t* cr)
     cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 11);
     cairo_set_source_rgb(cr, 0.9, 0.9, 0.95);
-    snprintf(line, sizeof line, "%.0f fps  frame %lu  %s  messages %lu", game->fps, game->frames,
-             game->focused ? "focused" : "in background", game->messages);
+    snprintf(line, sizeof line, "%.0f fps  frame %lu  %s  messages %lu", game->fps, game->scene.frames,
+             game->scene.focused ? "focused" : "in background", game->scene.messages);
     cairo_move_to(cr, 10, y += 18);
     cairo_show_text(cr, line);
     snprintf(line, sizeof line, "create(\"%s\", \"%s\", \"%s\", %d)", game->createTexts[0],
@@ -424,7 +346,7 @@ static void DrawText(Game* game, cairo_t* cr)
         cairo_show_text(cr, line);
     }
     cairo_set_source_rgba(cr, 1, 1, 1, 0.7);
-    cairo_move_to(cr, 10, game->height - 32);
+    cairo_move_to(cr, 10, game->scene.height - 32);
     cairo_show_text(cr, "arrow keys or mouse: move the ship");
 }
 
@@ -437,81 +359,33 @@ VEXEL_MODULE_EXPORT void _VexelRender(uint32_t gameWindow)
     ErrorHandler previous = EnterX();
     if (PrepareBuffer(game))
     {
-        ++game->frames;
+        const Scene* scene = &game->scene;
+        ++game->scene.frames;
         ++game->fpsWindowFrames;
-        if (game->clock - game->fpsWindowStart >= 1.0)
+        if (scene->clock - game->fpsWindowStart >= 1.0)
         {
-            game->fps = game->fpsWindowFrames / (game->clock - game->fpsWindowStart);
-            game->fpsWindowStart = game->clock;
+            game->fps = game->fpsWindowFrames / (scene->clock - game->fpsWindowStart);
+            game->fpsWindowStart = scene->clock;
             game->fpsWindowFrames = 0;
         }
         cairo_t* cr = cairo_create(game->surface);
-        DrawScene(game, cr);
+        DrawScene(scene, cr);
         DrawText(game, cr);
         cairo_destroy(cr);
         cairo_surface_flush(game->surface);
-        XPutImage(game->display, game->window, game->gc, game->image, 0, 0, 0, 0, (unsigned)game->width,
-                  (unsigned)game->height);
+        XPutImage(game->display, game->window, game->gc, game->image, 0, 0, 0, 0, (unsigned)scene->width,
+                  (unsigned)scene->height);
         /* Wait until the server has the frame: never more than one frame queued ahead of the screen. */
         XSync(game->display, False);
     }
     LeaveX(previous);
 }
 
-static int* KeyFlag(Game* game, uintptr_t key)
-{
-    switch (key)
-    {
-    case VEXEL_VK_LEFT:
-        return &game->left;
-    case VEXEL_VK_RIGHT:
-        return &game->right;
-    case VEXEL_VK_UP:
-        return &game->up;
-    case VEXEL_VK_DOWN:
-        return &game->down;
-    default:
-        return NULL;
-    }
-}
-
 VEXEL_MODULE_EXPORT intptr_t _VexelMessage(uint32_t gameWindow, uint32_t message, uintptr_t wParam,
                                            intptr_t lParam)
 {
     (void)gameWindow;
-    Game* game = gGame;
-    if (!game)
-        return 0;
-    ++game->messages;
-    int* flag;
-    switch (message)
-    {
-    case VEXEL_WM_ACTIVATE:
-        game->focused = wParam != VEXEL_WA_INACTIVE;
-        if (!game->focused)
-            game->left = game->right = game->up = game->down = game->dragging = 0;
-        return 0;
-    case VEXEL_WM_KEYDOWN:
-    case VEXEL_WM_KEYUP:
-        if ((flag = KeyFlag(game, wParam)) != NULL)
-            *flag = message == VEXEL_WM_KEYDOWN;
-        return 0;
-    case VEXEL_WM_LBUTTONDOWN:
-        game->dragging = 1;
-        /* fall through */
-    case VEXEL_WM_MOUSEMOVE:
-        if (message == VEXEL_WM_MOUSEMOVE && !(game->dragging && (wParam & VEXEL_MK_LBUTTON)))
-            return 0;
-        game->chasing = 1;
-        game->targetX = VEXEL_GET_X_LPARAM(lParam);
-        game->targetY = VEXEL_GET_Y_LPARAM(lParam);
-        return 0;
-    case VEXEL_WM_LBUTTONUP:
-        game->dragging = 0;
-        return 0;
-    default:
-        return 0;
-    }
+    return gGame ? SceneMessage(&gGame->scene, message, wParam, lParam) : 0;
 }
 
 VEXEL_MODULE_EXPORT void _VexelProgress(void) {}
