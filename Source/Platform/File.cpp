@@ -1,5 +1,6 @@
 #include "Platform/File.h"
 
+#include "Common/Assert.h"
 #include "Platform/System.h"
 
 #include <atomic>
@@ -93,6 +94,125 @@ File& File::operator=(File&& other) noexcept
         other.mHandle = _NULL_FILE_HANDLE;
     }
     return *this;
+}
+
+bool File::OpenRead(const String& path)
+{
+    return OpenWith(path, OpenMode::Read);
+}
+
+bool File::OpenReadWrite(const String& path)
+{
+    return OpenWith(path, OpenMode::ReadWrite);
+}
+
+bool File::Create(const String& path)
+{
+    return OpenWith(path, OpenMode::Create);
+}
+
+bool File::Read(void* buffer, _dword size, _dword* readOut)
+{
+    if (readOut)
+        *readOut = 0;
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileRead();
+    const long long read = Detail::NativeRead(mHandle, buffer, size);
+    if (read < 0)
+        return false;
+    const _dword done = static_cast<_dword>(read);
+    if (readOut)
+    {
+        *readOut = done;
+        return true;
+    }
+    return done == size;
+}
+
+bool File::ReadAt(_qword position, void* buffer, _dword size)
+{
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileRead();
+    return Detail::NativeReadAt(mHandle, position, buffer, size) == static_cast<long long>(size);
+}
+
+bool File::Write(const void* buffer, _dword size)
+{
+    if (!IsOpen())
+        return false;
+    if (size == 0)
+        return true;
+    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
+        return false;
+    Detail::CountFileWrite();
+    return Detail::NativeWrite(mHandle, buffer, size);
+}
+
+bool File::Seek(_qword position)
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return Detail::NativeSeek(mHandle, position, false);
+}
+
+bool File::SeekToEnd()
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return Detail::NativeSeek(mHandle, 0, true);
+}
+
+_qword File::Tell()
+{
+    if (!IsOpen())
+        return static_cast<_qword>(-1);
+    Detail::CountFileOther();
+    return Detail::NativeTell(mHandle);
+}
+
+_qword File::GetSize()
+{
+    if (!IsOpen())
+        return 0;
+    Detail::CountFileOther();
+    return Detail::NativeSize(mHandle);
+}
+
+bool File::Truncate(_qword size)
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return Detail::NativeTruncate(mHandle, size);
+}
+
+bool File::Flush()
+{
+    if (!IsOpen())
+        return false;
+    Detail::CountFileOther();
+    return Detail::NativeFlush(mHandle);
+}
+
+void File::Close()
+{
+    if (!IsOpen())
+        return;
+    Detail::CountFileOther();
+    Detail::NativeClose(mHandle);
+    mHandle = _NULL_FILE_HANDLE;
 }
 
 bool File::ReadAll(std::vector<_byte>& buffer)

@@ -60,6 +60,21 @@ namespace Detail
 void CountFileRead();
 void CountFileWrite();
 void CountFileOther();
+
+// The system's side of the file object, one per system; File.cpp checks the arguments and counts the
+// calls. Each takes an open handle. Reads go on after interruptions until size bytes, the end of the file
+// or an error, and return the bytes read or -1 on an error; a positional read leaves the file position
+// where it was.
+long long NativeRead(FileHandle handle, void* buffer, _dword size);
+long long NativeReadAt(FileHandle handle, _qword position, void* buffer, _dword size);
+bool NativeWrite(FileHandle handle, const void* buffer, std::size_t size);
+bool NativeSeek(FileHandle handle, _qword position, bool fromEnd);
+_qword NativeTell(FileHandle handle); // -1 on an error
+_qword NativeSize(FileHandle handle); // 0 on an error
+// Sets the size and puts the position at the new end.
+bool NativeTruncate(FileHandle handle, _qword size);
+bool NativeFlush(FileHandle handle);
+void NativeClose(FileHandle handle);
 } // namespace Detail
 
 // One open file. Opening closes any handle already held; the destructor closes it.

@@ -254,21 +254,6 @@ bool File::OpenWith(const String& path, OpenMode mode)
     return true;
 }
 
-bool File::OpenRead(const String& path)
-{
-    return OpenWith(path, OpenMode::Read);
-}
-
-bool File::OpenReadWrite(const String& path)
-{
-    return OpenWith(path, OpenMode::ReadWrite);
-}
-
-bool File::Create(const String& path)
-{
-    return OpenWith(path, OpenMode::Create);
-}
-
 namespace
 {
 // Reads until size bytes have come, the end of the file or an error, going on after interruptions.
@@ -292,116 +277,62 @@ template <typename ReadSome> long long ReadFully(char* buffer, _dword size, Read
 
 } // namespace
 
-bool File::Read(void* buffer, _dword size, _dword* readOut)
+namespace Detail
 {
-    if (readOut)
-        *readOut = 0;
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileRead();
-    const long long read =
-        ReadFully(static_cast<char*>(buffer), size,
-                  [this](char* at, _dword left, _dword) { return ::read(mHandle, at, left); });
-    if (read < 0)
-        return false;
-    const _dword done = static_cast<_dword>(read);
-    if (readOut)
-    {
-        *readOut = done;
-        return true;
-    }
-    return done == size;
-}
 
-bool File::ReadAt(_qword position, void* buffer, _dword size)
+long long NativeRead(FileHandle handle, void* buffer, _dword size)
 {
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileRead();
     return ReadFully(static_cast<char*>(buffer), size,
-                     [this, position](char* at, _dword left, _dword done)
-                     { return ::pread(mHandle, at, left, static_cast<off_t>(position + done)); }) == size;
+                     [handle](char* at, _dword left, _dword) { return ::read(handle, at, left); });
 }
 
-bool File::Write(const void* buffer, _dword size)
+long long NativeReadAt(FileHandle handle, _qword position, void* buffer, _dword size)
 {
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileWrite();
-    return WriteAllFd(mHandle, buffer, size);
+    return ReadFully(static_cast<char*>(buffer), size,
+                     [handle, position](char* at, _dword left, _dword done)
+                     { return ::pread(handle, at, left, static_cast<off_t>(position + done)); });
 }
 
-bool File::Seek(_qword position)
+bool NativeWrite(FileHandle handle, const void* buffer, std::size_t size)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    return ::lseek(mHandle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+    return WriteAllFd(handle, buffer, size);
 }
 
-bool File::SeekToEnd()
+bool NativeSeek(FileHandle handle, _qword position, bool fromEnd)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    return ::lseek(mHandle, 0, SEEK_END) != static_cast<off_t>(-1);
+    return ::lseek(handle, fromEnd ? 0 : static_cast<off_t>(position), fromEnd ? SEEK_END : SEEK_SET) !=
+           static_cast<off_t>(-1);
 }
 
-_qword File::Tell()
+_qword NativeTell(FileHandle handle)
 {
-    if (!IsOpen())
-        return static_cast<_qword>(-1);
-    Detail::CountFileOther();
-    off_t at = ::lseek(mHandle, 0, SEEK_CUR);
+    const off_t at = ::lseek(handle, 0, SEEK_CUR);
     return at < 0 ? static_cast<_qword>(-1) : static_cast<_qword>(at);
 }
 
-_qword File::GetSize()
+_qword NativeSize(FileHandle handle)
 {
-    if (!IsOpen())
-        return 0;
-    Detail::CountFileOther();
     struct stat st;
-    return ::fstat(mHandle, &st) == 0 ? static_cast<_qword>(st.st_size) : 0;
+    return ::fstat(handle, &st) == 0 ? static_cast<_qword>(st.st_size) : 0;
 }
 
-bool File::Truncate(_qword size)
+bool NativeTruncate(FileHandle handle, _qword size)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    return ::ftruncate(mHandle, static_cast<off_t>(size)) == 0 &&
-           ::lseek(mHandle, static_cast<off_t>(size), SEEK_SET) != static_cast<off_t>(-1);
+    return ::ftruncate(handle, static_cast<off_t>(size)) == 0 &&
+           ::lseek(handle, static_cast<off_t>(size), SEEK_SET) != static_cast<off_t>(-1);
 }
 
-bool File::Flush()
+bool NativeFlush(FileHandle handle)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    return ::fsync(mHandle) == 0;
+    return ::fsync(handle) == 0;
 }
 
-void File::Close()
+void NativeClose(FileHandle handle)
 {
-    if (!IsOpen())
-        return;
-    Detail::CountFileOther();
-    ::close(mHandle);
-    mHandle = _NULL_FILE_HANDLE;
+    ::close(handle);
 }
+
+} // namespace Detail
 
 void File::WriteText(const String& text, FileHandle handle, bool newline)
 {

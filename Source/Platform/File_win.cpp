@@ -155,142 +155,72 @@ bool File::OpenWith(const String& path, OpenMode mode)
     return true;
 }
 
-bool File::OpenRead(const String& path)
+namespace Detail
 {
-    return OpenWith(path, OpenMode::Read);
+
+long long NativeRead(FileHandle handle, void* buffer, _dword size)
+{
+    return ReadFully(ToHandle(handle), static_cast<char*>(buffer), size, nullptr);
 }
 
-bool File::OpenReadWrite(const String& path)
+long long NativeReadAt(FileHandle handle, _qword position, void* buffer, _dword size)
 {
-    return OpenWith(path, OpenMode::ReadWrite);
-}
-
-bool File::Create(const String& path)
-{
-    return OpenWith(path, OpenMode::Create);
-}
-
-bool File::Read(void* buffer, _dword size, _dword* readOut)
-{
-    if (readOut)
-        *readOut = 0;
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileRead();
-    const long long read = ReadFully(ToHandle(mHandle), static_cast<char*>(buffer), size, nullptr);
-    if (read < 0)
-        return false;
-    const _dword done = static_cast<_dword>(read);
-    if (readOut)
-    {
-        *readOut = done;
-        return true;
-    }
-    return done == size;
-}
-
-bool File::ReadAt(_qword position, void* buffer, _dword size)
-{
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileRead();
     // A read with an offset on a handle opened for plain (not overlapped) access still moves the file
     // pointer: it is put back, so sequential readers of the same file object are not disturbed.
     LARGE_INTEGER zero{};
     LARGE_INTEGER before{};
-    const bool known = SetFilePointerEx(ToHandle(mHandle), zero, &before, FILE_CURRENT);
-    const bool ok = ReadFully(ToHandle(mHandle), static_cast<char*>(buffer), size, &position) == size;
+    const bool known = SetFilePointerEx(ToHandle(handle), zero, &before, FILE_CURRENT);
+    const long long read = ReadFully(ToHandle(handle), static_cast<char*>(buffer), size, &position);
     if (known)
-        SetFilePointerEx(ToHandle(mHandle), before, nullptr, FILE_BEGIN);
-    return ok;
+        SetFilePointerEx(ToHandle(handle), before, nullptr, FILE_BEGIN);
+    return read;
 }
 
-bool File::Write(const void* buffer, _dword size)
+bool NativeWrite(FileHandle handle, const void* buffer, std::size_t size)
 {
-    if (!IsOpen())
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXEL_ASSERT_TEXT(buffer != nullptr, u"buffer != _null"))
-        return false;
-    Detail::CountFileWrite();
-    return WriteAllHandle(ToHandle(mHandle), buffer, size);
+    return WriteAllHandle(ToHandle(handle), buffer, size);
 }
 
-bool File::Seek(_qword position)
+bool NativeSeek(FileHandle handle, _qword position, bool fromEnd)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
     LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(position);
-    return SetFilePointerEx(ToHandle(mHandle), to, nullptr, FILE_BEGIN);
+    to.QuadPart = fromEnd ? 0 : static_cast<LONGLONG>(position);
+    return SetFilePointerEx(ToHandle(handle), to, nullptr, fromEnd ? FILE_END : FILE_BEGIN);
 }
 
-bool File::SeekToEnd()
+_qword NativeTell(FileHandle handle)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    LARGE_INTEGER zero{};
-    return SetFilePointerEx(ToHandle(mHandle), zero, nullptr, FILE_END);
-}
-
-_qword File::Tell()
-{
-    if (!IsOpen())
-        return static_cast<_qword>(-1);
-    Detail::CountFileOther();
     LARGE_INTEGER zero{};
     LARGE_INTEGER at{};
-    if (!SetFilePointerEx(ToHandle(mHandle), zero, &at, FILE_CURRENT))
+    if (!SetFilePointerEx(ToHandle(handle), zero, &at, FILE_CURRENT))
         return static_cast<_qword>(-1);
     return static_cast<_qword>(at.QuadPart);
 }
 
-_qword File::GetSize()
+_qword NativeSize(FileHandle handle)
 {
-    if (!IsOpen())
-        return 0;
-    Detail::CountFileOther();
     LARGE_INTEGER size{};
-    return GetFileSizeEx(ToHandle(mHandle), &size) ? static_cast<_qword>(size.QuadPart) : 0;
+    return GetFileSizeEx(ToHandle(handle), &size) ? static_cast<_qword>(size.QuadPart) : 0;
 }
 
-bool File::Truncate(_qword size)
+bool NativeTruncate(FileHandle handle, _qword size)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(size);
-    return SetFilePointerEx(ToHandle(mHandle), to, nullptr, FILE_BEGIN) && SetEndOfFile(ToHandle(mHandle));
+    return SetFilePointerEx(ToHandle(handle), to, nullptr, FILE_BEGIN) && SetEndOfFile(ToHandle(handle));
 }
 
-bool File::Flush()
+bool NativeFlush(FileHandle handle)
 {
-    if (!IsOpen())
-        return false;
-    Detail::CountFileOther();
-    return FlushFileBuffers(ToHandle(mHandle));
+    return FlushFileBuffers(ToHandle(handle));
 }
 
-void File::Close()
+void NativeClose(FileHandle handle)
 {
-    if (!IsOpen())
-        return;
-    Detail::CountFileOther();
-    CloseHandle(ToHandle(mHandle));
-    mHandle = _NULL_FILE_HANDLE;
+    CloseHandle(ToHandle(handle));
 }
+
+} // namespace Detail
 
 void File::WriteText(const String& text, FileHandle handle, bool newline)
 {

@@ -4,6 +4,7 @@
 #include "Platform/PlatformHooks.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace Vexel
@@ -27,6 +28,14 @@ void InitializePlatform()
 bool IsMainThread()
 {
     return gMainThreadKnown.load(std::memory_order_acquire) && std::this_thread::get_id() == gMainThread;
+}
+
+// The steady clock is the monotonic clock or the performance counter, whichever the system has.
+_dword GetTime()
+{
+    static const auto sStart = std::chrono::steady_clock::now();
+    auto elapsed = std::chrono::steady_clock::now() - sStart;
+    return static_cast<_dword>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 int OsVersionCode(_dword major, _dword minor)

@@ -5,7 +5,6 @@
 #include "Platform/File.h"
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -167,13 +166,6 @@ String GetMACAddress()
         if (UsableMac(adapter))
             return FormatMac(adapter.mac);
     return String();
-}
-
-_dword GetTime()
-{
-    static const auto sStart = std::chrono::steady_clock::now();
-    auto elapsed = std::chrono::steady_clock::now() - sStart;
-    return static_cast<_dword>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 _dword GetCurrentProcessNumber()

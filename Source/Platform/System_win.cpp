@@ -4,7 +4,6 @@
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -177,14 +176,6 @@ String GetMACAddress()
         if (UsableMac(*it))
             return FormatMac(it->Address);
     return String();
-}
-
-// steady_clock is the performance counter here.
-_dword GetTime()
-{
-    static const auto sStart = std::chrono::steady_clock::now();
-    auto elapsed = std::chrono::steady_clock::now() - sStart;
-    return static_cast<_dword>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 _dword GetCurrentProcessNumber()
