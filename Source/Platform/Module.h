@@ -34,4 +34,15 @@ private:
     void* mHandle = nullptr;
 };
 
+namespace Detail
+{
+// The system's side of Module, one per system; Module.cpp checks the arguments and switches folders.
+// The absolute path of an existing file and the folder that holds it.
+bool FullModulePath(const String& path, String& full, String& folder);
+// Loads a library by path or by file name; null with the system's reason in error.
+void* OpenModule(const String& pathOrName, String& error);
+void* ModuleSymbol(void* handle, const char* name);
+void CloseModule(void* handle);
+} // namespace Detail
+
 } // namespace Vexel

@@ -1,77 +1,48 @@
 #include "Platform/Module.h"
 
-#include "Common/Log.h"
 #include "Platform/File.h"
-#include "Platform/Folders.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
 #include <limits.h>
 
-namespace Vexel
+namespace Vexel::Detail
 {
 
-Module::~Module()
+bool FullModulePath(const String& path, String& full, String& folder)
 {
-    UnloadModule();
-}
-
-bool Module::LoadModule(const String& path)
-{
-    UnloadModule();
-    if (!FileExists(path))
+    // An absolute path: dlopen searches the library paths for a name without "/", and the current folder
+    // changes while the module loads.
+    char resolved[PATH_MAX + 1];
+    if (!::realpath(NativePath(path).c_str(), resolved))
         return false;
-    // An absolute path: dlopen searches the library paths for a name without "/", and the current
-    // folder changes below.
-    char full[PATH_MAX + 1];
-    if (!::realpath(NativePath(path).c_str(), full))
-        return false;
-    std::string native = full;
-    String previous = GetCurrentFolder();
-    std::string folder = native.substr(0, native.find_last_of('/'));
-    bool switched = !previous.empty() && SetCurrentFolder(FromNativeText(folder.empty() ? "/" : folder));
-    ::dlerror();
-    mHandle = ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const char* error = mHandle ? nullptr : ::dlerror();
-    if (switched)
-        SetCurrentFolder(previous);
-    if (!mHandle)
-    {
-        LogTrace(u"[FG] LoadModule %ls fail: %hs", path, error ? error : "unknown error");
-        return false;
-    }
+    const std::string native = resolved;
+    const std::string parent = native.substr(0, native.find_last_of('/'));
+    full = FromNativeText(native);
+    folder = FromNativeText(parent.empty() ? "/" : parent);
     return true;
 }
 
-bool Module::LoadModuleByName(const String& name)
+void* OpenModule(const String& pathOrName, String& error)
 {
-    UnloadModule();
-    if (name.empty() || name.find_first_of(u"\\/") != String::npos)
-        return false;
     ::dlerror();
-    mHandle = ::dlopen(ToNativeText(name).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!mHandle)
+    void* handle = ::dlopen(ToNativeText(pathOrName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
     {
-        const char* error = ::dlerror();
-        LogTrace(u"[FG] LoadModule %ls fail: %hs", name, error ? error : "unknown error");
-        return false;
+        const char* text = ::dlerror();
+        error = FromNativeText(text ? text : "unknown error");
     }
-    return true;
+    return handle;
 }
 
-void* Module::GetModuleProc(const char* name) const
+void* ModuleSymbol(void* handle, const char* name)
 {
-    if (!mHandle || !name || !*name)
-        return nullptr;
-    return ::dlsym(mHandle, name);
+    return ::dlsym(handle, name);
 }
 
-void Module::UnloadModule()
+void CloseModule(void* handle)
 {
-    if (!mHandle)
-        return;
-    ::dlclose(mHandle);
-    mHandle = nullptr;
+    ::dlclose(handle);
 }
 
-} // namespace Vexel
+} // namespace Vexel::Detail

@@ -1,12 +1,11 @@
 #include "Platform/Module.h"
 
-#include "Common/Log.h"
+#include "Common/StringFormatter.h"
 #include "Platform/File.h"
-#include "Platform/Folders.h"
 
 #include <windows.h>
 
-namespace Vexel
+namespace Vexel::Detail
 {
 
 namespace
@@ -27,69 +26,39 @@ String SystemMessage(DWORD code)
 
 } // namespace
 
-Module::~Module()
+bool FullModulePath(const String& path, String& full, String& folder)
 {
-    UnloadModule();
-}
-
-bool Module::LoadModule(const String& path)
-{
-    UnloadModule();
-    if (!FileExists(path))
-        return false;
-    std::wstring native = NativePath(path);
-    wchar_t full[MAX_PATH + 1] = {};
+    const std::wstring native = NativePath(path);
+    wchar_t resolved[MAX_PATH + 1] = {};
     wchar_t* name = nullptr;
-    DWORD length = GetFullPathNameW(native.c_str(), MAX_PATH + 1, full, &name);
+    const DWORD length = GetFullPathNameW(native.c_str(), MAX_PATH + 1, resolved, &name);
     if (length == 0 || length > MAX_PATH)
         return false;
-    // Libraries beside the module are found from its folder while it loads.
-    String previous = GetCurrentFolder();
-    std::wstring folder(full, name ? static_cast<std::size_t>(name - full)
-                                   : std::wstring::traits_type::length(full));
-    bool switched = !previous.empty() && !folder.empty() && SetCurrentFolder(FromNativeText(folder));
-    HMODULE handle = LoadLibraryW(full);
-    DWORD error = handle ? 0 : GetLastError();
-    if (switched)
-        SetCurrentFolder(previous);
-    if (!handle)
-    {
-        LogTrace(u"[FG] LoadModule %ls fail: %ls (%d)", path, SystemMessage(error), int(error));
-        return false;
-    }
-    mHandle = reinterpret_cast<void*>(handle);
+    full = FromNativeText(resolved);
+    folder = FromNativeText(std::wstring_view(resolved, name ? static_cast<std::size_t>(name - resolved)
+                                                             : std::wstring::traits_type::length(resolved)));
     return true;
 }
 
-bool Module::LoadModuleByName(const String& name)
+void* OpenModule(const String& pathOrName, String& error)
 {
-    UnloadModule();
-    if (name.empty() || name.find_first_of(u"\\/") != String::npos)
-        return false;
-    HMODULE handle = LoadLibraryW(ToNativeText(name).c_str());
+    HMODULE handle = LoadLibraryW(ToNativeText(pathOrName).c_str());
     if (!handle)
     {
-        DWORD error = GetLastError();
-        LogTrace(u"[FG] LoadModule %ls fail: %ls (%d)", name, SystemMessage(error), int(error));
-        return false;
+        const DWORD code = GetLastError();
+        error = FormatString(u"%ls (%d)", SystemMessage(code), static_cast<int>(code));
     }
-    mHandle = reinterpret_cast<void*>(handle);
-    return true;
+    return reinterpret_cast<void*>(handle);
 }
 
-void* Module::GetModuleProc(const char* name) const
+void* ModuleSymbol(void* handle, const char* name)
 {
-    if (!mHandle || !name || !*name)
-        return nullptr;
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(mHandle), name));
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
-void Module::UnloadModule()
+void CloseModule(void* handle)
 {
-    if (!mHandle)
-        return;
-    FreeLibrary(static_cast<HMODULE>(mHandle));
-    mHandle = nullptr;
+    FreeLibrary(static_cast<HMODULE>(handle));
 }
 
-} // namespace Vexel
+} // namespace Vexel::Detail
