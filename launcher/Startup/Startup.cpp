@@ -23,9 +23,7 @@
 #include "Script/LuaScriptManager.h"
 #include "Storage/ResourceManager.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace Vexel
 {
@@ -397,10 +395,11 @@ int RunLauncher(LauncherState& state, const String& commandLine)
             if (!state.mDownloadUrl.empty())
                 StartHallDownload(state, state.mDownloadUrl, u"hall.exe");
         }
+        // The full bar is drawn and the window goes at once: a pause here only held back the main
+        // window (nothing is painted while the thread sleeps).
         if (FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get())
         {
             progress->SetProgress(1.0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             DestroyFrameWindow(state, _FRAME_PROGRESS);
         }
         RunMainLoop(state);
