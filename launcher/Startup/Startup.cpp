@@ -352,8 +352,11 @@ int RunLauncher(LauncherState& state, const String& commandLine)
     IScriptManager* manager = PrepareScripting(state);
     SetEnvironmentMarkers();
     CreateMainWindow(state);
-    RunSettingsScript(*manager);
-    RunStartupScript(*manager, u"launcher.lua", true);
+    {
+        FrameRepaintHold hold(state);
+        RunSettingsScript(*manager);
+        RunStartupScript(*manager, u"launcher.lua", true);
+    }
     ShowProgressWindow(state);
     LogTrace(u"[MC] File path: %ls", state.mProgramPath);
     SettleDataFolder(state);
