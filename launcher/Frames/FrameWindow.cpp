@@ -318,8 +318,24 @@ FrameRepaintHold::~FrameRepaintHold()
     if (--gRepaintHolds > 0)
         return;
     for (auto& frame : mState.mFrames)
-        if (frame && frame->mRepaintPending)
+    {
+        if (!frame || !frame->mRepaintPending)
+            continue;
+        // A layered frame shows only what it was last given, so it is composed now; a painted one is
+        // composed by the paint message that showing it brings (many are never shown at all).
+        if (frame->IsLayered())
             frame->Repaint();
+        else
+        {
+            frame->mRepaintPending = false;
+            Ui::InvalidateUiWindow(frame->mWindow);
+        }
+    }
+}
+
+bool FrameWindow::IsLayered() const
+{
+    return mKind == 0 || (Ui::GetWindowExStyle(mWindow) & Ui::_WS_EX_LAYERED);
 }
 
 void FrameWindow::Repaint()
@@ -339,7 +355,7 @@ void FrameWindow::Repaint()
     Compose(canvas);
     // A frame that setupRegion turned into a painted one is still layered; its opaque surface replaces
     // the old alpha shape, so only the region shapes it from then on.
-    if (mKind == 0 || (Ui::GetWindowExStyle(mWindow) & Ui::_WS_EX_LAYERED))
+    if (IsLayered())
         Ui::PresentWindowCanvas(mWindow, canvas);
     else
         Ui::PresentCanvas(mWindow, canvas);

@@ -15,9 +15,10 @@ namespace Vexel
 
 using ImageRef = std::shared_ptr<Ui::UiImage>;
 
-// While one lives, hidden frames only note that they need a repaint; its end repaints each noted frame of the
-// state once. The start-up scripts build their windows a control at a time, and composing the whole
-// surface after each one made the cost grow with the square of the controls.
+// While one lives, hidden frames only note that they need a repaint; at its end each noted layered frame
+// of the state is composed once, and each painted one is left to the paint message of its first showing. The
+// start-up scripts build their windows a control at a time, and composing the whole surface after each one
+// made the cost grow with the square of the controls.
 class FrameRepaintHold
 {
 public:
@@ -154,6 +155,8 @@ public:
     // the frame for it.
     void Repaint();
     bool mRepaintPending = false;
+    // Per-pixel alpha (kind 0, or made layered since): the window shows the canvas last presented.
+    bool IsLayered() const;
 
     Ui::LResult Handle(_dword message, Ui::WParam wParam, Ui::LParam lParam);
 

@@ -110,9 +110,35 @@ TEST_F(FrameWindowTest, HiddenFramesHeldDuringStartUpPaintOnceWhenTheHoldEnds)
         DestroyFrameWindow(*mState, 3);
     }
     EXPECT_FALSE(hidden.mRepaintPending);
+    // The painted frame, never composed while hidden, shows its whole surface once shown.
+    Ui::Canvas expected(200, 100);
+    hidden.Compose(expected);
+    Ui::ShowUiWindow(hidden.mWindow, Ui::_SW_SHOWNA);
+    Ui::Canvas shot;
+    EXPECT_TRUE(PumpUntil(
+        [&]
+        {
+            return Ui::CaptureWindowPixels(hidden.mWindow, shot) && shot.Width() == 200 &&
+                   shot.GetPixel(150, 80) == expected.GetPixel(150, 80) &&
+                   shot.GetPixel(10, 90) == expected.GetPixel(10, 90);
+        }));
+    EXPECT_NE(expected.GetPixel(150, 80), 0xFF000000u); // the background, not an empty surface
+}
+
+TEST_F(FrameWindowTest, LayeredFramesHeldDuringStartUpAreComposedWhenTheHoldEnds)
+{
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"layered", 10, 10, 120, 80, 0));
+    FrameWindow& layered = *mState->mFrames[1];
+    EXPECT_TRUE(layered.IsLayered());
+    {
+        FrameRepaintHold hold(*mState);
+        ASSERT_TRUE(layered.SetBackground(u"skin/panel_bg.png"));
+        EXPECT_TRUE(layered.mRepaintPending);
+    }
+    EXPECT_FALSE(layered.mRepaintPending);
     // Without a hold a hidden frame paints at once again.
-    hidden.AddLabel(2, 5, 30, 100, 20, u"three", u"", 0xFFFFFF, 14, 0);
-    EXPECT_FALSE(hidden.mRepaintPending);
+    layered.AddLabel(2, 5, 30, 100, 20, u"three", u"", 0xFFFFFF, 14, 0);
+    EXPECT_FALSE(layered.mRepaintPending);
 }
 
 TEST_F(FrameWindowTest, HoverPressAndClickFollowTheMouse)
