@@ -5,10 +5,32 @@
 #include "Common/Log.h"
 #include "Common/StringFormatter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace Vexel
 {
+
+namespace
+{
+
+// Still images decoded from the same bytes, shared while anyone holds them: a skin names the same
+// panel and button pictures for many windows and buttons, and decoding them again costs start-up
+// time. Keyed by the bytes, not the name, so that a file replaced on disk decodes afresh. Animated
+// images are not shared (each holder selects its own frame).
+struct DecodedImage
+{
+    std::vector<_byte> mBytes;
+    std::weak_ptr<Ui::UiImage> mImage;
+};
+
+std::vector<DecodedImage>& DecodedImages()
+{
+    static std::vector<DecodedImage> images;
+    return images;
+}
+
+} // namespace
 
 ImageRef LoadSkinImage(const String& name)
 {
@@ -17,7 +39,18 @@ ImageRef LoadSkinImage(const String& name)
     std::vector<_byte> bytes;
     if (!ReadNamedData(name, bytes) || bytes.empty())
         return nullptr;
-    return ImageRef(Ui::UiImage::Decode(bytes.data(), bytes.size()).release());
+    auto& images = DecodedImages();
+    images.erase(std::remove_if(images.begin(), images.end(),
+                                [](const DecodedImage& entry) { return entry.mImage.expired(); }),
+                 images.end());
+    for (const auto& entry : images)
+        if (entry.mBytes == bytes)
+            if (ImageRef shared = entry.mImage.lock())
+                return shared;
+    ImageRef image(Ui::UiImage::Decode(bytes.data(), bytes.size()).release());
+    if (image && image->FrameCount() == 1)
+        images.push_back({std::move(bytes), image});
+    return image;
 }
 
 FrameWindow* GetFrame(LauncherState& state, _dword index)
@@ -270,10 +303,51 @@ void FrameWindow::Compose(Ui::Canvas& canvas) const
         DrawProgressBar(canvas, bar);
 }
 
+namespace
+{
+int gRepaintHolds = 0;
+} // namespace
+
+FrameRepaintHold::FrameRepaintHold(LauncherState& state) : mState(state)
+{
+    ++gRepaintHolds;
+}
+
+FrameRepaintHold::~FrameRepaintHold()
+{
+    if (--gRepaintHolds > 0)
+        return;
+    for (auto& frame : mState.mFrames)
+    {
+        if (!frame || !frame->mRepaintPending)
+            continue;
+        // A layered frame shows only what it was last given, so it is composed now; a painted one is
+        // composed by the paint message that showing it brings (many are never shown at all).
+        if (frame->IsLayered())
+            frame->Repaint();
+        else
+        {
+            frame->mRepaintPending = false;
+            Ui::InvalidateUiWindow(frame->mWindow);
+        }
+    }
+}
+
+bool FrameWindow::IsLayered() const
+{
+    return mKind == 0 || (Ui::GetWindowExStyle(mWindow) & Ui::_WS_EX_LAYERED);
+}
+
 void FrameWindow::Repaint()
 {
     if (!mWindow)
         return;
+    if (gRepaintHolds > 0 && !Ui::IsUiWindowVisible(mWindow))
+    {
+        mRepaintPending = true;
+        return;
+    }
+    mRepaintPending = false;
     Ui::Rect client;
     if (!Ui::GetClientBounds(mWindow, client) || client.IsEmpty())
         return;
@@ -281,7 +355,7 @@ void FrameWindow::Repaint()
     Compose(canvas);
     // A frame that setupRegion turned into a painted one is still layered; its opaque surface replaces
     // the old alpha shape, so only the region shapes it from then on.
-    if (mKind == 0 || (Ui::GetWindowExStyle(mWindow) & Ui::_WS_EX_LAYERED))
+    if (IsLayered())
         Ui::PresentWindowCanvas(mWindow, canvas);
     else
         Ui::PresentCanvas(mWindow, canvas);

@@ -15,7 +15,24 @@ namespace Vexel
 
 using ImageRef = std::shared_ptr<Ui::UiImage>;
 
-// Decodes the named resource or file; null when it is missing or not an image.
+// While one lives, hidden frames only note that they need a repaint; at its end each noted layered frame
+// of the state is composed once, and each painted one is left to the paint message of its first showing. The
+// start-up scripts build their windows a control at a time, and composing the whole surface after each one
+// made the cost grow with the square of the controls.
+class FrameRepaintHold
+{
+public:
+    explicit FrameRepaintHold(LauncherState& state);
+    ~FrameRepaintHold();
+    FrameRepaintHold(const FrameRepaintHold&) = delete;
+    FrameRepaintHold& operator=(const FrameRepaintHold&) = delete;
+
+private:
+    LauncherState& mState;
+};
+
+// Decodes the named resource or file; null when it is missing or not an image. A still image is shared
+// with the other holders of one decoded from the same bytes.
 ImageRef LoadSkinImage(const String& name);
 
 constexpr int _BUTTON_CLOSE = 0;
@@ -134,8 +151,12 @@ public:
 
     // Composes the whole surface (background, then buttons, labels and progress bars in list order).
     void Compose(Ui::Canvas& canvas) const;
-    // Shows the composed surface now.
+    // Shows the composed surface now; while a FrameRepaintHold lives and the frame is hidden, only marks
+    // the frame for it.
     void Repaint();
+    bool mRepaintPending = false;
+    // Per-pixel alpha (kind 0, or made layered since): the window shows the canvas last presented.
+    bool IsLayered() const;
 
     Ui::LResult Handle(_dword message, Ui::WParam wParam, Ui::LParam lParam);
 

@@ -10,6 +10,9 @@ namespace Vexel
 namespace
 {
 LoopClock gClock;
+// The wait of a pump without an idle function: any message, posted one or quit ends it early, so the
+// length only bounds how long a lost wake-up could go unnoticed.
+constexpr _dword _IDLE_WAIT_MS = 1000;
 } // namespace
 
 void SetLoopClock(LoopClock clock)
@@ -58,6 +61,8 @@ bool PumpMessages(Ui::WindowId window, const IdleFunction& idle, bool busy)
         _dword ms = PumpSleep(window, busy);
         if (gClock.mSleep)
             gClock.mSleep(ms);
+        else if (!idle)
+            Ui::WaitUiMessage(_IDLE_WAIT_MS); // nothing to poll: only a message (or a quit) has work
         else if (ms > 0)
             Ui::WaitUiMessage(ms); // input ends the wait early
     }

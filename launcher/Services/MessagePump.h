@@ -28,7 +28,8 @@ using IdleFunction = std::function<bool(_dword elapsed)>;
 
 // Takes and dispatches messages until _WM_QUIT; between them calls the idle function and sleeps 200 ms
 // while the window is minimised, 20 ms while it is not the foreground window, 10 ms when busy, else 0.
-// True when it ended by _WM_QUIT.
+// Without an idle function there is nothing to do between messages: it waits for the next one instead
+// of waking on those intervals. True when it ended by _WM_QUIT.
 bool PumpMessages(Ui::WindowId window, const IdleFunction& idle, bool busy);
 // The sleep the pump takes after an idle turn for that window.
 _dword PumpSleep(Ui::WindowId window, bool busy);

@@ -23,9 +23,7 @@
 #include "Script/LuaScriptManager.h"
 #include "Storage/ResourceManager.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace Vexel
 {
@@ -354,8 +352,11 @@ int RunLauncher(LauncherState& state, const String& commandLine)
     IScriptManager* manager = PrepareScripting(state);
     SetEnvironmentMarkers();
     CreateMainWindow(state);
-    RunSettingsScript(*manager);
-    RunStartupScript(*manager, u"launcher.lua", true);
+    {
+        FrameRepaintHold hold(state);
+        RunSettingsScript(*manager);
+        RunStartupScript(*manager, u"launcher.lua", true);
+    }
     ShowProgressWindow(state);
     LogTrace(u"[MC] File path: %ls", state.mProgramPath);
     SettleDataFolder(state);
@@ -397,10 +398,11 @@ int RunLauncher(LauncherState& state, const String& commandLine)
             if (!state.mDownloadUrl.empty())
                 StartHallDownload(state, state.mDownloadUrl, u"hall.exe");
         }
+        // The full bar is drawn and the window goes at once: a pause here only held back the main
+        // window (nothing is painted while the thread sleeps).
         if (FrameWindow* progress = state.mFrames[_FRAME_PROGRESS].get())
         {
             progress->SetProgress(1.0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             DestroyFrameWindow(state, _FRAME_PROGRESS);
         }
         RunMainLoop(state);

@@ -70,6 +70,77 @@ TEST_F(FrameDrawingTest, MissingStateImagesFallBackToNormal)
     EXPECT_FALSE(SamePixels(hover, normal));
 }
 
+TEST_F(FrameDrawingTest, StillImagesDecodedFromTheSameBytesAreShared)
+{
+    ImageRef first = LoadSkinImage(u"skin/close_n.png");
+    ImageRef again = LoadSkinImage(u"skin/close_n.png");
+    ImageRef other = LoadSkinImage(u"skin/close_h.png");
+    ASSERT_TRUE(first && again && other);
+    EXPECT_EQ(first.get(), again.get());
+    // Other bytes never get a shared picture of the wrong file.
+    EXPECT_NE(first.get(), other.get());
+    Ui::Canvas a(24, 24), b(24, 24);
+    a.DrawImageAt(*first, 0, 0);
+    b.DrawImageAt(*other, 0, 0);
+    EXPECT_FALSE(SamePixels(a, b));
+    EXPECT_FALSE(LoadSkinImage(u"skin/no-such-picture.png"));
+}
+
+TEST_F(FrameWindowTest, HiddenFramesHeldDuringStartUpPaintOnceWhenTheHoldEnds)
+{
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"hidden", 10, 10, 200, 100, 1));
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"shown", 10, 10, 200, 100, 1));
+    FrameWindow& hidden = *mState->mFrames[1];
+    FrameWindow& shown = *mState->mFrames[2];
+    Ui::ShowUiWindow(shown.mWindow, Ui::_SW_SHOW);
+    {
+        FrameRepaintHold outer(*mState);
+        {
+            FrameRepaintHold inner(*mState);
+            hidden.AddLabel(1, 5, 5, 100, 20, u"one", u"", 0xFFFFFF, 14, 0);
+            ASSERT_TRUE(hidden.SetBackground(u"skin/panel_bg.png"));
+            shown.AddLabel(1, 5, 5, 100, 20, u"two", u"", 0xFFFFFF, 14, 0);
+            EXPECT_TRUE(hidden.mRepaintPending);
+            EXPECT_FALSE(shown.mRepaintPending); // on screen: painted at once
+        }
+        EXPECT_TRUE(hidden.mRepaintPending); // the outer hold still stands
+        // A frame that goes while held is simply left out.
+        ASSERT_TRUE(CreateFrameWindow(*mState, 3, u"gone", 10, 10, 50, 50, 1));
+        mState->mFrames[3]->AddLabel(1, 0, 0, 40, 20, u"x", u"", 0, 12, 0);
+        DestroyFrameWindow(*mState, 3);
+    }
+    EXPECT_FALSE(hidden.mRepaintPending);
+    // The painted frame, never composed while hidden, shows its whole surface once shown.
+    Ui::Canvas expected(200, 100);
+    hidden.Compose(expected);
+    Ui::ShowUiWindow(hidden.mWindow, Ui::_SW_SHOWNA);
+    Ui::Canvas shot;
+    EXPECT_TRUE(PumpUntil(
+        [&]
+        {
+            return Ui::CaptureWindowPixels(hidden.mWindow, shot) && shot.Width() == 200 &&
+                   shot.GetPixel(150, 80) == expected.GetPixel(150, 80) &&
+                   shot.GetPixel(10, 90) == expected.GetPixel(10, 90);
+        }));
+    EXPECT_NE(expected.GetPixel(150, 80), 0xFF000000u); // the background, not an empty surface
+}
+
+TEST_F(FrameWindowTest, LayeredFramesHeldDuringStartUpAreComposedWhenTheHoldEnds)
+{
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"layered", 10, 10, 120, 80, 0));
+    FrameWindow& layered = *mState->mFrames[1];
+    EXPECT_TRUE(layered.IsLayered());
+    {
+        FrameRepaintHold hold(*mState);
+        ASSERT_TRUE(layered.SetBackground(u"skin/panel_bg.png"));
+        EXPECT_TRUE(layered.mRepaintPending);
+    }
+    EXPECT_FALSE(layered.mRepaintPending);
+    // Without a hold a hidden frame paints at once again.
+    layered.AddLabel(2, 5, 30, 100, 20, u"three", u"", 0xFFFFFF, 14, 0);
+    EXPECT_FALSE(layered.mRepaintPending);
+}
+
 TEST_F(FrameWindowTest, HoverPressAndClickFollowTheMouse)
 {
     ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"t", 50, 50, 200, 100, 1));

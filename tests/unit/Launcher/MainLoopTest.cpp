@@ -2,6 +2,8 @@
 // events and the exit question.
 #include "PortalTestSupport.h"
 
+#include <thread>
+
 namespace Vexel::Test
 {
 namespace
@@ -65,6 +67,38 @@ TEST_F(LauncherMainLoopTest, PumpSleepsByWindowStateAndCallsIdleWithElapsedTime)
     ASSERT_TRUE(PumpUntil([&] { return Ui::GetForegroundUiWindow() == other; }));
     EXPECT_EQ(PumpSleep(window, true), 20u);
     Ui::DestroyUiWindow(other);
+}
+
+TEST_F(LauncherMainLoopTest, PumpWithoutIdleFunctionWaitsForMessagesFromOtherThreads)
+{
+    // The real waits: with nothing to poll, the pump sleeps until a message comes, so one posted by a
+    // worker thread, and then its quit, must wake it.
+    SetLoopClock({});
+    std::vector<Ui::WParam> seen;
+    Ui::WindowParams p;
+    p.title = u"pump";
+    p.width = p.height = 100;
+    p.style = Ui::_WS_POPUP;
+    p.handler = [&](Ui::WindowId window, _dword message, Ui::WParam wParam, Ui::LParam lParam)
+    {
+        if (message == Ui::_WM_USER + 7)
+            seen.push_back(wParam);
+        return Ui::DefaultHandler(window, message, wParam, lParam);
+    };
+    Ui::WindowId window = Ui::NewWindow(p);
+    ASSERT_NE(window, 0u);
+    Drain();
+    std::thread worker(
+        [window]
+        {
+            Ui::PostUiMessage(window, Ui::_WM_USER + 7, 1, 0);
+            Ui::PostUiMessage(window, Ui::_WM_USER + 7, 2, 0);
+            Ui::PostQuit(0);
+        });
+    EXPECT_TRUE(PumpMessages(window, nullptr, true));
+    worker.join();
+    EXPECT_EQ(seen, (std::vector<Ui::WParam>{1, 2}));
+    Ui::DestroyUiWindow(window);
 }
 
 TEST_F(LauncherMainLoopTest, SwitchLocationReplacesTheBrowserAndChoosesTheStage)
