@@ -519,16 +519,4 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
                                   std::move(provider));
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 } // namespace Vexel::Test

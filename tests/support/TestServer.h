@@ -170,7 +170,4 @@ private:
     int mTotal = 0;
 };
 
-// Polls condition every few milliseconds until it holds (true) or timeout passes (false).
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = _EVENT_TIMEOUT);
-
 } // namespace Vexel::Test
