@@ -5,6 +5,7 @@
 #include "Services/RemoteFetch.h"
 #include "LauncherTestSupport.h"
 #include "TestServer.h"
+#include "UiTestSupport.h"
 
 #include "Common/Compression.h"
 #include "Common/StringEncoding.h"
@@ -378,26 +379,8 @@ protected:
         ASSERT_NE(window, 0u);
         ASSERT_TRUE(Ui::NewWebView(window));
         ASSERT_EQ(Ui::WebNavigate(window, url), 0);
-        EXPECT_TRUE(Pump(done));
+        EXPECT_TRUE(PumpUntil(done));
         Ui::DestroyUiWindow(window);
-    }
-    static bool Pump(const std::function<bool()>& done)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done())
-        {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            Ui::Message m;
-            if (Ui::PeekUiMessage(m, true))
-            {
-                Ui::TranslateUiMessage(m);
-                Ui::DispatchUiMessage(m);
-            }
-            else
-                Ui::WaitUiMessage(20);
-        }
-        return true;
     }
 };
 
