@@ -29,25 +29,12 @@ namespace Vexel::E2e
 
 namespace
 {
-constexpr auto _POLL = 5ms;
 constexpr auto _KEY_PACE = 30ms;
 
 std::string ReadText(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done())
-    {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(_POLL);
-    }
-    return true;
 }
 
 // The environment with some variables replaced or added.
@@ -126,7 +113,7 @@ bool ChildProcess::Running()
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout)
 {
-    if (!Poll([this] { return !Running(); }, timeout))
+    if (!Test::WaitUntil([this] { return !Running(); }, timeout))
         return -1;
     return mStatus;
 }
@@ -151,7 +138,7 @@ Portal::Portal(std::vector<std::string> arguments)
     const auto out = mFolder / "port.txt";
     if (!mProcess.Start(argv, Environment({}), out, mFolder / "requests.log"))
         return;
-    Poll(
+    Test::WaitUntil(
         [&]
         {
             std::string text = ReadText(out);
@@ -181,15 +168,23 @@ int Portal::CountRequests(const std::string& methodAndPathPrefix) const
 
 std::string TraceLog::Text() const
 {
+    std::map<int, std::string> logs = ByProcess(mRoot);
+    return logs.empty() ? std::string() : logs.begin()->second;
+}
+
+std::map<int, std::string> TraceLog::ByProcess(const std::filesystem::path& userRoot)
+{
+    std::map<int, std::string> logs;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(mRoot, error))
+    for (const auto& entry : std::filesystem::directory_iterator(userRoot, error))
     {
         const std::string name = entry.path().filename().string();
-        if (name.find("[Trace].log") == std::string::npos)
+        std::size_t tag = name.find("-mc");
+        if (name.find("[Trace].log") == std::string::npos || tag == std::string::npos)
             continue;
-        return Decode(ReadText(entry.path()));
+        logs[std::atoi(name.c_str() + tag + 3)] = Decode(ReadText(entry.path()));
     }
-    return {};
+    return logs;
 }
 
 std::string TraceLog::Decode(const std::string& bytes)
@@ -207,7 +202,7 @@ std::size_t TraceLog::WaitFor(const std::string& needle, std::size_t from,
                               std::chrono::milliseconds timeout) const
 {
     std::size_t found = std::string::npos;
-    Poll(
+    Test::WaitUntil(
         [&]
         {
             std::size_t at = Text().find(needle, from);
@@ -408,7 +403,7 @@ std::vector<DesktopWindow> Desktop::Windows()
 bool Desktop::WaitForWindow(const std::function<bool(const DesktopWindow&)>& match, DesktopWindow& found,
                             std::chrono::milliseconds timeout)
 {
-    return Poll(
+    return Test::WaitUntil(
         [&]
         {
             for (const DesktopWindow& window : Windows())
@@ -432,7 +427,7 @@ bool Desktop::Viewable(unsigned long id)
 
 bool Desktop::WaitUntilGone(unsigned long id, std::chrono::milliseconds timeout)
 {
-    return Poll([&] { return !Viewable(id); }, timeout);
+    return Test::WaitUntil([&] { return !Viewable(id); }, timeout);
 }
 
 void Desktop::Flush()

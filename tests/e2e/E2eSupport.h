@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -78,6 +79,8 @@ class TraceLog
 public:
     // A trace file's bytes (UTF-16LE, with or without a byte-order mark) as UTF-8.
     static std::string Decode(const std::string& bytes);
+    // Every trace log in the user root (one a process), decoded, keyed by the process number in its name.
+    static std::map<int, std::string> ByProcess(const std::filesystem::path& userRoot);
     explicit TraceLog(std::filesystem::path userRoot) : mRoot(std::move(userRoot)) {}
     std::string Text() const;
     // Waits until needle occurs at or after from; the offset just past it, or npos on time-out.

@@ -2,8 +2,6 @@
 // pages' loader parameters and the files it serves, over real HTTP against the real program.
 #include "E2eSupport.h"
 
-#include "Common/Md5.h"
-
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -14,10 +12,16 @@ namespace Vexel::E2e
 namespace
 {
 
-std::string DigestText(const std::string& bytes)
+using Test::DigestHex;
+
+// Signs in over HTTP and returns the "vxsid=..." cookie, or empty when the site did not let the user in.
+std::string SignInOverHttp(httplib::Client& http, const std::string& user)
 {
-    String text = Md5ToText(Md5Of(bytes.data(), bytes.size()));
-    return std::string(text.begin(), text.end());
+    auto reply = http.Post("/login", "user=" + user + "&password=x", "application/x-www-form-urlencoded");
+    if (!reply || reply->status != 302)
+        return {};
+    std::string cookie = reply->get_header_value("Set-Cookie");
+    return cookie.substr(0, cookie.find(';'));
 }
 
 int CountOf(const std::string& text, const std::string& needle)
@@ -38,16 +42,7 @@ protected:
         mHttp.set_read_timeout(10);
     }
 
-    // Signs in and returns the "vxsid=..." cookie.
-    std::string SignIn(const std::string& user)
-    {
-        auto reply =
-            mHttp.Post("/login", "user=" + user + "&password=x", "application/x-www-form-urlencoded");
-        if (!reply || reply->status != 302)
-            return {};
-        std::string cookie = reply->get_header_value("Set-Cookie");
-        return cookie.substr(0, cookie.find(';'));
-    }
+    std::string SignIn(const std::string& user) { return SignInOverHttp(mHttp, user); }
 
     std::string UidOf(const std::string& cookie)
     {
@@ -64,7 +59,7 @@ protected:
     std::string SignedPath(const std::string& uid, const std::string& sid)
     {
         std::string path = "/serverinfo?uid=" + uid + "&sid=" + sid + "&sign={sign}";
-        std::string sign = DigestText(mPortal.Site() + path);
+        std::string sign = DigestHex(mPortal.Site() + path);
         return path.replace(path.find("{sign}"), 6, sign);
     }
 
@@ -135,7 +130,7 @@ TEST_F(PortalTest, ServerInformationNeedsTheSessionFilledPlaceholdersAndTheSigna
     for (std::size_t i = upper.find("sign=") + 5; i < upper.size(); ++i)
         upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
     std::string overValue = "/serverinfo?uid=" + uid + "&sid=S2&sign=";
-    overValue += DigestText(mPortal.Site() + overValue + std::string(32, '0'));
+    overValue += DigestHex(mPortal.Site() + overValue + std::string(32, '0'));
     const std::vector<std::pair<std::string, std::string>> refused = {
         {good, ""},                                     // no session cookie
         {upper, cookie},                                // upper-case digits
@@ -171,7 +166,7 @@ TEST_F(PortalTest, GamePagesCarryTheLoaderParametersOfTheServedModule)
         ASSERT_TRUE(game);
         ASSERT_EQ(game->status, 200) << page;
         const std::string& html = game->body;
-        EXPECT_NE(html.find("<param name=\"libmd5\" value=\"" + DigestText(module->body) + "\">"),
+        EXPECT_NE(html.find("<param name=\"libmd5\" value=\"" + DigestHex(module->body) + "\">"),
                   std::string::npos);
         // The module's address is the first CDN; the CDN list names the second, then the first.
         auto value = [&html](const std::string& name)
@@ -229,7 +224,7 @@ TEST_F(PortalTest, ClientFilesAreServedAndTheDigestMatchesTheProgram)
     auto digest = http.Get("/client/vexel-launcher.md5");
     ASSERT_TRUE(program && digest);
     EXPECT_EQ(program->body, Vexel::Test::ReadBytes(VEXEL_LAUNCHER_PATH));
-    EXPECT_EQ(digest->body, DigestText(program->body));
+    EXPECT_EQ(digest->body, DigestHex(program->body));
     for (const char* path : {"/report", "/client/vexelsetup.exe", "/hall/hall.exe", "/im", "/charge",
                              "/video", "/exit", "/login", "/forum", "/more", "/"})
     {
@@ -252,10 +247,8 @@ TEST(PortalProcessTest, ServerListLinksFollowTheGameParameterModeAndSigtermStops
     Portal portal({"--game-params", "single"});
     ASSERT_TRUE(portal.Started()) << portal.Log();
     httplib::Client http("127.0.0.1", portal.Port());
-    auto login = http.Post("/login", "user=p&password=x", "application/x-www-form-urlencoded");
-    ASSERT_TRUE(login);
-    std::string cookie = login->get_header_value("Set-Cookie");
-    cookie = cookie.substr(0, cookie.find(';'));
+    std::string cookie = SignInOverHttp(http, "p");
+    ASSERT_FALSE(cookie.empty());
     auto list = http.Get("/servers", {{"Cookie", cookie}});
     ASSERT_TRUE(list);
     EXPECT_EQ(CountOf(list->body, "params=single"), 3);

@@ -6,7 +6,6 @@
 #include "E2eSupport.h"
 #include "TestServer.h"
 
-#include "Common/Md5.h"
 #include "Common/StringEncoding.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace Vexel::E2e
 {
@@ -23,41 +21,21 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string DigestOf(const std::string& bytes)
-{
-    String text = Md5ToText(Md5Of(bytes.data(), bytes.size()));
-    return std::string(text.begin(), text.end());
-}
-
-// Every trace log in the user root (one per process), decoded, keyed by the process number in its name.
-std::map<int, std::string> Traces(const fs::path& root)
-{
-    std::map<int, std::string> logs;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root, error))
-    {
-        const std::string name = entry.path().filename().string();
-        std::size_t tag = name.find("-mc");
-        if (name.find("[Trace].log") == std::string::npos || tag == std::string::npos)
-            continue;
-        logs[std::atoi(name.c_str() + tag + 3)] = TraceLog::Decode(Vexel::Test::ReadBytes(entry.path()));
-    }
-    return logs;
-}
+using Test::DigestHex;
 
 // The process whose trace holds needle, or 0 when none does before the time-out.
 int WaitForProcessLogging(const fs::path& root, const std::string& needle)
 {
-    const auto deadline = std::chrono::steady_clock::now() + _EVENT_TIMEOUT;
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        for (const auto& [pid, text] : Traces(root))
-            if (text.find(needle) != std::string::npos)
-                return pid;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return 0;
+    int found = 0;
+    Test::WaitUntil(
+        [&]
+        {
+            for (const auto& [pid, text] : TraceLog::ByProcess(root))
+                if (found == 0 && text.find(needle) != std::string::npos)
+                    found = pid;
+            return found != 0;
+        });
+    return found;
 }
 
 bool Alive(int pid)
@@ -71,10 +49,7 @@ void End(int pid)
     if (!Alive(pid))
         return;
     ::kill(pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Alive(pid) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (Alive(pid))
+    if (!Test::WaitUntil([&] { return !Alive(pid); }, std::chrono::seconds(10)))
         ::kill(pid, SIGKILL);
 }
 
@@ -90,20 +65,20 @@ protected:
         fs::copy_file(VEXEL_LAUNCHER_PATH, mProgram);
         mOld = Vexel::Test::ReadBytes(mProgram);
         mNew = Vexel::Test::ReadBytes(VEXEL_LAUNCHER_NEXT_PATH);
-        ASSERT_NE(DigestOf(mOld), DigestOf(mNew));
+        ASSERT_NE(DigestHex(mOld), DigestHex(mNew));
     }
     void TearDown() override
     {
         // Every process that wrote a trace in this test's user root is one of the program's hand-overs.
         if (mClient)
-            for (const auto& entry : Traces(mClient->UserRoot()))
+            for (const auto& entry : TraceLog::ByProcess(mClient->UserRoot()))
                 if (entry.first != mClient->Pid()) // that one is ended and collected by its owner
                     mStray.push_back(entry.first);
         for (int pid : mStray)
             End(pid);
         if (HasFailure() && mClient)
         {
-            for (const auto& [pid, text] : Traces(mClient->UserRoot()))
+            for (const auto& [pid, text] : TraceLog::ByProcess(mClient->UserRoot()))
                 std::fprintf(stderr, "--- trace of %d ---\n%s\n", pid, text.c_str());
             std::fprintf(stderr, "--- client stderr ---\n%s\n", mClient->Errors().c_str());
         }
@@ -128,7 +103,7 @@ TEST_F(UpgradeFlowTest, ANewerBuildReplacesTheProgramAndRunsFromThenOn)
 
     const int old = WaitForProcessLogging(root, "[MC] Program version 1.0");
     ASSERT_NE(old, 0);
-    const std::string target = (root / "vexeldemo" / ("vexel-launcher[" + DigestOf(mNew) + "]")).string();
+    const std::string target = (root / "vexeldemo" / ("vexel-launcher[" + DigestHex(mNew) + "]")).string();
     ASSERT_NE(WaitForProcessLogging(root, "[MC] Start process: " + target + " /copy " + mProgram.string()),
               0);
     // The old process ends by itself once the new build has been started.
@@ -141,7 +116,7 @@ TEST_F(UpgradeFlowTest, ANewerBuildReplacesTheProgramAndRunsFromThenOn)
     ASSERT_NE(restarted, 0);
     mStray = {handover, restarted};
     EXPECT_NE(restarted, old);
-    EXPECT_NE(Traces(root)[restarted].find("[MC] Program version 1.1-next"), std::string::npos);
+    EXPECT_NE(TraceLog::ByProcess(root)[restarted].find("[MC] Program version 1.1-next"), std::string::npos);
     EXPECT_EQ(Vexel::Test::ReadBytes(mProgram), mNew);
     EXPECT_FALSE(Alive(old));
     EXPECT_FALSE(fs::exists(target));
@@ -151,10 +126,11 @@ TEST_F(UpgradeFlowTest, ANewerBuildReplacesTheProgramAndRunsFromThenOn)
     // Next time the program is the new build, and it finds itself current.
     Client again(portal, std::string(), {"/noshortcut"}, mProgram);
     ASSERT_TRUE(again.Started());
-    const int next = WaitForProcessLogging(again.UserRoot(), "[MC] Local mc md5 " + DigestOf(mNew) +
-                                                                 ", remote mc md5 " + DigestOf(mNew));
+    const int next = WaitForProcessLogging(again.UserRoot(), "[MC] Local mc md5 " + DigestHex(mNew) +
+                                                                 ", remote mc md5 " + DigestHex(mNew));
     ASSERT_NE(next, 0);
-    EXPECT_NE(Traces(again.UserRoot())[next].find("[MC] Program version 1.1-next"), std::string::npos);
+    EXPECT_NE(TraceLog::ByProcess(again.UserRoot())[next].find("[MC] Program version 1.1-next"),
+              std::string::npos);
     EXPECT_EQ(portal.CountRequests("GET /client/vexel-launcher "), 1);
     EXPECT_TRUE(again.StopsCleanly());
     // The hand-over processes wrote to the first run's stderr.
@@ -168,7 +144,7 @@ TEST_F(UpgradeFlowTest, ADownloadTheServerStopsSendingLeavesTheOldProgramRunning
     // The program and its digest come from a server that stops after the first bytes.
     Vexel::Test::TestServer files;
     files.AddFile("/client/vexel-launcher", mNew);
-    files.AddFile("/client/vexel-launcher.md5", DigestOf(mNew));
+    files.AddFile("/client/vexel-launcher.md5", DigestHex(mNew));
     files.SetMode("/client/vexel-launcher", Vexel::Test::TestServer::Mode::Stall);
     const std::string settings = "mcurl = \"" + files.Url("/client/vexel-launcher") + "\"\nmcmd5url = \"" +
                                  files.Url("/client/vexel-launcher.md5") + "\"\n";
@@ -185,7 +161,7 @@ TEST_F(UpgradeFlowTest, ADownloadTheServerStopsSendingLeavesTheOldProgramRunning
         [](const DesktopWindow& w) { return w.width == 600 && w.height == 400; }, main));
     EXPECT_TRUE(mClient->Running());
     EXPECT_EQ(Vexel::Test::ReadBytes(mProgram), mOld);
-    EXPECT_FALSE(fs::exists(root / "vexeldemo" / ("vexel-launcher[" + DigestOf(mNew) + "]")));
+    EXPECT_FALSE(fs::exists(root / "vexeldemo" / ("vexel-launcher[" + DigestHex(mNew) + "]")));
     EXPECT_EQ(mClient->Trace().Text().find("[MC] Start process"), std::string::npos);
     EXPECT_TRUE(mClient->StopsCleanly());
 }

@@ -38,6 +38,7 @@ struct TestServer::Content
     bool generated = false;
     std::uint32_t seed = 0;
     std::uint64_t size = 0;
+    const char* type = "application/octet-stream";
 
     void Copy(std::uint64_t offset, char* out, std::size_t length) const
     {
@@ -48,9 +49,9 @@ struct TestServer::Content
     }
 };
 
-TestServer::TestServer() : mServer(std::make_unique<httplib::Server>())
+TestServer::TestServer(Connections connections) : mServer(std::make_unique<httplib::Server>())
 {
-    mServer->set_keep_alive_max_count(100000);
+    mServer->set_keep_alive_max_count(connections == Connections::Reused ? 100000 : 1);
     mServer->set_keep_alive_timeout(1);
     mServer->set_tcp_nodelay(true);
     mServer->Get(".*", [this](const httplib::Request& request, httplib::Response& response)
@@ -118,6 +119,40 @@ void TestServer::AddGeneratedFile(const std::string& path, std::uint64_t size, s
     content->size = size;
     std::lock_guard<std::mutex> lock(mLock);
     mContents[path] = std::move(content);
+}
+
+void TestServer::AddPage(const std::string& path, std::string html)
+{
+    auto content = std::make_shared<Content>();
+    content->size = html.size();
+    content->bytes = std::move(html);
+    content->type = "text/html; charset=utf-8";
+    std::lock_guard<std::mutex> lock(mLock);
+    mContents[path] = std::move(content);
+}
+
+void TestServer::AddHandler(const std::string& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mHandlers[path] = std::move(handler);
+}
+
+void TestServer::SetFallback(Handler handler)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mFallback = std::move(handler);
+}
+
+std::vector<std::string> TestServer::Targets() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mTargets;
+}
+
+std::vector<std::string> TestServer::Hosts() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mAllHosts;
 }
 
 void TestServer::AddRedirect(const std::string& path, const std::string& location, int code)
@@ -234,7 +269,7 @@ bool TestServer::PauseUntil(std::chrono::steady_clock::time_point until)
     return !mStopped.wait_until(lock, until, [this] { return mStopping; });
 }
 
-bool TestServer::Hold()
+void TestServer::HoldUntilStopped()
 {
     {
         std::lock_guard<std::mutex> lock(mLock);
@@ -243,7 +278,6 @@ bool TestServer::Hold()
     Pause(_HOLD_LIMIT_MS);
     std::lock_guard<std::mutex> lock(mLock);
     --mHeld;
-    return false;
 }
 
 void TestServer::Handle(const httplib::Request& request, httplib::Response& response)
@@ -252,8 +286,11 @@ void TestServer::Handle(const httplib::Request& request, httplib::Response& resp
     std::shared_ptr<const Content> content;
     Mode mode = Mode::Normal;
     std::pair<std::string, int> redirect;
+    Handler handler;
     {
         std::lock_guard<std::mutex> lock(mLock);
+        mTargets.push_back(request.target);
+        mAllHosts.push_back(request.get_header_value("Host"));
         Stats& stats = mStats[path];
         ++stats.requests;
         ++mTotal;
@@ -264,6 +301,10 @@ void TestServer::Handle(const httplib::Request& request, httplib::Response& resp
             redirect = at->second;
         if (auto at = mContents.find(path); at != mContents.end())
             content = at->second;
+        if (auto at = mHandlers.find(path); at != mHandlers.end())
+            handler = at->second;
+        else if (!content && redirect.first.empty())
+            handler = mFallback;
         if (auto at = mModes.find(path); at != mModes.end() && at->second.count != 0)
         {
             mode = at->second.mode;
@@ -272,6 +313,11 @@ void TestServer::Handle(const httplib::Request& request, httplib::Response& resp
         }
     }
 
+    if (handler)
+    {
+        handler(request, response);
+        return;
+    }
     if (!redirect.first.empty())
     {
         response.status = redirect.second;
@@ -312,15 +358,7 @@ void TestServer::Handle(const httplib::Request& request, httplib::Response& resp
     }
     if (path == "/silent")
     {
-        {
-            std::lock_guard<std::mutex> lock(mLock);
-            ++mHeld;
-        }
-        Pause(_HOLD_LIMIT_MS);
-        {
-            std::lock_guard<std::mutex> lock(mLock);
-            --mHeld;
-        }
+        HoldUntilStopped();
         response.status = 503;
         return;
     }
@@ -398,7 +436,10 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
         {
             std::uint64_t half = progress->total / 2;
             if (progress->sent >= half)
-                return Hold();
+            {
+                HoldUntilStopped();
+                return false;
+            }
             piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, half - progress->sent));
         }
         if (mode == Mode::LieLength)
@@ -474,20 +515,8 @@ void TestServer::ServeContent(const httplib::Request& request, httplib::Response
                                                   });
         return;
     }
-    response.set_content_provider(static_cast<std::size_t>(content->size), "application/octet-stream",
+    response.set_content_provider(static_cast<std::size_t>(content->size), content->type,
                                   std::move(provider));
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 } // namespace Vexel::Test

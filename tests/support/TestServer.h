@@ -4,6 +4,8 @@
 // replies, servers that ignore ranges, corrupt bytes, connections that send nothing or trickle, error
 // codes, redirect chains and loops, and echoes of the request's cookie and headers.
 //
+// Pages for the web windows and routes a test answers itself (a handler) share it.
+//
 // Fixed routes besides the added files:
 //   /status/<code>      replies with that code and the body "status <code>"
 //   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 replies "arrived"
@@ -59,7 +61,17 @@ public:
         HalfThenStall, // the first half of what the reply carries, then nothing until the server stops
     };
 
-    TestServer();
+    // Reused connections suit the download code; a web view keeps idle connections open, which would
+    // hold the server's stop until they time out, so servers of pages take one request a connection.
+    enum class Connections
+    {
+        Reused,
+        OnePerRequest,
+    };
+    // Answers a request itself (after the statistics have counted it).
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+    explicit TestServer(Connections connections = Connections::Reused);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -75,6 +87,14 @@ public:
     bool AddDiskFile(const std::string& path, const std::filesystem::path& file);
     // Size bytes made by GeneratedBytes(seed, ...), produced on demand so large packages cost no memory.
     void AddGeneratedFile(const std::string& path, std::uint64_t size, std::uint32_t seed);
+    // An HTML page (text/html, UTF-8).
+    void AddPage(const std::string& path, std::string html);
+    // The path answered by handler; a handler may wait with HoldUntilStopped.
+    void AddHandler(const std::string& path, Handler handler);
+    // Every request no added path answers goes to handler (the fixed routes then answer nothing).
+    void SetFallback(Handler handler);
+    // For a handler: holds its connection until the server stops (counted in HeldConnections).
+    void HoldUntilStopped();
     // Requests of the path get code and a Location header.
     void AddRedirect(const std::string& path, const std::string& location, int code = 302);
     // count < 0: every request; otherwise the next count requests of the path.
@@ -94,6 +114,9 @@ public:
     std::vector<std::string> Cookies(const std::string& path) const;
     // The Host header of each request of the path.
     std::vector<std::string> Hosts(const std::string& path) const;
+    // Every request's target (path and query) and Host header, in arrival order.
+    std::vector<std::string> Targets() const;
+    std::vector<std::string> Hosts() const;
     // Requests now being held by /silent or a stalled file.
     int HeldConnections() const;
 
@@ -119,8 +142,6 @@ private:
     // Waits until the server stops or ms pass; false when stopping.
     bool Pause(int ms);
     bool PauseUntil(std::chrono::steady_clock::time_point until);
-    // Holds the connection without a byte until the server stops; false.
-    bool Hold();
 
     std::unique_ptr<httplib::Server> mServer;
     std::thread mThread;
@@ -131,6 +152,10 @@ private:
     bool mStopping = false;
     int mHeld = 0;
     std::map<std::string, std::shared_ptr<const Content>> mContents;
+    std::map<std::string, Handler> mHandlers;
+    Handler mFallback;
+    std::vector<std::string> mTargets;
+    std::vector<std::string> mAllHosts;
     struct ModeEntry
     {
         Mode mode = Mode::Normal;
@@ -144,8 +169,5 @@ private:
     std::map<std::string, Stats> mStats;
     int mTotal = 0;
 };
-
-// Polls condition every few milliseconds until it holds (true) or timeout passes (false).
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = _EVENT_TIMEOUT);
 
 } // namespace Vexel::Test

@@ -1,11 +1,14 @@
 #include "TestSupport.h"
 
+#include "Common/Md5.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace Vexel::Test
 {
@@ -105,6 +108,29 @@ std::string Narrow(std::u16string_view text)
     for (char16_t c : text)
         out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    auto until = std::chrono::steady_clock::now() + timeout;
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+String DigestText(std::string_view bytes)
+{
+    return Md5ToText(Md5Of(bytes.data(), bytes.size()));
+}
+
+std::string DigestHex(std::string_view bytes)
+{
+    String text = DigestText(bytes);
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace Vexel::Test

@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests: a temporary folder that removes itself, and a capture of what the
-// log writes to the debugger output.
+// Helpers shared by the tests: a temporary folder that removes itself, a capture of what the log writes
+// to the debugger output, a wait for a condition, and the text form of a digest.
 #pragma once
 
 #include "Common/Log.h"
@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,13 @@ void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
 
 // UTF-8 for messages of failed expectations.
 std::string Narrow(std::u16string_view text);
+
+// Checks condition every few milliseconds until it holds (true) or timeout passes (false). Window tests
+// pump their messages instead (PumpUntil in UiTestSupport.h).
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = _EVENT_TIMEOUT);
+
+// The bytes' MD5 digest as the program writes it (32 lower-case hexadecimal digits).
+String DigestText(std::string_view bytes);
+std::string DigestHex(std::string_view bytes);
 
 } // namespace Vexel::Test

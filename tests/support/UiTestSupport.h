@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Platform/Ui/Ui.h"
+#include "Platform/Ui/UiCanvas.h"
 #include "PrivateDisplay.h"
 #include "TestSupport.h"
 
@@ -43,11 +44,79 @@ inline bool PumpUntil(const std::function<bool()>& done,
     return true;
 }
 
-// Pumps for a while regardless (lets the X server and GTK settle).
-inline void PumpFor(int ms)
+// Pumps until everything the window system had to deliver when it was called has been handled, so that
+// a test can then say what did not arrive. The pointer query is a request the display server answers
+// only after every earlier request (injected input among them), with the events they caused sent ahead
+// of the answer; a thread message posted after it comes back once all of those are dispatched.
+inline bool PumpPending()
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    PumpUntil([&] { return std::chrono::steady_clock::now() > end; }, ms + 1000);
+    constexpr _dword marker = Ui::_WM_USER + 0x3FF0;
+    Ui::Point ignored;
+    Ui::GetPointerPosition(ignored);
+    if (!Ui::PostUiMessage(0, marker))
+        return false;
+    auto end = std::chrono::steady_clock::now() + _EVENT_TIMEOUT;
+    while (std::chrono::steady_clock::now() <= end)
+    {
+        Ui::Message m;
+        if (!Ui::PeekUiMessage(m, true))
+        {
+            Ui::WaitUiMessage(20);
+            continue;
+        }
+        if (m.window == 0 && m.message == marker)
+            return true;
+        if (m.message == Ui::_WM_QUIT)
+            continue;
+        Ui::TranslateUiMessage(m);
+        Ui::DispatchUiMessage(m);
+    }
+    return false;
+}
+
+// Moves the pointer and pumps until the window system reports it there: a button injected next then
+// goes to whatever lies under the new position.
+inline bool MovePointerTo(int x, int y)
+{
+    if (!Ui::InjectMouseMove(x, y))
+        return false;
+    return PumpUntil(
+        [&]
+        {
+            Ui::Point at;
+            return Ui::GetPointerPosition(at) && at.x == x && at.y == y;
+        });
+}
+
+// Pumps until the window is on the screen (its pixels can be read).
+inline bool PumpUntilMapped(Ui::WindowId window)
+{
+    Ui::Canvas shot;
+    return PumpUntil([&] { return Ui::CaptureWindowPixels(window, shot); });
+}
+
+// A click of the button at the screen point.
+inline bool ClickAt(int x, int y, int button = 1)
+{
+    if (!MovePointerTo(x, y))
+        return false;
+    return Ui::InjectMouseButton(button, true) && Ui::InjectMouseButton(button, false);
+}
+
+// Pumps until the window's pixels on the screen satisfy painted (the picture reached the screen); shot
+// holds the last capture.
+inline bool PumpUntilPainted(Ui::WindowId window, Ui::Canvas& shot,
+                             const std::function<bool(const Ui::Canvas&)>& painted)
+{
+    return PumpUntil([&] { return Ui::CaptureWindowPixels(window, shot) && painted(shot); });
+}
+
+// The same for one pixel of the window.
+inline bool PumpUntilPixel(Ui::WindowId window, Ui::Canvas& shot, int x, int y, _dword colour)
+{
+    return PumpUntilPainted(window, shot,
+                            [&](const Ui::Canvas& c)
+                            { return x < c.Width() && y < c.Height() && c.GetPixel(x, y) == colour; });
 }
 
 struct Received

@@ -109,7 +109,7 @@ protected:
         frame.mBackground = ImageRef(Ui::UiImage::FromCanvas(background).release());
         Ui::ShowUiWindow(frame.mWindow, Ui::_SW_SHOW);
         frame.Repaint();
-        PumpFor(100);
+        EXPECT_TRUE(PumpUntilMapped(frame.mWindow));
         return frame;
     }
 
@@ -120,13 +120,7 @@ protected:
         return p;
     }
     static void MoveTo(Ui::Point screen) { Ui::InjectMouseMove(screen.x, screen.y); }
-    static void ClickAt(Ui::Point screen)
-    {
-        Ui::InjectMouseMove(screen.x, screen.y);
-        PumpFor(30);
-        Ui::InjectMouseButton(1, true);
-        Ui::InjectMouseButton(1, false);
-    }
+    static void ClickAt(Ui::Point screen) { ASSERT_TRUE(::Vexel::Test::ClickAt(screen.x, screen.y)); }
 
     std::vector<Click> mClicks;
     Recorder mBehindLog;
@@ -207,10 +201,12 @@ TEST_F(FrameInputTest, HandCursorOnlyOverButtonsMadeWithTheHandFlag)
     frame.mBackground = ImageRef(Ui::UiImage::FromCanvas(background).release());
     Ui::ShowUiWindow(frame.mWindow, Ui::_SW_SHOW);
     frame.Repaint();
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntilMapped(frame.mWindow));
 
-    MoveTo(OnScreen(frame, 200, 80));
-    PumpFor(100);
+    // Once the motion has been handled the frame has chosen its cursor.
+    Ui::Point plain = OnScreen(frame, 200, 80);
+    ASSERT_TRUE(::Vexel::Test::MovePointerTo(plain.x, plain.y));
+    ASSERT_TRUE(PumpPending());
     std::vector<unsigned long> arrow = cursor.Image();
     ASSERT_FALSE(arrow.empty());
 
@@ -238,7 +234,7 @@ TEST_F(FrameInputTest, TransparentBackgroundPixelsLetClicksThroughTheFrame)
     FrameWindow& frame = MakeFrame(1, 0, background);
     frame.AddButton(_BUTTON_USER, nullptr, 20, 20, 40, 30, u"", u"", u"", false);
     frame.AddButton(_BUTTON_USER, nullptr, 130, 20, 40, 30, u"", u"", u"", false); // nothing drawn there
-    PumpFor(100);
+    ASSERT_TRUE(PumpPending());
 
     ClickAt(OnScreen(frame, 150, 35));
     ASSERT_TRUE(PumpUntil([&] { return mBehindLog.Count(Ui::_WM_LBUTTONUP) >= 1; }));
@@ -266,7 +262,7 @@ TEST_F(FrameInputTest, RegionFromTheScriptDecidesWhereTheFrameTakesClicks)
         .write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
     ASSERT_TRUE(Run(u"_launcher:setupRegion('" + dir.Wide("region.dat") + u"', 1)"));
     EXPECT_EQ(frame.mKind, 1);
-    PumpFor(100);
+    ASSERT_TRUE(PumpPending());
 
     ClickAt(OnScreen(frame, 160, 25)); // a button outside the region never hears of it
     ASSERT_TRUE(PumpUntil([&] { return mBehindLog.Count(Ui::_WM_LBUTTONUP) >= 1; }));

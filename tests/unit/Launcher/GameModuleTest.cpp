@@ -268,7 +268,7 @@ TEST_F(LoaderModuleTest, TheDemoGameRendersIntoTheGameChildWindowAfterTheLoading
     LayoutGameChildWindow(*mState);
     ASSERT_TRUE(mHost->StartLoaderHost(child));
     Ui::ShowUiWindow(child, Ui::_SW_SHOW);
-    PumpFor(50);
+    ASSERT_TRUE(PumpUntilMapped(child));
     // The loading screen first, on the screen.
     mHost->LoaderFrame();
     EXPECT_GE(mHost->Screen().Presented(), 1u);
@@ -311,7 +311,7 @@ TEST_F(LoaderModuleTest, ADirectStartFromTheSiteFallsBackToTheCdnAndKeepsTheModu
         ~Back() { SetCurrentFolder(folder); }
     } back;
     ASSERT_TRUE(SetCurrentFolder(mData.Wide("")));
-    const String digest = Md5ToText(Md5Of(module.data(), module.size()));
+    const String digest = DigestText(module);
     mManager->SetGlobal(nullptr, "url", TextVar(holding.WideUrl(path)));
     mManager->SetGlobal(nullptr, "md5", TextVar(digest));
     mManager->SetGlobal(nullptr, "cdn", TextVar(u" 127.0.0.1:" + Wide(std::to_string(cdn.Port())) + u" | "));

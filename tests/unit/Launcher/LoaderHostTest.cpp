@@ -19,9 +19,7 @@
 
 #include <httplib.h>
 
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #if defined(VEXEL_DEMO_GAME_DIR) && defined(VEXEL_TEST_MODULE_DIR)
@@ -35,19 +33,8 @@ const std::string _DEMO = VEXEL_DEMO_GAME_DIR;
 const std::string _MODULES = VEXEL_TEST_MODULE_DIR;
 const std::string _PATH = "/game/vexel3d.lod";
 
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-String DigestText(const std::string& bytes)
-{
-    return Md5ToText(Md5Of(bytes.data(), bytes.size()));
-}
-
-// A module server on 127.0.0.1: serves one body, or holds every request without a byte (a stalled
-// CDN), and remembers each request's target and Host header.
+// A module server on 127.0.0.1: serves one body at every path, or holds every request without a byte (a
+// stalled CDN), and remembers each request's target and Host header.
 class ModuleServer
 {
 public:
@@ -57,68 +44,28 @@ public:
         Stall,
     };
     explicit ModuleServer(std::string body = std::string(), Mode mode = Mode::Serve)
-        : mBody(std::move(body)), mMode(mode)
     {
-        mServer.Get(".*",
-                    [this](const httplib::Request& request, httplib::Response& response)
-                    {
-                        std::unique_lock<std::mutex> lock(mLock);
-                        mTargets.push_back(request.target);
-                        mHosts.push_back(request.get_header_value("Host"));
-                        if (mMode == Mode::Stall)
-                        {
-                            mWake.wait(lock, [this] { return mStopping; });
-                            response.status = 503;
-                            return;
-                        }
-                        response.set_content(mBody, "application/octet-stream");
-                    });
-        // One request a connection: an idle kept-alive connection would hold the server's stop.
-        mServer.set_keep_alive_max_count(1);
-        mPort = mServer.bind_to_any_port("127.0.0.1");
-        mThread = std::thread([this] { mServer.listen_after_bind(); });
-        while (!mServer.is_running())
-            std::this_thread::yield();
+        mServer.SetFallback(
+            [this, body = std::move(body), mode](const httplib::Request&, httplib::Response& response)
+            {
+                if (mode == Mode::Stall)
+                {
+                    mServer.HoldUntilStopped();
+                    response.status = 503;
+                    return;
+                }
+                response.set_content(body, "application/octet-stream");
+            });
     }
-    ~ModuleServer()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mLock);
-            mStopping = true;
-        }
-        mWake.notify_all();
-        mServer.stop();
-        mThread.join();
-    }
-    String Host() const { return FromNative("127.0.0.1:" + std::to_string(mPort)); }
+    String Host() const { return FromNative("127.0.0.1:" + std::to_string(mServer.Port())); }
     String Url(const std::string& path) const { return u"http://" + Host() + FromNative(path); }
-    int Requests() const
-    {
-        std::lock_guard<std::mutex> lock(mLock);
-        return static_cast<int>(mTargets.size());
-    }
-    std::vector<std::string> Targets() const
-    {
-        std::lock_guard<std::mutex> lock(mLock);
-        return mTargets;
-    }
-    std::vector<std::string> Hosts() const
-    {
-        std::lock_guard<std::mutex> lock(mLock);
-        return mHosts;
-    }
+    int Requests() const { return mServer.TotalRequests(); }
+    std::vector<std::string> Targets() const { return mServer.Targets(); }
+    std::vector<std::string> Hosts() const { return mServer.Hosts(); }
 
 private:
     static String FromNative(const std::string& text) { return String(text.begin(), text.end()); }
-    httplib::Server mServer;
-    std::thread mThread;
-    int mPort = 0;
-    std::string mBody;
-    Mode mMode;
-    mutable std::mutex mLock;
-    std::condition_variable mWake;
-    bool mStopping = false;
-    std::vector<std::string> mTargets, mHosts;
+    TestServer mServer{TestServer::Connections::OnePerRequest};
 };
 
 class LoaderHostTest : public LoaderHostWindowTest

@@ -4,7 +4,6 @@
 #include "InstallTestSupport.h"
 #include "LoaderTestSupport.h"
 
-#include "Common/Md5.h"
 #include "Platform/File.h"
 
 namespace Vexel::Test
@@ -25,8 +24,7 @@ protected:
         mServer.AddFile("/game/vexel3d.lod", mUpdate);
         mState->mLoader.mPath = mData.Wide("vexel3d.lod");
         WriteBytes(mData / "vexel3d.lod", "the module another client runs");
-        mHost->SetLoaderSource(mServer.WideUrl("/game/vexel3d.lod"),
-                               Md5ToText(Md5Of(mUpdate.data(), mUpdate.size())));
+        mHost->SetLoaderSource(mServer.WideUrl("/game/vexel3d.lod"), DigestText(mUpdate));
     }
     // Downloads until the file is ready (true) or an error is shown (false).
     bool Download()

@@ -10,7 +10,6 @@
 #include "Services/LoaderHost.h"
 #include "TestServer.h"
 
-#include "Common/Md5.h"
 #include "Platform/File.h"
 #include "Storage/Download/SegmentedTransfer.h"
 
@@ -65,7 +64,7 @@ protected:
     std::string UrlHost() const { return "127.0.0.1:" + std::to_string(mFirst.Port()); }
     void Start()
     {
-        mHost->SetLoaderSource(mFirst.WideUrl(_PATH), Md5ToText(Md5Of(mModule.data(), mModule.size())));
+        mHost->SetLoaderSource(mFirst.WideUrl(_PATH), DigestText(mModule));
         mState->mLoader.mCdn = {Host(mSecond), Host(mThird)};
         EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
         ASSERT_TRUE(WaitUntil([&] { return !mHost->PollLoaderDownload() && mHost->InSegments(); }));
@@ -256,7 +255,7 @@ TEST_F(LoaderSegmentsTest, AFileChangedBetweenTwoRangesIsCaughtByTheDigestAndFet
     // Whole files from then on: the first host's changed one is refused, the second host's kept.
     EXPECT_EQ(mFirst.Ranges(_PATH), (std::vector<std::string>{"", Range(_HEAD + 100, PartStart(1)), ""}));
     EXPECT_EQ(mSecond.Ranges(_PATH).back(), "");
-    EXPECT_TRUE(Logged(u"expected " + Md5ToText(Md5Of(mModule.data(), mModule.size())) + u", next address"));
+    EXPECT_TRUE(Logged(u"expected " + DigestText(mModule) + u", next address"));
     ExpectTheModuleSaved();
     EXPECT_FALSE(mHost->DownloadRefused());
 }

@@ -9,52 +9,27 @@
 #include "Frames/WebWindow.h"
 #include "Platform/Folders.h"
 #include "Platform/Ui/WebView.h"
+#include "TestServer.h"
 #include "UiTestSupport.h"
-
-#include <httplib.h>
-#include <thread>
 
 namespace Vexel::Test
 {
 
+// The operator's pages and redirects on the suite's loopback server.
 class PortalServer
 {
 public:
-    PortalServer()
-    {
-        // One request per connection, so that stopping never waits for an idle browser connection.
-        mServer.set_keep_alive_max_count(1);
-        mPort = mServer.bind_to_any_port("127.0.0.1");
-        mThread = std::thread([this] { mServer.listen_after_bind(); });
-        for (int i = 0; i < 500 && !mServer.is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~PortalServer()
-    {
-        mServer.stop();
-        mThread.join();
-    }
-    void Page(const std::string& path, const std::string& body)
-    {
-        mServer.Get(path, [body](const httplib::Request&, httplib::Response& res)
-                    { res.set_content(body, "text/html; charset=utf-8"); });
-    }
+    void Page(const std::string& path, const std::string& body) { mServer.AddPage(path, body); }
     // A 302 to location.
     void Redirect(const std::string& path, const String& location)
     {
-        std::string to(location.begin(), location.end());
-        mServer.Get(path, [to](const httplib::Request&, httplib::Response& res) { res.set_redirect(to); });
+        mServer.AddRedirect(path, std::string(location.begin(), location.end()));
     }
-    String Url(const std::string& path) const
-    {
-        std::string url = "http://127.0.0.1:" + std::to_string(mPort) + path;
-        return String(url.begin(), url.end());
-    }
+    String Url(const std::string& path) const { return mServer.WideUrl(path); }
+    TestServer& Server() { return mServer; }
 
 private:
-    httplib::Server mServer;
-    std::thread mThread;
-    int mPort = 0;
+    TestServer mServer{TestServer::Connections::OnePerRequest};
 };
 
 // The web store lives for the whole test process.

@@ -5,6 +5,7 @@
 #include "Services/RemoteFetch.h"
 #include "LauncherTestSupport.h"
 #include "TestServer.h"
+#include "UiTestSupport.h"
 
 #include "Common/Compression.h"
 #include "Common/StringEncoding.h"
@@ -23,7 +24,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace Vexel::Test
 {
@@ -379,26 +379,8 @@ protected:
         ASSERT_NE(window, 0u);
         ASSERT_TRUE(Ui::NewWebView(window));
         ASSERT_EQ(Ui::WebNavigate(window, url), 0);
-        EXPECT_TRUE(Pump(done));
+        EXPECT_TRUE(PumpUntil(done));
         Ui::DestroyUiWindow(window);
-    }
-    static bool Pump(const std::function<bool()>& done)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done())
-        {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            Ui::Message m;
-            if (Ui::PeekUiMessage(m, true))
-            {
-                Ui::TranslateUiMessage(m);
-                Ui::DispatchUiMessage(m);
-            }
-            else
-                Ui::WaitUiMessage(20);
-        }
-        return true;
     }
 };
 
@@ -408,43 +390,32 @@ class CookiePages
 public:
     CookiePages()
     {
-        mServer.set_keep_alive_max_count(1);
-        mServer.Get("/login",
-                    [](const httplib::Request&, httplib::Response& res)
-                    {
-                        // Three cookies of 3,000 characters each: more than 8,192 together.
-                        for (char c : {'a', 'b', 'c'})
-                            res.set_header("Set-Cookie", std::string("long_") + c + "=" +
-                                                             std::string(3000, c) + "; Path=/");
-                        res.set_content("<html><body>in</body></html>", "text/html");
-                    });
-        mServer.Get("/short",
-                    [](const httplib::Request&, httplib::Response& res)
-                    {
-                        res.set_header("Set-Cookie", "session=s42; Path=/");
-                        res.set_content("<html><body>in</body></html>", "text/html");
-                    });
-        mPort = mServer.bind_to_any_port("127.0.0.1");
-        mThread = std::thread([this] { mServer.listen_after_bind(); });
-        WaitUntil([&] { return mServer.is_running(); });
-    }
-    ~CookiePages()
-    {
-        mServer.stop();
-        mThread.join();
+        mServer.AddHandler("/login",
+                           [](const httplib::Request&, httplib::Response& res)
+                           {
+                               // Three cookies of 3,000 characters each: more than 8,192 together.
+                               for (char c : {'a', 'b', 'c'})
+                                   res.set_header("Set-Cookie", std::string("long_") + c + "=" +
+                                                                    std::string(3000, c) + "; Path=/");
+                               res.set_content("<html><body>in</body></html>", "text/html");
+                           });
+        mServer.AddHandler("/short",
+                           [](const httplib::Request&, httplib::Response& res)
+                           {
+                               res.set_header("Set-Cookie", "session=s42; Path=/");
+                               res.set_content("<html><body>in</body></html>", "text/html");
+                           });
     }
     // The store keeps cookies for the process, and the long ones are too long for the loopback servers'
     // header limit: they go to the host "localhost", which no other test visits.
     String Url(const std::string& path, const std::string& host = "127.0.0.1") const
     {
-        std::string url = "http://" + host + ":" + std::to_string(mPort) + path;
+        std::string url = "http://" + host + ":" + std::to_string(mServer.Port()) + path;
         return String(url.begin(), url.end());
     }
 
 private:
-    httplib::Server mServer;
-    std::thread mThread;
-    int mPort = 0;
+    TestServer mServer{TestServer::Connections::OnePerRequest};
 };
 
 TEST_F(RemoteFetchWindowTest, LongerThan8192CharactersCookieTextIsReadWhole)

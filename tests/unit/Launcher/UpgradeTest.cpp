@@ -7,7 +7,6 @@
 #include "Services/RemoteFetch.h"
 #include "TestCertificates.h"
 
-#include "Common/Md5.h"
 #include "Platform/CodeTrust.h"
 #include "Platform/CodeTrust_posix.h"
 #include "Platform/File.h"
@@ -21,12 +20,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string DigestOf(const std::string& bytes)
-{
-    String text = Md5ToText(Md5Of(bytes.data(), bytes.size()));
-    return std::string(text.begin(), text.end());
-}
 
 // A program in a folder whose name has a space, recording how it was started.
 struct ProgramFiles
@@ -152,12 +145,12 @@ TEST_F(UpgradeTest, DigestAnswersThatNameNoBuildStartNoDownload)
 
 TEST_F(UpgradeTest, EqualDigestsOrUpgradeSwitchedOffLeaveTheProgramRunning)
 {
-    Publish("unused", DigestOf(ReadBytes(mFiles->program)));
+    Publish("unused", DigestHex(ReadBytes(mFiles->program)));
     CheckUpgrade(*mState, true);
     EXPECT_TRUE(Logged(u"[MC] Local mc md5 "));
     ExpectUnchanged();
 
-    Publish("B", DigestOf("B"));
+    Publish("B", DigestHex("B"));
     CheckUpgrade(*mState, false);
     EXPECT_TRUE(Logged(u"[MC] Upgrade disabled by local config"));
     ExpectUnchanged();
@@ -173,7 +166,7 @@ TEST_F(UpgradeTest, EqualDigestsOrUpgradeSwitchedOffLeaveTheProgramRunning)
 TEST_F(UpgradeTest, ANewBuildIsStartedWithCopyAndThisProgramsPath)
 {
     const std::string build = RecordingProgram(mFiles->record, "B");
-    const std::string digest = DigestOf(build);
+    const std::string digest = DigestHex(build);
     Publish(build, digest);
     CheckUpgrade(*mState, true);
     EXPECT_EQ(mState->mLoopEnd, 2);
@@ -190,7 +183,7 @@ TEST_F(UpgradeTest, ANewBuildIsStartedWithCopyAndThisProgramsPath)
 TEST_F(UpgradeTest, PassArgsComeFirstAsSeparateWords)
 {
     const std::string build = RecordingProgram(mFiles->record, "B2");
-    Publish(build, DigestOf(build));
+    Publish(build, DigestHex(build));
     mState->mPassArgs = u"-x \"two words\"";
     CheckUpgrade(*mState, true);
     ASSERT_TRUE(mFiles->WaitForRecord());
@@ -200,11 +193,11 @@ TEST_F(UpgradeTest, PassArgsComeFirstAsSeparateWords)
 TEST_F(UpgradeTest, AMismatchingDownloadIsDeleted)
 {
     const std::string build = RecordingProgram(mFiles->record, "B");
-    const std::string claimed = DigestOf("something else");
+    const std::string claimed = DigestHex("something else");
     Publish(build, claimed);
     CheckUpgrade(*mState, true);
-    EXPECT_TRUE(Logged(u"[MC] MC download fail, md5 " + Md5ToText(Md5Of(build.data(), build.size())) +
-                       u" mismatch " + String(claimed.begin(), claimed.end())));
+    EXPECT_TRUE(Logged(u"[MC] MC download fail, md5 " + DigestText(build) + u" mismatch " +
+                       String(claimed.begin(), claimed.end())));
     EXPECT_FALSE(fs::exists(Target(claimed)));
     ExpectUnchanged();
 }
@@ -212,7 +205,7 @@ TEST_F(UpgradeTest, AMismatchingDownloadIsDeleted)
 TEST_F(UpgradeTest, AnInterruptedDownloadLeavesTheProgramAlone)
 {
     const std::string build = RecordingProgram(mFiles->record, "B") + std::string(300000, '#');
-    const std::string digest = DigestOf(build);
+    const std::string digest = DigestHex(build);
     Publish(build, digest);
     mServer.SetMode("/client/prog", TestServer::Mode::LieLength);
     _qword now = 1000000;
@@ -226,7 +219,7 @@ TEST_F(UpgradeTest, AnInterruptedDownloadLeavesTheProgramAlone)
 TEST_F(UpgradeTest, ADownloadFolderThatCannotBeWrittenStartsNothing)
 {
     const std::string build = RecordingProgram(mFiles->record, "B");
-    const std::string digest = DigestOf(build);
+    const std::string digest = DigestHex(build);
     Publish(build, digest);
     fs::create_directories(Target(digest).parent_path());
     Busy locked(Target(digest).parent_path());
@@ -257,7 +250,7 @@ TEST_F(UpgradeTest, WithSignersConfiguredOnlyABuildTheyValidlySignedIsStarted)
           Case{tampered, u"verify"}, Case{Signed(build, pki.viaChain), u"not an accepted signer"}})
     {
         mCapture->Clear();
-        const std::string digest = DigestOf(refused.bytes);
+        const std::string digest = DigestHex(refused.bytes);
         Publish(refused.bytes, digest);
         CheckUpgrade(*mState, true);
         EXPECT_TRUE(Logged(u"[MC] MC download refused")) << Narrow(refused.why);
@@ -267,7 +260,7 @@ TEST_F(UpgradeTest, WithSignersConfiguredOnlyABuildTheyValidlySignedIsStarted)
     }
 
     const std::string good = Signed(build, pki.studio);
-    Publish(good, DigestOf(good));
+    Publish(good, DigestHex(good));
     CheckUpgrade(*mState, true);
     EXPECT_EQ(mState->mLoopEnd, 2);
     ASSERT_TRUE(mFiles->WaitForRecord());

@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 namespace Vexel::Ui
 {
 namespace
 {
-using Test::PumpFor;
 using Test::PumpUntil;
 using Test::Recorder;
 
@@ -44,15 +44,17 @@ protected:
     {
         ShowUiWindow(mWindow, _SW_SHOW);
         ASSERT_TRUE(PumpUntil([&] { return GetForegroundUiWindow() == mWindow; }));
-        PumpFor(50);
     }
 
-    void ClickAt(int x, int y, int button = 1)
+    static void ClickAt(int x, int y, int button = 1) { ASSERT_TRUE(::Vexel::Test::ClickAt(x, y, button)); }
+
+    // Presses of the key that reached the window as an ordinary key (a system key with Alt).
+    int OrdinaryPresses(_dword key) const
     {
-        InjectMouseMove(x, y);
-        PumpFor(30);
-        InjectMouseButton(button, true);
-        InjectMouseButton(button, false);
+        return static_cast<int>(std::count_if(
+            mParent.mLog.begin(), mParent.mLog.end(),
+            [&](const ::Vexel::Test::Received& m)
+            { return (m.message == _WM_KEYDOWN || m.message == _WM_SYSKEYDOWN) && m.wParam == key; }));
     }
 
     void Keys(std::initializer_list<_dword> held, _dword key)
@@ -170,7 +172,6 @@ TEST_F(UiControlTest, CheckBoxAndButtonReportClicks)
     EXPECT_TRUE(GetCheckState(check));
     EXPECT_TRUE(Commands().empty());
     ShowAndFocus();
-    PumpFor(100);
 
     Rect box;
     ASSERT_TRUE(GetWindowBounds(check, box));
@@ -281,7 +282,6 @@ TEST_F(UiControlTest, MenuBarAndPopupMenuSendTheirCommands)
     EXPECT_LT(after.Height(), before.Height()); // the bar lies outside the client area
     EXPECT_EQ(PointY(mParent.Last(_WM_SIZE)->lParam), after.Height());
     ShowAndFocus();
-    PumpFor(150);
 
     Rect closeItem;
     ASSERT_TRUE(GetMenuItemBounds(bar, 1, closeItem));
@@ -295,8 +295,6 @@ TEST_F(UiControlTest, MenuBarAndPopupMenuSendTheirCommands)
     ClickAt(gameItem.left + 5, gameItem.top + 5);
     Rect refresh;
     ASSERT_TRUE(PumpUntil([&] { return GetMenuItemBounds(game, 0, refresh); }));
-    PumpFor(100);
-    ASSERT_TRUE(GetMenuItemBounds(game, 0, refresh));
     ClickAt(refresh.left + 10, refresh.top + refresh.Height() / 2);
     ASSERT_TRUE(PumpUntil([&] { return mParent.Count(_WM_COMMAND) >= 2; }));
     EXPECT_EQ(LowWord(mParent.Last(_WM_COMMAND)->wParam), 1001);
@@ -306,8 +304,6 @@ TEST_F(UiControlTest, MenuBarAndPopupMenuSendTheirCommands)
     ASSERT_TRUE(PopupMenuAt(popup, mWindow, 250, 250));
     Rect open;
     ASSERT_TRUE(PumpUntil([&] { return GetMenuItemBounds(popup, 0, open); }));
-    PumpFor(100);
-    ASSERT_TRUE(GetMenuItemBounds(popup, 0, open));
     ClickAt(open.left + 10, open.top + open.Height() / 2);
     ASSERT_TRUE(PumpUntil([&] { return mParent.Count(_WM_COMMAND) >= 3; }));
     EXPECT_EQ(LowWord(mParent.Last(_WM_COMMAND)->wParam), 77);
@@ -330,14 +326,15 @@ TEST_F(UiControlTest, GlobalHotKeyArrivesWhereverTheFocusIs)
     EXPECT_EQ(mParent.Last(_WM_HOTKEY)->lParam,
               MakeLParam(static_cast<int>(_MOD_CONTROL | _MOD_ALT), static_cast<int>('K')));
     // Without the modifiers the key is an ordinary key.
+    int presses = OrdinaryPresses('K');
     Keys({}, 'K');
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntil([&] { return OrdinaryPresses('K') == presses + 1; }));
     EXPECT_EQ(mParent.Count(_WM_HOTKEY), 1);
 
     ASSERT_TRUE(UnregisterGlobalHotKey(mWindow, 0));
     EXPECT_FALSE(UnregisterGlobalHotKey(mWindow, 0));
     Keys({_VK_CONTROL, _VK_MENU}, 'K');
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntil([&] { return OrdinaryPresses('K') == presses + 2; }));
     EXPECT_EQ(mParent.Count(_WM_HOTKEY), 1);
     ASSERT_TRUE(RegisterGlobalHotKey(mWindow, 2, _MOD_CONTROL | _MOD_ALT, 'K'));
     DestroyUiWindow(mWindow); // releases its keys

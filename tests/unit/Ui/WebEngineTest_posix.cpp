@@ -5,19 +5,16 @@
 // visit error, not a crash.
 #include "Platform/Ui/Ui.h"
 #include "Platform/Ui/WebView.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <thread>
 
 #include <sys/wait.h>
 
@@ -27,6 +24,7 @@ namespace
 {
 using Test::PumpUntil;
 using Test::Recorder;
+using Test::TestServer;
 
 constexpr const char* _CHILD = "VEXEL_WEB_ENGINE_CHILD";
 
@@ -58,53 +56,6 @@ void RunChild(const std::string& name, const std::string& engine = "")
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
     EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
-
-class Site
-{
-public:
-    Site()
-    {
-        mServer.set_keep_alive_max_count(1);
-        mPort = mServer.bind_to_any_port("127.0.0.1");
-        mThread = std::thread([this] { mServer.listen_after_bind(); });
-        for (int i = 0; i < 500 && !mServer.is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~Site()
-    {
-        mServer.stop();
-        mThread.join();
-    }
-    void Page(const std::string& path, const std::string& body)
-    {
-        mServer.Get(path,
-                    [this, path, body](const httplib::Request&, httplib::Response& res)
-                    {
-                        {
-                            std::lock_guard<std::mutex> lock(mMutex);
-                            ++mHits[path];
-                        }
-                        res.set_content(body, "text/html; charset=utf-8");
-                    });
-    }
-    int Hits(const std::string& path)
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mHits[path];
-    }
-    String Url(const std::string& path) const
-    {
-        std::string url = "http://127.0.0.1:" + std::to_string(mPort) + path;
-        return String(url.begin(), url.end());
-    }
-
-private:
-    httplib::Server mServer;
-    std::thread mThread;
-    int mPort = 0;
-    std::mutex mMutex;
-    std::map<std::string, int> mHits;
-};
 
 // The child's cases: each runs only when started by RunChild.
 class UiWebEngineChild : public ::testing::Test
@@ -164,12 +115,12 @@ TEST_F(UiWebEngineChild, QueuedOperationsApplyInOrder)
 {
     if (!mChild)
         return;
-    Site site;
-    site.Page("/first", "<html><body>first</body></html>");
-    site.Page("/never", "<html><body>never</body></html>");
-    site.Page("/second", "<html><body style='height:5000px'><script>alert('hi');"
-                         "external.consoleMsg(String(confirm('sure?')) + ' ' +"
-                         "  getComputedStyle(document.documentElement).overflow);</script></body></html>");
+    TestServer site(TestServer::Connections::OnePerRequest);
+    site.AddPage("/first", "<html><body>first</body></html>");
+    site.AddPage("/never", "<html><body>never</body></html>");
+    site.AddPage("/second", "<html><body style='height:5000px'><script>alert('hi');"
+                            "external.consoleMsg(String(confirm('sure?')) + ' ' +"
+                            "  getComputedStyle(document.documentElement).overflow);</script></body></html>");
     WindowId window = Window();
     WindowId gone = Window();
     WindowId closed = Window();
@@ -182,26 +133,26 @@ TEST_F(UiWebEngineChild, QueuedOperationsApplyInOrder)
     EXPECT_TRUE(WebSetOption(window, u's', false));
     EXPECT_TRUE(WebSetOption(window, u'm', false));
     EXPECT_FALSE(WebGetOption(window, u'm'));
-    EXPECT_EQ(WebNavigate(window, site.Url("/first")), 0);
+    EXPECT_EQ(WebNavigate(window, site.WideUrl("/first")), 0);
     EXPECT_TRUE(WebStop(window));
     EXPECT_EQ(WebNavigate(window, u"no address"), -5);
-    EXPECT_EQ(WebNavigate(window, site.Url("/second")), 0);
-    EXPECT_EQ(WebCurrentUrl(window), site.Url("/second"));
+    EXPECT_EQ(WebNavigate(window, site.WideUrl("/second")), 0);
+    EXPECT_EQ(WebCurrentUrl(window), site.WideUrl("/second"));
     EXPECT_EQ(WebReadyState(window), 0);
 
     // Views that go before the engine is up leave nothing behind.
-    EXPECT_EQ(WebNavigate(gone, site.Url("/never")), 0);
+    EXPECT_EQ(WebNavigate(gone, site.WideUrl("/never")), 0);
     EXPECT_TRUE(DestroyWebView(gone));
-    EXPECT_EQ(WebNavigate(closed, site.Url("/never")), 0);
+    EXPECT_EQ(WebNavigate(closed, site.WideUrl("/never")), 0);
     DestroyUiWindow(closed);
 
     ASSERT_TRUE(PumpUntil([&] { return !mDone.empty(); }));
     EXPECT_TRUE(EngineLoaded());
     ASSERT_TRUE(PumpUntil([&] { return !mTexts.empty(); }));
     EXPECT_EQ(mTexts[0], String(u"false hidden")); // no dialog, no scroll bars, `external` allowed
-    EXPECT_EQ(mDone, std::vector<String>{site.Url("/second")});
-    EXPECT_EQ(site.Hits("/first"), 0);
-    EXPECT_EQ(site.Hits("/never"), 0);
+    EXPECT_EQ(mDone, std::vector<String>{site.WideUrl("/second")});
+    EXPECT_EQ(site.Requests("/first"), 0);
+    EXPECT_EQ(site.Requests("/never"), 0);
     EXPECT_TRUE(HasWebView(window));
     EXPECT_FALSE(HasWebView(gone));
     DestroyUiWindow(window);

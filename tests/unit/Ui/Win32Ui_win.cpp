@@ -27,8 +27,10 @@ namespace Vexel::Ui
 {
 namespace
 {
-using Test::PumpFor;
+using Test::PumpPending;
 using Test::PumpUntil;
+using Test::PumpUntilPainted;
+using Test::PumpUntilPixel;
 using Test::Recorder;
 
 HWND H(WindowId id)
@@ -220,15 +222,13 @@ TEST_F(UiWin32Test, IconCursorScreenAndHandOverToForeignPainting)
     DeleteObject(blue);
     ReleaseDC(H(w), dc);
     InvalidateUiWindow(w);
-    PumpFor(100);
+    ASSERT_TRUE(UpdateUiWindow(w)); // the paint, now
     Canvas shot;
     ASSERT_TRUE(CaptureWindowPixels(w, shot));
     EXPECT_EQ(shot.GetPixel(60, 40), 0xFF0000FFu);
     // Given back, the layer shows the kept picture again.
     ASSERT_TRUE(SetForeignPainting(w, false));
-    PumpFor(100);
-    ASSERT_TRUE(CaptureWindowPixels(w, shot));
-    EXPECT_EQ(shot.GetPixel(60, 40), 0xFFFF0000u);
+    EXPECT_TRUE(PumpUntilPixel(w, shot, 60, 40, 0xFFFF0000u)) << std::hex << shot.GetPixel(60, 40);
 }
 
 TEST_F(UiWin32Test, QuitFromAnotherThreadStillComesAfterEarlierPosts)
@@ -295,7 +295,7 @@ TEST_F(UiWin32Test, TranslationTellsWhetherAKeyMadeACharacter)
     Message m;
     m.message = _WM_MOUSEMOVE;
     EXPECT_FALSE(TranslateUiMessage(m));
-    PumpFor(50);
+    ASSERT_TRUE(PumpPending());
     EXPECT_EQ(r.Count(_WM_CHAR), 1);
 }
 
@@ -339,11 +339,9 @@ TEST_F(UiWin32Test, PixelsPresentedWhileMinimisedShowOnRestore)
     green.Clear(0xFF00FF00);
     ASSERT_TRUE(PresentCanvas(w, green));
     ShowUiWindow(w, _SW_RESTORE);
-    PumpFor(150);
     Canvas shot;
-    ASSERT_TRUE(CaptureWindowPixels(w, shot));
-    ASSERT_EQ(shot.Width(), 120);
-    EXPECT_EQ(shot.GetPixel(2 + 50, 10 + 30), 0xFF00FF00u);
+    EXPECT_TRUE(PumpUntilPixel(w, shot, 2 + 50, 10 + 30, 0xFF00FF00u)) << std::hex << shot.GetPixel(52, 40);
+    EXPECT_EQ(shot.Width(), 120);
 }
 
 TEST_F(UiWin32Test, RegionsAreTheWindowsOwnAndClientCanvasesStayInTheClientArea)
@@ -377,9 +375,8 @@ TEST_F(UiWin32Test, RegionsAreTheWindowsOwnAndClientCanvasesStayInTheClientArea)
     Canvas client(400, 400);
     client.Clear(0xFFFFFF00);
     ASSERT_TRUE(PresentCanvas(w, client, -50, -50));
-    PumpFor(100);
     Canvas shot;
-    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    ASSERT_TRUE(PumpUntilPixel(w, shot, 10, 10, 0xFFFFFF00u));
     EXPECT_EQ(shot.GetPixel(5, 5), 0xFF404040u);
     EXPECT_EQ(shot.GetPixel(195, 100), 0xFF404040u);
     EXPECT_EQ(shot.GetPixel(10, 10), 0xFFFFFF00u);
@@ -427,10 +424,7 @@ TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
     canvas.SetRect({0, 0, 100, 100}, 0xFFFF0000);   // opaque red
     canvas.SetRect({100, 0, 200, 100}, 0x80FF0000); // half red
     ASSERT_TRUE(PresentWindowCanvas(over, canvas));
-    PumpFor(200);
 
-    Canvas shot;
-    ASSERT_TRUE(CaptureWindowPixels(over, shot));
     auto similar = [](_dword a, _dword b)
     {
         for (int shift = 0; shift < 24; shift += 8)
@@ -438,7 +432,10 @@ TEST_F(UiWin32Test, LayeredWindowShowsItsAlphaOverTheWindowBehind)
                 return false;
         return true;
     };
-    EXPECT_TRUE(similar(shot.GetPixel(50, 50), 0xFFFF0000)) << std::hex << shot.GetPixel(50, 50);
+    Canvas shot;
+    EXPECT_TRUE(PumpUntilPainted(over, shot,
+                                 [&](const Canvas& c) { return similar(c.GetPixel(50, 50), 0xFFFF0000); }))
+        << std::hex << shot.GetPixel(50, 50);
     _dword half = shot.GetPixel(150, 50);
     // Wine on an X server without a compositor shows the premultiplied pixels without blending them
     // over what lies behind: there the blue of the window behind cannot show.

@@ -13,8 +13,10 @@ namespace Vexel::Ui
 {
 namespace
 {
-using Test::PumpFor;
+using Test::PumpPending;
 using Test::PumpUntil;
+using Test::PumpUntilMapped;
+using Test::PumpUntilPixel;
 using Test::Recorder;
 using Test::RegionBlock;
 
@@ -43,14 +45,7 @@ protected:
         return id;
     }
 
-    // Clicks at the screen point and reports which of the windows got the button-down.
-    void Click(int x, int y)
-    {
-        InjectMouseMove(x, y);
-        PumpFor(30);
-        InjectMouseButton(1, true);
-        InjectMouseButton(1, false);
-    }
+    static void Click(int x, int y) { ASSERT_TRUE(::Vexel::Test::ClickAt(x, y)); }
 
     std::deque<Recorder> mRecorders;
 };
@@ -67,10 +62,9 @@ TEST_F(UiWindowShapeTest, PresentedCanvasShowsInTheClientAreaAndSurvivesExposure
     client.Clear(0xFF3366CC);
     client.SetRect({10, 10, 20, 20}, 0xFFFF0000);
     ASSERT_TRUE(PresentCanvas(w, client));
-    PumpFor(100);
 
     Canvas shot;
-    ASSERT_TRUE(CaptureWindowPixels(w, shot));
+    ASSERT_TRUE(PumpUntilPixel(w, shot, 15 + 5, 15 + 20, 0xFFFF0000u));
     ASSERT_EQ(shot.Width(), 120);
     ASSERT_EQ(shot.Height(), 90);
     EXPECT_EQ(shot.GetPixel(2, 2), 0xFF202020u);  // frame
@@ -80,11 +74,9 @@ TEST_F(UiWindowShapeTest, PresentedCanvasShowsInTheClientAreaAndSurvivesExposure
 
     // Hidden and shown again, the window shows the same pixels without being painted anew.
     ShowUiWindow(w, _SW_HIDE);
-    PumpFor(50);
+    ASSERT_TRUE(PumpPending());
     ShowUiWindow(w, _SW_SHOWNA);
-    PumpFor(100);
-    ASSERT_TRUE(CaptureWindowPixels(w, shot));
-    EXPECT_EQ(shot.GetPixel(15 + 5, 15 + 20), 0xFFFF0000u);
+    EXPECT_TRUE(PumpUntilPixel(w, shot, 15 + 5, 15 + 20, 0xFFFF0000u));
 }
 
 TEST_F(UiWindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
@@ -97,7 +89,9 @@ TEST_F(UiWindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
     canvas.SetRect({0, 0, 100, 100}, 0xFF00AA00);   // left half opaque
     canvas.SetRect({100, 0, 150, 100}, 0x10FFFFFF); // faint, still solid for clicks
     ASSERT_TRUE(PresentWindowCanvas(top, canvas));
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntilMapped(back));
+    Canvas shot;
+    ASSERT_TRUE(PumpUntilPixel(top, shot, 50, 50, 0xFF00AA00u));
 
     Click(150, 150);
     ASSERT_TRUE(PumpUntil([&] { return layered.Count(_WM_LBUTTONUP) >= 1; }));
@@ -111,13 +105,12 @@ TEST_F(UiWindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
     ASSERT_TRUE(PumpUntil([&] { return under.Count(_WM_LBUTTONUP) >= 1; }));
     EXPECT_EQ(under.Last(_WM_LBUTTONDOWN)->lParam, MakeLParam(230, 100));
     EXPECT_EQ(layered.Count(_WM_LBUTTONDOWN), 2);
-    (void)back;
 }
 
 TEST_F(UiWindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
 {
     Recorder& under = mRecorders.emplace_back();
-    Make(under, 50, 50, 300, 200);
+    WindowId back = Make(under, 50, 50, 300, 200);
     Recorder& shaped = mRecorders.emplace_back();
     WindowId top = Make(shaped, 100, 100, 200, 100);
     Canvas canvas(200, 100);
@@ -125,7 +118,9 @@ TEST_F(UiWindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
     PresentWindowCanvas(top, canvas);
     auto block = RegionBlock({{0, 0, 50, 50}, {150, 50, 200, 100}});
     ASSERT_TRUE(SetWindowRegionData(top, block.data(), block.size()));
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntilMapped(back));
+    Canvas shot;
+    ASSERT_TRUE(PumpUntilPixel(top, shot, 10, 10, 0xFFCC3300u));
 
     Click(110, 110); // inside the first rectangle
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 1; }));
@@ -137,7 +132,7 @@ TEST_F(UiWindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
 
     // Without a region the whole window takes clicks again.
     ASSERT_TRUE(SetWindowRegion(top, {}));
-    PumpFor(50);
+    ASSERT_TRUE(PumpUntilPixel(top, shot, 100, 30, 0xFFCC3300u)); // outside the old region
     Click(200, 130);
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 3; }));
 }

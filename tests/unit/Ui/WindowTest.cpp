@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -15,7 +16,7 @@ namespace Vexel::Ui
 {
 namespace
 {
-using Test::PumpFor;
+using Test::PumpPending;
 using Test::PumpUntil;
 using Test::Recorder;
 
@@ -132,7 +133,7 @@ TEST_F(UiWindowTest, MessagesForAGoneWindowAreDroppedAndRefused)
     EXPECT_FALSE(IsUiWindow(w));
     EXPECT_FALSE(PostUiMessage(w, _WM_USER + 2));
     EXPECT_EQ(SendUiMessage(w, _WM_USER + 3), 0);
-    PumpFor(50);
+    ASSERT_TRUE(PumpPending());
     EXPECT_EQ(r.Count(_WM_USER + 1), 0);
     EXPECT_EQ(r.Count(_WM_USER + 3), 0);
 }
@@ -160,10 +161,8 @@ TEST_F(UiWindowTest, WaitWakesForAPostFromAnotherThreadAndOtherwiseTimesOut)
 {
     Recorder& r = Rec();
     WindowId w = MakeTop(r);
-    PumpFor(50);
+    ASSERT_TRUE(PumpPending());
     Message m;
-    while (PeekUiMessage(m, true))
-        DispatchUiMessage(m);
     EXPECT_FALSE(WaitUiMessage(30));
 
     // The poster posts once this thread is about to wait (or already waits). A wait that missed the
@@ -259,9 +258,17 @@ TEST_F(UiWindowTest, TimersTickUntilKilledAndNeverPileUp)
 
     ASSERT_TRUE(KillUiTimer(w, 5));
     EXPECT_FALSE(KillUiTimer(w, 5));
-    int before = r.Count(_WM_TIMER);
-    PumpFor(80);
-    EXPECT_EQ(r.Count(_WM_TIMER), before);
+    auto ticksOf = [&](WParam id)
+    {
+        return std::count_if(r.mLog.begin(), r.mLog.end(),
+                             [&](const auto& m) { return m.message == _WM_TIMER && m.wParam == id; });
+    };
+    auto killedTicks = ticksOf(5);
+    // Another timer of the same interval ticks meanwhile: the killed one had its chances.
+    ASSERT_TRUE(SetUiTimer(w, 6, 10));
+    ASSERT_TRUE(PumpUntil([&] { return ticksOf(6) >= 3; }));
+    EXPECT_EQ(ticksOf(5), killedTicks);
+    ASSERT_TRUE(KillUiTimer(w, 6));
     EXPECT_FALSE(SetUiTimer(0xFFFFFFF0u, 1, 10));
 }
 
@@ -273,7 +280,7 @@ TEST_F(UiWindowTest, PaintComesAfterPostedMessagesAndOnlyWhileInvalid)
     ShowUiWindow(w, _SW_SHOWNA);
     ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_PAINT) >= 1; }));
     EXPECT_EQ(r.Filtered({_WM_USER + 1, _WM_PAINT}).front(), _WM_USER + 1);
-    PumpFor(60);
+    ASSERT_TRUE(PumpPending());
     int painted = r.Count(_WM_PAINT);
     EXPECT_EQ(painted, 1);
 
@@ -286,7 +293,7 @@ TEST_F(UiWindowTest, PaintComesAfterPostedMessagesAndOnlyWhileInvalid)
     // Hidden windows are not painted.
     ShowUiWindow(w, _SW_HIDE);
     InvalidateUiWindow(w);
-    PumpFor(60);
+    ASSERT_TRUE(PumpPending());
     EXPECT_EQ(r.Count(_WM_PAINT), painted + 2);
 }
 
@@ -438,7 +445,6 @@ TEST_F(UiWindowTest, MouseInputArrivesInClientCoordinatesWithDoubleClicksAndHitT
     SetFrameInsets(w, Rect{0, 20, 0, 0});
     ShowUiWindow(w, _SW_SHOW);
     ASSERT_TRUE(PumpUntil([&] { return GetForegroundUiWindow() == w; }));
-    PumpFor(100);
 
     ASSERT_TRUE(InjectMouseMove(250, 260));
     ASSERT_TRUE(PumpUntil([&] { return r.Count(_WM_MOUSEMOVE) >= 1; }));
@@ -488,7 +494,6 @@ TEST_F(UiWindowTest, KeysGiveVirtualKeyCodesAndTranslatedCharacters)
     WindowId w = MakeTop(r, 100, 100, 200, 100);
     ShowUiWindow(w, _SW_SHOW);
     ASSERT_TRUE(PumpUntil([&] { return GetFocusUiWindow() == w; }));
-    PumpFor(50);
 
     InjectKey('A', true);
     InjectKey('A', false);

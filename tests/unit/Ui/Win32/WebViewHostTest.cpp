@@ -145,7 +145,7 @@ protected:
     // Dispatches messages until done() holds (the time limit only guards against a hang).
     static bool PumpUntil(const std::function<bool()>& done)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        auto end = std::chrono::steady_clock::now() + ::Vexel::Test::_EVENT_TIMEOUT;
         while (!done())
         {
             if (std::chrono::steady_clock::now() > end)
