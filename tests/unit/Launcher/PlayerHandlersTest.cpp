@@ -34,13 +34,7 @@ protected:
         mServer.Page("/login", "<html><body>login</body></html>");
         mServer.Page("/charge", "<html><body>charge</body></html>");
         mServer.Page("/news", "<html><body>news</body></html>");
-        ASSERT_TRUE(CreateMainWindow(*mState));
-        ASSERT_TRUE(RunStartupScript(*mManager, u"config.lua", false));
-        ASSERT_TRUE(
-            Run(u"entry = '" + mServer.Url("/login") + u"' chargeurl = '" + mServer.Url("/charge") + u"'"));
-        mState->mCmd = u"/noshortcut";
-        ASSERT_TRUE(RunStartupScript(*mManager, u"launcher.lua", true));
-        ASSERT_TRUE(mManager->GetLastError().empty()) << Narrow(mManager->GetLastError());
+        ASSERT_NO_FATAL_FAILURE(RunScripts());
         // Text entries of the window menu, as scripts add them before the game frame is made.
         ASSERT_TRUE(Run(u"_launcher:addURLMenu(0, 'Site', 'http://127.0.0.1:9/site', 0, false) "
                         u"_launcher:addURLMenu(7, 'News', '" +
@@ -61,6 +55,17 @@ protected:
         mFolders.reset();
     }
 
+    // The main window, then the settings and launcher scripts with the site's pages on the loopback server.
+    void RunScripts()
+    {
+        ASSERT_TRUE(CreateMainWindow(*mState));
+        ASSERT_TRUE(RunStartupScript(*mManager, u"config.lua", false));
+        ASSERT_TRUE(
+            Run(u"entry = '" + mServer.Url("/login") + u"' chargeurl = '" + mServer.Url("/charge") + u"'"));
+        mState->mCmd = u"/noshortcut";
+        ASSERT_TRUE(RunStartupScript(*mManager, u"launcher.lua", true));
+        ASSERT_TRUE(mManager->GetLastError().empty()) << Narrow(mManager->GetLastError());
+    }
     Ui::WindowId Game() const { return mState->mGameFrame->mWindow; }
     bool Shows(int slot) const { return Ui::IsUiWindowVisible(mState->mFrames[slot]->mWindow); }
     void Show(int slot) { Ui::ShowUiWindow(mState->mFrames[slot]->mWindow, Ui::_SW_SHOW); }
@@ -397,6 +402,52 @@ TEST_F(PlayerHandlersTest, AServerPickedInTheServerWindowIsEntered)
         }
         EXPECT_TRUE(Logged(u"[MC] Switch location to: " + mState->mServerUrls[index] + u", restart 1"));
         EXPECT_EQ(mState->mCurrentServer, u"Beta");
+    }
+}
+
+// Both shutdowns take down what the scripts made (pages, every frame window, the scripts) while the
+// program still runs: nothing of it is left for the state's own end, which comes after the process's other
+// records are gone. The full one also takes the game frame with its tray icon and boss key.
+TEST_F(PlayerHandlersTest, ShutdownsTakeDownTheScriptsWindowsWhileTheProgramStillRuns)
+{
+    for (bool full : {false, true})
+    {
+        SCOPED_TRACE(full ? "full" : "short");
+        if (full)
+        {
+            // The short one took the scripts' windows: the scripts make them again.
+            ASSERT_NO_FATAL_FAILURE(RunScripts());
+            ASSERT_TRUE(RegisterBossKey(*mState, 0x642));
+        }
+        std::vector<Ui::WindowId> windows;
+        for (const auto& frame : mState->mFrames)
+            windows.push_back(frame->mWindow);
+        for (const auto& page : mState->mPages)
+            windows.push_back(page.mWeb->mWindow);
+        const Ui::WindowId game = Game();
+        if (full)
+            FullShutdown(*mState);
+        else
+            ShortShutdown(*mState);
+        for (Ui::WindowId window : windows)
+            EXPECT_FALSE(Ui::IsUiWindow(window)) << window;
+        EXPECT_TRUE(mState->mPages.empty());
+        EXPECT_FALSE(mState->mScriptManager);
+        EXPECT_EQ(Ui::IsUiWindow(game), !full);
+        if (full)
+        {
+            EXPECT_FALSE(Ui::HasTrayIcon(game, 0));
+            // The boss key is free for another window.
+            Ui::WindowParams p;
+            p.width = p.height = 10;
+            Ui::WindowId other = Ui::NewWindow(p);
+            _dword modifiers = 0, key = 0;
+            Ui::HotKeyValueToRegistration(0x642, modifiers, key);
+            EXPECT_TRUE(Ui::RegisterGlobalHotKey(other, 0, modifiers, key));
+            Ui::UnregisterGlobalHotKey(other, 0);
+            Ui::DestroyUiWindow(other);
+        }
+        mManager = PrepareScripting(*mState);
     }
 }
 
