@@ -315,7 +315,15 @@ void FullShutdown(LauncherState& state)
 
 void ShortShutdown(LauncherState& state)
 {
-    state.mFrames[_FRAME_MAIN].reset();
+    // By now the scripts may have made pages and frame windows besides the main window. They go here,
+    // while the window system and the pages' own records are there: the state outlives both (the entry
+    // keeps it until the process exits).
+    state.mLoginPage.reset();
+    state.mGamePage.reset();
+    state.mPages.clear();
+    ClosePopups(state);
+    for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
+        state.mFrames[i].reset();
     state.mScriptManager.reset();
     state.mResourceManager.reset();
 }

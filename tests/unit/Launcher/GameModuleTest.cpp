@@ -8,6 +8,7 @@
 
 #include "../Platform/ScopedEnvironment.h"
 
+#include "Flow/MainLoop.h"
 #include "Services/GameModule.h"
 #include "Services/LoaderHost.h"
 
@@ -165,6 +166,51 @@ TEST_F(LoaderModuleTest, TheExternalLauncherGetsTheModuleAndTheWindow)
                                    "\nserver 7\n-fast\n");
     EXPECT_EQ(Calls(), "");
     mHost->ResetLoaderHost();
+    WaitForStartedPrograms();
+}
+
+// The same mode for a module the scripts start themselves (startLoader with externalLauncher set): the
+// loop's loader stage hands the file to the external launcher, or reports that it cannot start it, and
+// nothing of the module runs here either way.
+TEST_F(LoaderModuleTest, AModuleTheScriptsStartGoesToTheExternalLauncherToo)
+{
+    ScopedEnvironment data("XDG_DATA_HOME", mData.Path().string().c_str());
+    ASSERT_TRUE(EnsureGameFrame(*mState));
+    const std::string module = _MODULES + "/complete" VEXEL_TEST_MODULE_SUFFIX;
+    std::vector<_byte> bytes;
+    ASSERT_TRUE(ReadFile(Wide(module), bytes));
+    const std::filesystem::path program = mData / "Vexel" / "vexelexelauncher.exe";
+    const std::filesystem::path words = mData / "Vexel" / "words.txt";
+    for (bool present : {false, true})
+    {
+        SCOPED_TRACE(present ? "with the launcher" : "without it");
+        if (present)
+        {
+            std::filesystem::create_directories(program.parent_path());
+            std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '"
+                                   << words.string() << "'\n";
+            std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+        }
+        mState->mStartMode = 2;
+        mState->mLoaderPath = Wide(module);
+        mState->mLoaderArgs = {u"exeparam=-fast"};
+        mHost->mSettings.mPolicy.acceptedDigests = {Md5Of(bytes.data(), bytes.size())};
+        mHost->mSettings.mExternal = true;
+        StartLoader(*mState);
+        ASSERT_NE(mState->mGameChild, 0u);
+        DriveLoader(*mState);
+        EXPECT_EQ(mHost->IsLoaded(), present);
+        EXPECT_EQ(mHost->ErrorText().empty(), present) << Narrow(mHost->ErrorText());
+        if (present)
+        {
+            ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(words); }));
+            EXPECT_EQ(ReadText(words), module + "\n" +
+                                           std::to_string(Ui::GetNativeWindowHandle(mState->mGameChild)) +
+                                           "\n-fast\n");
+        }
+        EXPECT_EQ(Calls(), "");
+        StopLoader(*mState);
+    }
     WaitForStartedPrograms();
 }
 

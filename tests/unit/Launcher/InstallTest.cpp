@@ -12,6 +12,9 @@
 #include "Platform/Process.h"
 #include "Storage/Archive/HashArchive.h"
 
+#include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace Vexel::Test
@@ -140,6 +143,81 @@ TEST_F(InstallTest, TheInstallRequestWritesTheUninstallEntryShortcutsAndAutostar
     EXPECT_TRUE(Executable(MenuEntry()));
     std::string autostart = ReadBytes(AutostartEntry());
     EXPECT_NE(autostart.find(Installed().string()), std::string::npos) << autostart;
+}
+
+// While it lives, no file of this process may grow beyond a few bytes: every write of more fails part-way,
+// as on a full disk (the superuser included).
+class FileSizeLimit
+{
+public:
+    FileSizeLimit()
+    {
+        mOk = ::getrlimit(RLIMIT_FSIZE, &mBefore) == 0;
+        mHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tight = mBefore;
+        tight.rlim_cur = 4;
+        mOk = mOk && ::setrlimit(RLIMIT_FSIZE, &tight) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &mBefore);
+        std::signal(SIGXFSZ, mHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool On() const { return mOk; }
+
+private:
+    struct rlimit mBefore
+    {
+    };
+    void (*mHandler)(int) = nullptr;
+    bool mOk = false;
+};
+
+// The files in the folder, sorted.
+std::vector<fs::path> FilesIn(const fs::path& folder)
+{
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Each file the install step writes is replaced whole or not at all: when writing fails part-way, the one
+// a previous start wrote stays as it was and nothing is left beside it. Once it can be, it is written.
+TEST_F(InstallTest, AFileTheInstallStepCannotWriteStaysAsThePreviousStartLeftIt)
+{
+    InstallEverything();
+    // What an older build left: another program and entries naming another title.
+    WriteBytes(Installed(), "an older build");
+    SetUserValue(UninstallKey(*mState), u"DisplayName", u"Older Demo");
+    for (const fs::path& entry : {DesktopEntry(), MenuEntry(), AutostartEntry()})
+        WriteBytes(entry, "[Desktop Entry]\nName=Older Demo\n");
+    const fs::path files[] = {Installed(), fs::path(KeyStorePath().c_str()), DesktopEntry(), MenuEntry(),
+                              AutostartEntry()};
+    std::vector<std::string> previous;
+    std::vector<std::vector<fs::path>> folders;
+    for (const fs::path& file : files)
+    {
+        previous.push_back(ReadBytes(file));
+        folders.push_back(FilesIn(file.parent_path()));
+    }
+    {
+        FileSizeLimit limit;
+        ASSERT_TRUE(limit.On());
+        InstallEverything();
+    }
+    for (std::size_t i = 0; i < std::size(files); ++i)
+    {
+        EXPECT_EQ(ReadBytes(files[i]), previous[i]) << files[i];
+        EXPECT_EQ(FilesIn(files[i].parent_path()), folders[i]) << files[i];
+    }
+    EXPECT_TRUE(Logged(u"[MC] Cannot install the program as "));
+    InstallEverything();
+    for (std::size_t i = 0; i < std::size(files); ++i)
+        EXPECT_NE(ReadBytes(files[i]), previous[i]) << files[i];
 }
 
 TEST_F(InstallTest, UninstallFromElsewhereRemovesEverythingItMadeAndNothingElse)
@@ -375,6 +453,24 @@ TEST_F(PreloadPackTest, AnArchiveIsCopiedWhenNoneIsInstalledWithTheOtherFiles)
     EXPECT_EQ(ReadBytes(mData / "vexel3d.lod"), "loader");
     EXPECT_EQ(ReadBytes(mData / "world.fob"), "fob");
     EXPECT_EQ(ReadBytes(mData / "world.foc"), "foc");
+}
+
+// The merged archive takes the installed one's place only when it is whole: when writing fails part-way,
+// the installed archive stays as it was and the merge's work file goes.
+TEST_F(PreloadPackTest, AnInstalledArchiveStaysAsItWasWhenTheMergeCannotBeWritten)
+{
+    MakeArchive(mData / "world.fod", {{"maps/one", "installed one"}});
+    MakeArchive(mPack / "world.fod", {{"maps/one", "pack one"}});
+    const std::string installed = ReadBytes(mData / "world.fod");
+    {
+        FileSizeLimit limit;
+        ASSERT_TRUE(limit.On());
+        EXPECT_FALSE(InstallPreloadPack(*mState, u"preload", u"world"));
+    }
+    EXPECT_EQ(ReadBytes(mData / "world.fod"), installed);
+    EXPECT_FALSE(fs::exists(mData / "world.fod.merge"));
+    EXPECT_TRUE(InstallPreloadPack(*mState, u"preload", u"world"));
+    EXPECT_EQ(Entry(mData / "world.fod", "maps/one"), "pack one");
 }
 
 TEST_F(PreloadPackTest, APackMergesIntoTheInstalledArchiveAndItsEntriesWin)

@@ -352,6 +352,33 @@ TEST_F(LoaderHostTest, CachedOrLocalFilesNeedNoDownloadAndPackedDownloadsAreUnpa
     EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
 }
 
+// A download that starts as a packed module but cannot be unpacked (cut short, or its body damaged) is
+// another address's turn, as a wrong digest is; nothing of it is kept.
+TEST_F(LoaderHostTest, APackedDownloadThatCannotBeUnpackedGoesToTheNextAddress)
+{
+    std::string module = ReadBytes(_DEMO + "/vexel3d.lod");
+    std::string packed = ReadBytes(_DEMO + "/vexel3d.lod.packed");
+    std::string damaged = packed;
+    for (std::size_t i = 64; i < damaged.size(); i += 97)
+        damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
+    for (const std::string& broken : {packed.substr(0, packed.size() / 2), damaged})
+    {
+        mCapture->Clear();
+        ModuleServer bad(broken);
+        ModuleServer good(packed);
+        std::filesystem::remove(mData / "vexel3d.lod"); // (no cached copy from the row before)
+        mState->mLoader.mPath = mData.Wide("vexel3d.lod");
+        Source(bad.Url(_PATH), DigestText(module), {good.Host()});
+        EXPECT_FALSE(mHost->StartLoaderHost(mWindow));
+        ASSERT_TRUE(PollUntilReady());
+        EXPECT_TRUE(Logged(u"is packed but cannot be unpacked, next address"));
+        EXPECT_EQ(bad.Requests(), 1);
+        EXPECT_EQ(good.Requests(), 1);
+        EXPECT_EQ(ReadBytes((mData / "vexel3d.lod").string()), module);
+        mHost->ResetLoaderHost();
+    }
+}
+
 TEST_F(LoaderHostTest, AFileOfALoadedModuleIsNotReplacedButWrittenBesideAndDeletedAtReset)
 {
     std::string module = ReadBytes(_MODULES + "/complete" VEXEL_TEST_MODULE_SUFFIX);

@@ -188,5 +188,44 @@ TEST_F(ProgramTrustTest, WithSignersOnlyAValidlySignedProgramStarts)
     EXPECT_TRUE(Started());
 }
 
+// The start-up's check of the program's own file: an unsigned file or one validly signed by an accepted
+// signer (any signer when none is configured) passes; a damaged signature, bytes changed after signing or
+// a signer not accepted stop the start with a message box.
+TEST_F(ProgramTrustTest, TheProgramsOwnFileMustPassItsIntegrityCheck)
+{
+    ASSERT_TRUE(Pki().Ok()) << Pki().Error();
+    std::string tampered = Signed(Program(), Pki().studio);
+    tampered[20] ^= 1;
+    const std::string damaged = Program() + std::string("\xFF\xFF\xFF\x7F", 4) + "VXSIGN01";
+    const struct
+    {
+        std::string bytes;
+        bool signers, passes;
+    } rows[] = {
+        {Program(), false, true},
+        {Program(), true, true},
+        {Signed(Program(), Pki().viaChain), false, true},
+        {Signed(Program(), Pki().studio), true, true},
+        {Signed(Program(), Pki().viaChain), true, false},
+        {tampered, false, false},
+        {damaged, false, false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(&row - rows);
+        mCapture->Clear();
+        const int boxes = mBoxes;
+        mState->mProgramSigners.clear();
+        if (row.signers)
+            Signers();
+        WriteBytes(mDir / "vexel-launcher", row.bytes);
+        mState->mProgramPath = mDir.Wide("vexel-launcher");
+        EXPECT_EQ(CheckProgramIntegrity(*mState), row.passes);
+        EXPECT_EQ(mBoxes, boxes + (row.passes ? 0 : 1));
+        EXPECT_EQ(Logged(u"failed its integrity check"), !row.passes);
+        EXPECT_TRUE(fs::exists(mDir / "vexel-launcher")); // never deleted: it is the running program
+    }
+}
+
 } // namespace
 } // namespace Vexel::Test

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -59,6 +63,34 @@ TEST_F(KeyStoreTest, RoundTrip)
 
     EXPECT_FALSE(SetUserValue(u"", u"x", u"y"));
 }
+
+#if !defined(_WIN32)
+// The store is rewritten whole or not at all: when writing fails part-way (no file of the process may grow
+// beyond a few bytes, as on a full disk), every value stored before is still there and nothing is left
+// beside the file.
+TEST_F(KeyStoreTest, AWriteThatFailsPartWayKeepsTheStoreAsItWas)
+{
+    ASSERT_TRUE(SetUserValue(u"Software\\Vexel", u"kept", u"before"));
+    const std::string before = ReadBytes(File());
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool set = SetUserValue(u"Software\\Vexel", u"new", u"value");
+    const bool deleted = DeleteUserValue(u"Software\\Vexel", u"kept");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(set);
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(ReadBytes(File()), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(File().parent_path()), {}), 1);
+    String value;
+    EXPECT_TRUE(GetUserValue(u"Software\\Vexel", u"kept", value));
+    EXPECT_EQ(value, u"before");
+}
+#endif
 
 TEST_F(KeyStoreTest, AnyTextSurvivesAndTheFileStaysOneLinePerValue)
 {

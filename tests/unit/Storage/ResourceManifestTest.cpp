@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 using namespace Vexel;
 using Vexel::Test::LogCapture;
 using Vexel::Test::ReadBytes;
@@ -118,6 +124,33 @@ TEST(ResourceManifestTest, WrittenTextHasOneFolderLinePerChangeAndReadsBack)
     EXPECT_EQ(back.GetEntryCount(), 4u);
     EXPECT_TRUE(back.HasEntry(u"four.png"));
 }
+
+#if !defined(_WIN32)
+// A manifest written over an older one is replaced whole or not at all: when writing fails part-way (no
+// file of the process may grow beyond a few bytes, as on a full disk), the older one stays and nothing is
+// left beside it.
+TEST(ResourceManifestTest, AWriteThatFailsPartWayKeepsTheOlderManifest)
+{
+    ResourceManifest older, newer;
+    older.SetEntry(u"one.png", 1, -1, MD5(), String());
+    newer.SetEntry(u"two.png", 2, -1, MD5(), String());
+    TempDir dir;
+    ASSERT_TRUE(older.SaveText(dir.Wide("m.txt")));
+    const std::string before = ReadBytes(dir / "m.txt");
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool written = newer.SaveText(dir.Wide("m.txt"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes(dir / "m.txt"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+#endif
 
 TEST(ResourceManifestTest, BinaryFormAndItsLimits)
 {
