@@ -45,7 +45,16 @@ protected:
         return id;
     }
 
-    static void Click(int x, int y) { ASSERT_TRUE(::Vexel::Test::ClickAt(x, y)); }
+    // Clicks at the screen point once the window expected to take the click has been told the pointer is
+    // over it (some systems learn which window is under the pointer only then).
+    void Click(int x, int y, const Recorder& expected)
+    {
+        const int before = expected.Count(_WM_MOUSEMOVE);
+        ASSERT_TRUE(::Vexel::Test::MovePointerTo(x, y));
+        ASSERT_TRUE(PumpUntil([&] { return expected.Count(_WM_MOUSEMOVE) > before; }));
+        InjectMouseButton(1, true);
+        InjectMouseButton(1, false);
+    }
 
     std::deque<Recorder> mRecorders;
 };
@@ -93,15 +102,15 @@ TEST_F(UiWindowShapeTest, TransparentPixelsOfAnAlphaWindowLetClicksThrough)
     Canvas shot;
     ASSERT_TRUE(PumpUntilPixel(top, shot, 50, 50, 0xFF00AA00u));
 
-    Click(150, 150);
+    Click(150, 150, layered);
     ASSERT_TRUE(PumpUntil([&] { return layered.Count(_WM_LBUTTONUP) >= 1; }));
     EXPECT_EQ(layered.Last(_WM_LBUTTONDOWN)->lParam, MakeLParam(50, 50));
     EXPECT_EQ(under.Count(_WM_LBUTTONDOWN), 0);
 
-    Click(230, 150); // faint pixel: still the layered window's
+    Click(230, 150, layered); // faint pixel: still the layered window's
     ASSERT_TRUE(PumpUntil([&] { return layered.Count(_WM_LBUTTONUP) >= 2; }));
 
-    Click(280, 150); // transparent pixel: the click falls to the window behind
+    Click(280, 150, under); // transparent pixel: the click falls to the window behind
     ASSERT_TRUE(PumpUntil([&] { return under.Count(_WM_LBUTTONUP) >= 1; }));
     EXPECT_EQ(under.Last(_WM_LBUTTONDOWN)->lParam, MakeLParam(230, 100));
     EXPECT_EQ(layered.Count(_WM_LBUTTONDOWN), 2);
@@ -122,18 +131,18 @@ TEST_F(UiWindowShapeTest, RegionShapedWindowTakesClicksOnlyInsideItsRegion)
     Canvas shot;
     ASSERT_TRUE(PumpUntilPixel(top, shot, 10, 10, 0xFFCC3300u));
 
-    Click(110, 110); // inside the first rectangle
+    Click(110, 110, shaped); // inside the first rectangle
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 1; }));
-    Click(280, 180); // inside the second
+    Click(280, 180, shaped); // inside the second
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 2; }));
-    Click(200, 130); // outside both: behind
+    Click(200, 130, under); // outside both: behind
     ASSERT_TRUE(PumpUntil([&] { return under.Count(_WM_LBUTTONUP) >= 1; }));
     EXPECT_EQ(shaped.Count(_WM_LBUTTONDOWN), 2);
 
     // Without a region the whole window takes clicks again.
     ASSERT_TRUE(SetWindowRegion(top, {}));
     ASSERT_TRUE(PumpUntilPixel(top, shot, 100, 30, 0xFFCC3300u)); // outside the old region
-    Click(200, 130);
+    Click(201, 131, shaped);
     ASSERT_TRUE(PumpUntil([&] { return shaped.Count(_WM_LBUTTONUP) >= 3; }));
 }
 
