@@ -50,4 +50,12 @@ _dword GetTime();
 // the page faults. Nothing is committed by the hint itself.
 void PrepareBufferForFill(void* data, std::size_t size);
 
+namespace Detail
+{
+// The system's side of the environment, one per system; System.cpp checks the names and the length. The
+// name is not empty and holds no '='. The value comes back whole, however long.
+bool NativeGetEnvironment(const String& name, String& value);
+bool NativeSetEnvironment(const String& name, const String& value);
+} // namespace Detail
+
 } // namespace Vexel

@@ -1,6 +1,5 @@
 #include "Platform/System.h"
 
-#include "Common/Log.h"
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
 
@@ -23,13 +22,6 @@ namespace Vexel
 
 namespace
 {
-
-constexpr std::size_t _ENVIRONMENT_CHARS = 1024;
-
-bool ValidVariableName(const std::string& name)
-{
-    return !name.empty() && name.find('=') == std::string::npos;
-}
 
 struct Adapter
 {
@@ -87,37 +79,18 @@ int GetOSVersion()
     return OsVersionCode(10, 0);
 }
 
-bool GetEnvironment(const String& name, String& value)
+bool Detail::NativeGetEnvironment(const String& name, String& value)
 {
-    value.clear();
-    std::string key = ToNativeText(name);
-    if (!ValidVariableName(key))
-        return false;
-    const char* text = std::getenv(key.c_str());
+    const char* text = std::getenv(ToNativeText(name).c_str());
     if (!text)
         return false;
-    String wide = FromNativeText(text);
-    if (wide.size() > _ENVIRONMENT_CHARS)
-    {
-        LogTrace(u"[FG] Environment variable %ls is longer than %d characters", name,
-                 int(_ENVIRONMENT_CHARS));
-        return false;
-    }
-    value = std::move(wide);
+    value = FromNativeText(text);
     return true;
 }
 
-bool SetEnvironmentText(const String& name, const String& value)
+bool Detail::NativeSetEnvironment(const String& name, const String& value)
 {
-    std::string key = ToNativeText(name);
-    if (!ValidVariableName(key))
-        return false;
-    return ::setenv(key.c_str(), ToNativeText(value).c_str(), 1) == 0;
-}
-
-bool SetEnvironment(const String& name, _dword number)
-{
-    return SetEnvironmentText(name, FormatString(u"%.8x", number));
+    return ::setenv(ToNativeText(name).c_str(), ToNativeText(value).c_str(), 1) == 0;
 }
 
 String GetMACAddress()

@@ -1,6 +1,5 @@
 #include "Platform/System.h"
 
-#include "Common/Log.h"
 #include "Common/StringFormatter.h"
 #include "Platform/File.h"
 
@@ -19,13 +18,6 @@ namespace Vexel
 
 namespace
 {
-
-constexpr std::size_t _ENVIRONMENT_CHARS = 1024;
-
-bool ValidVariableName(const std::wstring& name)
-{
-    return !name.empty() && name.find(L'=') == std::wstring::npos;
-}
 
 // The host name's first IPv4 address, through the socket library (version 2.2).
 bool HostAddress(in_addr& out)
@@ -109,41 +101,32 @@ int GetOSVersion()
     return OsVersionCode(info.dwMajorVersion, info.dwMinorVersion);
 }
 
-bool GetEnvironment(const String& name, String& value)
+bool Detail::NativeGetEnvironment(const String& name, String& value)
 {
-    value.clear();
     std::wstring key = ToNativeText(name);
-    if (!ValidVariableName(key))
-        return false;
-    std::wstring buffer(_ENVIRONMENT_CHARS + 1, L'\0');
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetEnvironmentVariableW(key.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
-        return false;
-    if (length > _ENVIRONMENT_CHARS)
+    std::wstring buffer(256, L'\0');
+    for (;;)
     {
-        LogTrace(u"[FG] Environment variable %ls is longer than %d characters", name,
-                 int(_ENVIRONMENT_CHARS));
-        return false;
+        SetLastError(ERROR_SUCCESS);
+        DWORD length = GetEnvironmentVariableW(key.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+            return false;
+        if (length < buffer.size())
+        {
+            buffer.resize(length);
+            value = FromNativeText(buffer);
+            return true;
+        }
+        buffer.assign(length, L'\0'); // too small: the answer is the size needed, with the terminator
     }
-    buffer.resize(length);
-    value = FromNativeText(buffer);
-    return true;
 }
 
-bool SetEnvironmentText(const String& name, const String& value)
+bool Detail::NativeSetEnvironment(const String& name, const String& value)
 {
     std::wstring key = ToNativeText(name);
-    if (!ValidVariableName(key))
-        return false;
     // The C library keeps its own copy of the environment: both learn the value.
     return _wputenv_s(key.c_str(), ToNativeText(value).c_str()) == 0 &&
            SetEnvironmentVariableW(key.c_str(), ToNativeText(value).c_str());
-}
-
-bool SetEnvironment(const String& name, _dword number)
-{
-    return SetEnvironmentText(name, FormatString(u"%.8x", number));
 }
 
 String GetMACAddress()
