@@ -10,6 +10,11 @@
 #include <random>
 #include <thread>
 
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace Vexel::Test
 {
 
@@ -132,5 +137,28 @@ std::string DigestHex(std::string_view bytes)
     String text = DigestText(bytes);
     return std::string(text.begin(), text.end());
 }
+
+#if !defined(_WIN32)
+FileSizeLimit::FileSizeLimit(unsigned long long bytes)
+{
+    rlimit limit = {};
+    mOk = ::getrlimit(RLIMIT_FSIZE, &limit) == 0;
+    mBefore = limit.rlim_cur;
+    mHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    mOk = mOk && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0)
+    {
+        limit.rlim_cur = static_cast<rlim_t>(mBefore);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::signal(SIGXFSZ, mHandler);
+}
+#endif
 
 } // namespace Vexel::Test

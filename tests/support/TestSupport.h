@@ -1,5 +1,5 @@
 // Helpers shared by the tests: a temporary folder that removes itself, a capture of what the log writes
-// to the debugger output, a wait for a condition, and the text form of a digest.
+// to the debugger output, a wait for a condition, the text form of a digest and a limit on file sizes.
 #pragma once
 
 #include "Common/Log.h"
@@ -65,5 +65,24 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // The bytes' MD5 digest as the program writes it (32 lower-case hexadecimal digits).
 String DigestText(std::string_view bytes);
 std::string DigestHex(std::string_view bytes);
+
+#if !defined(_WIN32)
+// While it lives, no file of this process may grow beyond the given size: every write past it fails
+// part-way, as on a full disk (the superuser included). The signal such a write raises is ignored.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(unsigned long long bytes = 4);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool On() const { return mOk; }
+
+private:
+    unsigned long long mBefore = 0;
+    void (*mHandler)(int) = nullptr;
+    bool mOk = false;
+};
+#endif
 
 } // namespace Vexel::Test

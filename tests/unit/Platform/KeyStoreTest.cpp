@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#if !defined(_WIN32)
-#include <sys/resource.h>
-#endif
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -72,16 +68,13 @@ TEST_F(KeyStoreTest, AWriteThatFailsPartWayKeepsTheStoreAsItWas)
 {
     ASSERT_TRUE(SetUserValue(u"Software\\Vexel", u"kept", u"before"));
     const std::string before = ReadBytes(File());
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tight = saved;
-    tight.rlim_cur = 4;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    const bool set = SetUserValue(u"Software\\Vexel", u"new", u"value");
-    const bool deleted = DeleteUserValue(u"Software\\Vexel", u"kept");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    bool set = true, deleted = true;
+    {
+        Vexel::Test::FileSizeLimit limit;
+        ASSERT_TRUE(limit.On());
+        set = SetUserValue(u"Software\\Vexel", u"new", u"value");
+        deleted = DeleteUserValue(u"Software\\Vexel", u"kept");
+    }
     EXPECT_FALSE(set);
     EXPECT_FALSE(deleted);
     EXPECT_EQ(ReadBytes(File()), before);

@@ -192,6 +192,46 @@ TEST_F(HashArchiveTest, ReplacedChunksBecomeHolesThatLaterWritesReuse)
     EXPECT_EQ(Get(*archive, u"c"), std::string(24, 'c'));
 }
 
+#if !defined(_WIN32)
+// The disk fills up while resources are written: a failed write gives its space back and leaves the file
+// as it was, the other resources stay whole (in memory and after reopening), and writing works again once
+// there is room. A replaced resource is removed before its new bytes go in, so a failed replacement may
+// leave it absent, never with wrong bytes.
+TEST_F(HashArchiveTest, WritesThatRunOutOfRoomLoseNothingElse)
+{
+    auto archive = Make();
+    ASSERT_TRUE(archive->Create(mPath, 8));
+    ASSERT_TRUE(Put(*archive, u"a", std::string(100, 'a')));
+    ASSERT_TRUE(Put(*archive, u"b", std::string(50, 'b')));
+    const _qword length = archive->GetFileLength();
+    const std::string before = ReadBytes(mDir / "data.fod");
+    bool added = true, replaced = true;
+    {
+        Vexel::Test::FileSizeLimit limit(length + 64); // the new bytes go in part-way
+        ASSERT_TRUE(limit.On());
+        added = Put(*archive, u"big", std::string(5000, 'x'));
+        EXPECT_EQ(ReadBytes(mDir / "data.fod"), before);
+        replaced = Put(*archive, u"b", std::string(500, 'B'));
+    }
+    EXPECT_FALSE(added);
+    EXPECT_FALSE(replaced);
+    EXPECT_FALSE(archive->HasResource(u"big"));
+    EXPECT_EQ(Get(*archive, u"a"), std::string(100, 'a'));
+    const std::string b = Get(*archive, u"b");
+    EXPECT_TRUE(b == "<missing>" || b == std::string(50, 'b')) << b;
+
+    ASSERT_TRUE(Put(*archive, u"big", std::string(5000, 'x')));
+    archive.reset();
+    archive = Make();
+    ASSERT_TRUE(archive->Open(mPath, true));
+    EXPECT_EQ(Get(*archive, u"a"), std::string(100, 'a'));
+    EXPECT_EQ(Get(*archive, u"big"), std::string(5000, 'x'));
+    EXPECT_EQ(Get(*archive, u"b"), b);
+    ASSERT_TRUE(Put(*archive, u"b", std::string(500, 'B')));
+    EXPECT_EQ(Get(*archive, u"b"), std::string(500, 'B'));
+}
+#endif
+
 TEST_F(HashArchiveTest, FreeingTheLastChunkShrinksTheFile)
 {
     auto archive = Make();

@@ -7,11 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#if !defined(_WIN32)
-#include <sys/resource.h>
-#endif
 
 using namespace Vexel;
 using Vexel::Test::LogCapture;
@@ -137,15 +133,12 @@ TEST(ResourceManifestTest, AWriteThatFailsPartWayKeepsTheOlderManifest)
     TempDir dir;
     ASSERT_TRUE(older.SaveText(dir.Wide("m.txt")));
     const std::string before = ReadBytes(dir / "m.txt");
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tight = saved;
-    tight.rlim_cur = 4;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    const bool written = newer.SaveText(dir.Wide("m.txt"));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    bool written = true;
+    {
+        Vexel::Test::FileSizeLimit limit;
+        ASSERT_TRUE(limit.On());
+        written = newer.SaveText(dir.Wide("m.txt"));
+    }
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(dir / "m.txt"), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
