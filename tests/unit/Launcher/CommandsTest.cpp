@@ -109,6 +109,35 @@ TEST_F(LauncherCommandsTest, PageCommands)
     EXPECT_EQ(Count(u"refused: its parameters are addresses"), 3);
 }
 
+// The page command the scripts named as the kick command logs the player off: to the exit address, else
+// to the page now shown, else nowhere.
+TEST_F(LauncherCommandsTest, KickCommandLogsOffToTheExitAddressElseTheCurrentPage)
+{
+    MakeGameFrame();
+    Drain();
+    mState->mKickFunc = u"kicked";
+    mState->mExitUrl = u"http://127.0.0.1:1/bye";
+    mState->mCurrentPageUrl = u"http://127.0.0.1:1/now";
+    EXPECT_EQ(Invoke(u"kicked"), 0);
+    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/bye"));
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/bye, restart 0"));
+    EXPECT_TRUE(Drain());
+
+    mState->mExitUrl.clear();
+    Invoke(u"kicked");
+    EXPECT_TRUE(Logged(u"[MC] Logoff to http://127.0.0.1:1/now"));
+    EXPECT_TRUE(Drain());
+
+    mState->mCurrentPageUrl.clear();
+    Invoke(u"kicked");
+    EXPECT_EQ(Count(u"[MC] Logoff to"), 2);
+    EXPECT_FALSE(Drain());
+    mState->mExitUrl = u"http://127.0.0.1:1/bye";
+    Invoke(u"Kicked"); // names are matched exactly
+    EXPECT_EQ(Count(u"[MC] Logoff to"), 2);
+    EXPECT_FALSE(Drain());
+}
+
 // What scripts send to the game frame while it shows: hide a slot, run the set-up program (its window
 // gives way to the progress window, or the pass ends when it cannot start), the exit notice.
 TEST_F(LauncherCommandsTest, SlotMessagesReachTheirHandlersThroughTheVisibleGameFrame)
