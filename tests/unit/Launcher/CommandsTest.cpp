@@ -402,6 +402,53 @@ TEST_F(LauncherCommandsTest, ServerChangeAsksOnlyForTheCurrentServer)
     EXPECT_FALSE(Logged(u"Change server"));
 }
 
+// Without a prompt window a message box asks before the current server is entered again.
+TEST_F(LauncherCommandsTest, ServerChangeAsksInAMessageBoxWithoutAPromptWindow)
+{
+    MakeGameFrame();
+    mState->mTitle = u"Server question test";
+    mState->mPrompts[3] = u"Again?";
+    ASSERT_TRUE(CreateFrameWindow(*mState, 1, u"servers", 0, 0, 300, 150, 2));
+    FrameWindow& slot = *mState->mFrames[1];
+    slot.AddComboBox(5, 10, 10, 200, 100, String(), 0, 14, 0);
+    Ui::WindowId combo = slot.FindComboBox(5)->mControl;
+    mState->mServerNames = {u"Alpha"};
+    mState->mServerIds = {u"1"};
+    mState->mServerUrls = {u"http://127.0.0.1:1/a"};
+    mState->mCurrentServer = u"Alpha";
+    Ui::ComboAddItem(combo, u"Alpha");
+    Ui::ComboSetSelection(combo, 0);
+    Drain();
+
+    int answer = Ui::_IDNO;
+    String asked;
+    mState->mFrameHook = [&](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
+    {
+        if (message != Ui::_WM_TIMER)
+            return false;
+        if (Ui::WindowId box = Ui::FindUiWindow(u"Server question test"))
+        {
+            asked = u"asked";
+            Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(answer));
+        }
+        return true;
+    };
+    Ui::SetUiTimer(slot.mWindow, 9, 20);
+    HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
+    EXPECT_EQ(asked, u"asked");
+    EXPECT_FALSE(Logged(u"Switch location"));
+    EXPECT_FALSE(Drain());
+
+    answer = Ui::_IDYES;
+    asked.clear();
+    HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
+    Ui::KillUiTimer(slot.mWindow, 9);
+    mState->mFrameHook = nullptr;
+    EXPECT_EQ(asked, u"asked");
+    EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/a, restart 1"));
+    EXPECT_TRUE(Drain());
+}
+
 // Log-off goes to the current page, else the log-off page; while a game runs (the current page is then
 // the game page) the log-off page comes first.
 TEST_F(LauncherCommandsTest, LogOffTargetDependsOnWhetherAGameRuns)
