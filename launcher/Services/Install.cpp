@@ -256,9 +256,9 @@ String InstallFolderOf(const LauncherState& state)
     return state.mDataFolder.empty() ? GetCurrentFolder() : state.mDataFolder;
 }
 
-String UninstallKey(const LauncherState& state)
+String UninstallKey(const ScriptSettings& settings)
 {
-    return String(_UNINSTALL_KEY) + u"\\" + state.mTitle;
+    return String(_UNINSTALL_KEY) + u"\\" + settings.mTitle;
 }
 
 String DesktopShortcutPath(const String& name)
@@ -460,12 +460,12 @@ void RunCopyThread(LauncherState& state)
     worker.join();
 }
 
-std::vector<String> CacheFilesIn(const LauncherState& state, const String& folder)
+std::vector<String> CacheFilesIn(const ScriptSettings& settings, const String& folder)
 {
     std::vector<String> names = {u"vexel3d.lod",      u"vexel3d.fob",       u"@vexel3d.fob",
                                  u"vexelmclient.tmp", u"vexelnotifier.exe", u"vexelsetup.exe",
                                  u"loading.swf"};
-    const String& res = state.mResName;
+    const String& res = settings.mResName;
     if (res.empty())
         return names; // every name would begin with an empty prefix
     for (const char16_t* extension : {u".fob", u".foc", u".fod", u".shr"})
