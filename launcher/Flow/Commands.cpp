@@ -25,9 +25,9 @@ namespace
 int gChosenServer = -1;        // the server the prompt asks about
 Ui::WindowId gChosenCombo = 0; // the combo box it was chosen in
 
-Ui::WindowId GameWindow(LauncherState& state)
+Ui::WindowId GameWindow(const FramesAndPages& frames)
 {
-    return state.mGameFrame ? state.mGameFrame->mWindow : 0;
+    return frames.mGameFrame ? frames.mGameFrame->mWindow : 0;
 }
 
 bool IsVisible(Ui::WindowId window)
@@ -513,9 +513,9 @@ void ApplyBossSettings(LauncherState& state, int slot, _dword controlIds)
     Ui::ShowUiWindow(frame->mWindow, Ui::_SW_HIDE);
 }
 
-bool RegisterBossKey(LauncherState& state, _dword value)
+bool RegisterBossKey(const FramesAndPages& frames, _dword value)
 {
-    Ui::WindowId window = GameWindow(state);
+    Ui::WindowId window = GameWindow(frames);
     if (!window)
         return false;
     Ui::UnregisterGlobalHotKey(window, 0);
