@@ -25,9 +25,9 @@ namespace
 int gChosenServer = -1;        // the server the prompt asks about
 Ui::WindowId gChosenCombo = 0; // the combo box it was chosen in
 
-Ui::WindowId GameWindow(LauncherState& state)
+Ui::WindowId GameWindow(const FramesAndPages& frames)
 {
-    return state.mGameFrame ? state.mGameFrame->mWindow : 0;
+    return frames.mGameFrame ? frames.mGameFrame->mWindow : 0;
 }
 
 bool IsVisible(Ui::WindowId window)
@@ -35,20 +35,20 @@ bool IsVisible(Ui::WindowId window)
     return window && Ui::IsUiWindowVisible(window);
 }
 
-void HideSlot(LauncherState& state, Ui::WParam slot)
+void HideSlot(const FramesAndPages& frames, Ui::WParam slot)
 {
     if (slot < static_cast<Ui::WParam>(_FRAME_SLOTS))
-        if (FrameWindow* frame = state.mFrames[slot].get())
+        if (FrameWindow* frame = frames.mFrames[slot].get())
             Ui::ShowUiWindow(frame->mWindow, Ui::_SW_HIDE);
 }
 
 // Centres the window over the game frame (or the screen when there is none).
-void CentreOverGame(LauncherState& state, Ui::WindowId window)
+void CentreOverGame(const FramesAndPages& frames, Ui::WindowId window)
 {
     Ui::Rect over, own;
     if (!Ui::GetWindowBounds(window, own))
         return;
-    if (!Ui::GetWindowBounds(GameWindow(state), over) || !IsVisible(GameWindow(state)))
+    if (!Ui::GetWindowBounds(GameWindow(frames), over) || !IsVisible(GameWindow(frames)))
     {
         Ui::Size screen = Ui::GetScreenSize();
         over = {0, 0, screen.width, screen.height};
@@ -173,9 +173,9 @@ void ShowUrlPage(LauncherState& state, _dword id, const String& url)
     ShowPage(*web);
 }
 
-void ToggleSlotOne(LauncherState& state)
+void ToggleSlotOne(const FramesAndPages& frames)
 {
-    FrameWindow* slot = state.mFrames[1].get();
+    FrameWindow* slot = frames.mFrames[1].get();
     if (!slot)
         return;
     if (IsVisible(slot->mWindow))
@@ -184,16 +184,16 @@ void ToggleSlotOne(LauncherState& state)
         return;
     }
     const ImageMenuEntry* entry = nullptr;
-    if (GameFrame* game = state.mGameFrame.get())
+    if (GameFrame* game = frames.mGameFrame.get())
         for (const auto& list : game->mMenuLists)
             for (const auto& e : list)
                 if (e.mId == _CMD_DROPDOWN && e.mRect.left != -100 && !entry)
                     entry = &e;
     Ui::Rect frame;
-    if (entry && Ui::GetWindowBounds(GameWindow(state), frame))
+    if (entry && Ui::GetWindowBounds(GameWindow(frames), frame))
         Ui::SetWindowPlace(slot->mWindow, frame.left + entry->mRect.left, frame.top + entry->mRect.bottom);
     else
-        CentreOverGame(state, slot->mWindow);
+        CentreOverGame(frames, slot->mWindow);
     ShowSlot(slot->mWindow);
 }
 
@@ -513,9 +513,9 @@ void ApplyBossSettings(LauncherState& state, int slot, _dword controlIds)
     Ui::ShowUiWindow(frame->mWindow, Ui::_SW_HIDE);
 }
 
-bool RegisterBossKey(LauncherState& state, _dword value)
+bool RegisterBossKey(const FramesAndPages& frames, _dword value)
 {
-    Ui::WindowId window = GameWindow(state);
+    Ui::WindowId window = GameWindow(frames);
     if (!window)
         return false;
     Ui::UnregisterGlobalHotKey(window, 0);

@@ -44,7 +44,7 @@ void ChangeServer(LauncherState& state, int slot, _dword controlId);
 void ApplyBossSettings(LauncherState& state, int slot, _dword controlIds);
 // Registers the hot-key box value (key in bits 0-7, box modifiers in bits 8-15) as the boss key of the
 // game frame; 0 only unregisters. True when a key is registered.
-bool RegisterBossKey(LauncherState& state, _dword value);
+bool RegisterBossKey(const FramesAndPages& frames, _dword value);
 // Hides or shows the launcher (boss key or tray click).
 void ToggleLauncher(LauncherState& state, bool bossKey);
 

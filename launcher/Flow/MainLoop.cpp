@@ -31,9 +31,9 @@ bool IsWordChar(char16_t c)
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
 }
 
-void SetPageOptions(LauncherState& state, WebWindow& web)
+void SetPageOptions(const ScriptSettings& settings, WebWindow& web)
 {
-    SetBrowserOption(web, u's', state.mScrollBars);
+    SetBrowserOption(web, u's', settings.mScrollBars);
     SetBrowserOption(web, u'a', false);
     SetBrowserOption(web, u'm', false);
     SetBrowserOption(web, u'c', false);

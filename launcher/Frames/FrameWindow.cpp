@@ -53,11 +53,11 @@ ImageRef LoadSkinImage(const String& name)
     return image;
 }
 
-FrameWindow* GetFrame(LauncherState& state, _dword index)
+FrameWindow* GetFrame(FramesAndPages& frames, _dword index)
 {
     if (index >= static_cast<_dword>(_FRAME_SLOTS))
         return nullptr;
-    return state.mFrames[index].get();
+    return frames.mFrames[index].get();
 }
 
 namespace
@@ -308,7 +308,7 @@ namespace
 int gRepaintHolds = 0;
 } // namespace
 
-FrameRepaintHold::FrameRepaintHold(LauncherState& state) : mState(state)
+FrameRepaintHold::FrameRepaintHold(FramesAndPages& frames) : mFrames(frames)
 {
     ++gRepaintHolds;
 }
@@ -317,7 +317,7 @@ FrameRepaintHold::~FrameRepaintHold()
 {
     if (--gRepaintHolds > 0)
         return;
-    for (auto& frame : mState.mFrames)
+    for (auto& frame : mFrames.mFrames)
     {
         if (!frame || !frame->mRepaintPending)
             continue;
@@ -508,11 +508,11 @@ bool CreateFrameWindow(LauncherState& state, int index, const String& title, int
     return true;
 }
 
-void DestroyFrameWindow(LauncherState& state, int index)
+void DestroyFrameWindow(FramesAndPages& frames, int index)
 {
     if (index < 0 || index >= _FRAME_SLOTS)
         return;
-    state.mFrames[index].reset();
+    frames.mFrames[index].reset();
 }
 
 } // namespace Vexel

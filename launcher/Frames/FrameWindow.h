@@ -1,6 +1,6 @@
 // Skinned frame windows: borderless pop-ups whose whole surface is a background image with buttons,
 // labels and progress bars drawn over it, plus combo, check and hot-key boxes. They live in the seven
-// frame slots of LauncherState.
+// frame slots of the frame records (FramesAndPages).
 #pragma once
 
 #include "Base/LauncherState.h"
@@ -16,19 +16,19 @@ namespace Vexel
 using ImageRef = std::shared_ptr<Ui::UiImage>;
 
 // While one lives, hidden frames only note that they need a repaint; at its end each noted layered frame
-// of the state is composed once, and each painted one is left to the paint message of its first showing. The
-// start-up scripts build their windows a control at a time, and composing the whole surface after each one
-// made the cost grow with the square of the controls.
+// of the frame slots is composed once, and each painted one is left to the paint message of its first
+// showing. The start-up scripts build their windows a control at a time, and composing the whole surface
+// after each one made the cost grow with the square of the controls.
 class FrameRepaintHold
 {
 public:
-    explicit FrameRepaintHold(LauncherState& state);
+    explicit FrameRepaintHold(FramesAndPages& frames);
     ~FrameRepaintHold();
     FrameRepaintHold(const FrameRepaintHold&) = delete;
     FrameRepaintHold& operator=(const FrameRepaintHold&) = delete;
 
 private:
-    LauncherState& mState;
+    FramesAndPages& mFrames;
 };
 
 // Decodes the named resource or file; null when it is missing or not an image. A still image is shared
@@ -169,8 +169,8 @@ private:
 bool CreateFrameWindow(LauncherState& state, int index, const String& title, int x, int y, int w, int h,
                        int kind);
 // Destroys the slot's window and empties the slot.
-void DestroyFrameWindow(LauncherState& state, int index);
-FrameWindow* GetFrame(LauncherState& state, _dword index);
+void DestroyFrameWindow(FramesAndPages& frames, int index);
+FrameWindow* GetFrame(FramesAndPages& frames, _dword index);
 
 // Drawing helpers shared with the game frame.
 void DrawButtonImage(Ui::Canvas& canvas, const SkinButton& button);

@@ -138,9 +138,9 @@ void GameFrame::BlinkStep()
     ++mBlinkCounter;
 }
 
-void GameFrame::BuildWindowMenu(LauncherState& state)
+void GameFrame::BuildWindowMenu(FramesAndPages& frames)
 {
-    for (const auto& entry : state.mMenus)
+    for (const auto& entry : frames.mMenus)
     {
         if (entry.mCustom)
             continue;
@@ -152,7 +152,7 @@ void GameFrame::BuildWindowMenu(LauncherState& state)
     }
     if (mWindowMenu && mWindow)
         Ui::SetWindowMenuBar(mWindow, mWindowMenu);
-    state.mMenus.clear();
+    frames.mMenus.clear();
 }
 
 int GameFrame::EntryWidth(const ImageMenuEntry& entry) const

@@ -72,7 +72,7 @@ public:
     void SetBlinking(_dword id);
     void BlinkStep();
     // Puts the launcher's text menu entries into the window menu and empties that list.
-    void BuildWindowMenu(LauncherState& state);
+    void BuildWindowMenu(FramesAndPages& frames);
 
     bool CustomDrawn() const { return mTitleImages[0] && !mPlainMode; }
     int TitleHeight() const { return mTitleImages[0] ? mTitleImages[0]->Height() : 0; }

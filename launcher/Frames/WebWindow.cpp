@@ -543,9 +543,9 @@ void HidePage(WebWindow& web)
     Ui::ShowUiWindow(web.mWindow, Ui::_SW_HIDE);
 }
 
-void PlaceFrameWebWindow(LauncherState& state, FrameWindow& frame)
+void PlaceFrameWebWindow(const FramesAndPages& frames, FrameWindow& frame)
 {
-    for (auto& page : state.mPages)
+    for (const auto& page : frames.mPages)
     {
         if (page.mSlot != frame.mIndex || !page.mWeb)
             continue;
@@ -564,9 +564,9 @@ void PlaceFrameWebWindow(LauncherState& state, FrameWindow& frame)
     }
 }
 
-WebRef MainPage(LauncherState& state)
+WebRef MainPage(const FramesAndPages& frames)
 {
-    for (auto& page : state.mPages)
+    for (const auto& page : frames.mPages)
         if (page.mId == -1 && page.mWeb)
             return page.mWeb;
     return nullptr;
@@ -662,10 +662,10 @@ bool OpenVideoPopup(LauncherState& state, int x, int y, int w, int h, const Stri
     return true;
 }
 
-void ClosePopups(LauncherState& state)
+void ClosePopups(FramesAndPages& frames)
 {
-    state.mImPopup.reset();
-    state.mVideoPopup.reset();
+    frames.mImPopup.reset();
+    frames.mVideoPopup.reset();
 }
 
 } // namespace Vexel

@@ -111,14 +111,14 @@ void ShowPage(WebWindow& web, int force = 0);
 void HidePage(WebWindow& web);
 
 // Moves a frame's web window to the remembered web rectangle.
-void PlaceFrameWebWindow(LauncherState& state, FrameWindow& frame);
+void PlaceFrameWebWindow(const FramesAndPages& frames, FrameWindow& frame);
 // The first web window of the page list with id -1.
-WebRef MainPage(LauncherState& state);
+WebRef MainPage(const FramesAndPages& frames);
 
 // The instant-message pop-up (command 1012): toggles, or creates it hidden.
 void OpenImPopup(LauncherState& state, const String& url, const String& title);
 // The video / payment pop-up; false for an empty address.
 bool OpenVideoPopup(LauncherState& state, int x, int y, int w, int h, const String& url, const String& title);
-void ClosePopups(LauncherState& state);
+void ClosePopups(FramesAndPages& frames);
 
 } // namespace Vexel

@@ -340,13 +340,13 @@ void DestroyGameChildWindow(LauncherState& state)
     state.mGameChild = 0;
 }
 
-void LayoutGameChildWindow(LauncherState& state)
+void LayoutGameChildWindow(const FramesAndPages& frames)
 {
-    if (!state.mGameChild || !state.mGameFrame || !state.mGameFrame->mWindow)
+    if (!frames.mGameChild || !frames.mGameFrame || !frames.mGameFrame->mWindow)
         return;
     Ui::Rect client;
-    if (Ui::GetClientBounds(state.mGameFrame->mWindow, client))
-        Ui::MoveUiWindow(state.mGameChild, 0, 0, client.Width(), client.Height());
+    if (Ui::GetClientBounds(frames.mGameFrame->mWindow, client))
+        Ui::MoveUiWindow(frames.mGameChild, 0, 0, client.Width(), client.Height());
 }
 
 void StartLoader(LauncherState& state)

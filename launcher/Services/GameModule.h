@@ -19,7 +19,7 @@ Ui::WindowId CreateGameChildWindow(LauncherState& state);
 // Unloads the module (the window's before-destroy step) and destroys the window.
 void DestroyGameChildWindow(LauncherState& state);
 // Fits the game child window to the game frame's client area.
-void LayoutGameChildWindow(LauncherState& state);
+void LayoutGameChildWindow(const FramesAndPages& frames);
 
 // The game stage's start of the loader: the source from the game page (or, in start mode 2, the file
 // and arguments of startLoader), then the host's start in the game child window.

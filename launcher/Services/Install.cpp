@@ -35,27 +35,27 @@ struct UninstallValue
 };
 
 // The start-menu entry: the installed program, its folder as working folder, an "Uninstall" action.
-void WriteStartMenuEntry(const LauncherState& state, const String& installed)
+void WriteStartMenuEntry(const ScriptSettings& settings, const String& installed)
 {
     Shortcut entry;
-    entry.name = state.mTitle;
+    entry.name = settings.mTitle;
     entry.target = installed;
     entry.workingFolder = FolderOf(installed);
     entry.actions.push_back({u"Uninstall", u"Uninstall", {u"/uninstall"}});
-    CreateShortcut(StartMenuShortcutPath(state.mTitle), entry);
+    CreateShortcut(StartMenuShortcutPath(settings.mTitle), entry);
 }
 
-void WriteUninstallEntry(const LauncherState& state, const String& installed)
+void WriteUninstallEntry(const ScriptSettings& settings, const String& installed)
 {
     const String quoted = u"\"" + installed + u"\"";
     const UninstallValue values[] = {
-        {u"DisplayName", state.mTitle},    {u"UninstallString", quoted + u" /uninstall"},
+        {u"DisplayName", settings.mTitle}, {u"UninstallString", quoted + u" /uninstall"},
         {u"Publisher", _PUBLISHER},        {u"Contact", _PUBLISHER},
         {u"URLInfoAbout", _PUBLISHER_URL}, {u"HelpLink", _PUBLISHER_URL},
         {u"DisplayVersion", u"1.0"},       {u"InstallLocation", FolderOf(installed)},
         {u"DisplayIcon", quoted},
     };
-    String key = UninstallKey(state);
+    String key = UninstallKey(settings);
     for (const UninstallValue& value : values)
         if (!SetUserValue(key, value.name, value.data))
             return; // the store cannot be written: nothing more to try
@@ -63,9 +63,9 @@ void WriteUninstallEntry(const LauncherState& state, const String& installed)
     SetUserNumber(key, u"NoRepair", 1);
 }
 
-String AutostartName(const LauncherState& state)
+String AutostartName(const ScriptSettings& settings)
 {
-    return state.mAppName.empty() ? state.mTitle : state.mAppName;
+    return settings.mAppName.empty() ? settings.mTitle : settings.mAppName;
 }
 
 // Removes everything the install step made: the data folder, the uninstall entry, the shortcuts and the
@@ -256,9 +256,9 @@ String InstallFolderOf(const LauncherState& state)
     return state.mDataFolder.empty() ? GetCurrentFolder() : state.mDataFolder;
 }
 
-String UninstallKey(const LauncherState& state)
+String UninstallKey(const ScriptSettings& settings)
 {
-    return String(_UNINSTALL_KEY) + u"\\" + state.mTitle;
+    return String(_UNINSTALL_KEY) + u"\\" + settings.mTitle;
 }
 
 String DesktopShortcutPath(const String& name)
@@ -460,12 +460,12 @@ void RunCopyThread(LauncherState& state)
     worker.join();
 }
 
-std::vector<String> CacheFilesIn(const LauncherState& state, const String& folder)
+std::vector<String> CacheFilesIn(const ScriptSettings& settings, const String& folder)
 {
     std::vector<String> names = {u"vexel3d.lod",      u"vexel3d.fob",       u"@vexel3d.fob",
                                  u"vexelmclient.tmp", u"vexelnotifier.exe", u"vexelsetup.exe",
                                  u"loading.swf"};
-    const String& res = state.mResName;
+    const String& res = settings.mResName;
     if (res.empty())
         return names; // every name would begin with an empty prefix
     for (const char16_t* extension : {u".fob", u".foc", u".fod", u".shr"})

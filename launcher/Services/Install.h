@@ -35,7 +35,7 @@ String InstalledProgramPath(const LauncherState& state);
 // The install folder of the start-up (install.inf aware), else the data folder.
 String InstallFolderOf(const LauncherState& state);
 // Key-store key of the uninstall entry, and the two shortcut files for a name.
-String UninstallKey(const LauncherState& state);
+String UninstallKey(const ScriptSettings& settings);
 String DesktopShortcutPath(const String& name);
 String StartMenuShortcutPath(const String& name);
 
@@ -88,7 +88,7 @@ void RunCopyThread(LauncherState& state);
 // Deletes the downloaded game files from the install folder.
 void CleanCache(LauncherState& state);
 // The names CleanCache deletes from the files directly in the folder.
-std::vector<String> CacheFilesIn(const LauncherState& state, const String& folder);
+std::vector<String> CacheFilesIn(const ScriptSettings& settings, const String& folder);
 
 // Installs the pack in the program folder's sub-folder packFolder into the install folder; true when its
 // archive "<archiveName>.fod" was installed (copied or merged).

@@ -26,10 +26,10 @@ constexpr std::size_t _MAX_MENU_TEXT = 255;
 constexpr _dword _MAX_DIGEST_TEXT = 1023;
 constexpr int _SERVER_SLOT = 1;
 
-_qword Now(const LauncherState& state)
+_qword Now(const FetchRecords& fetches)
 {
-    if (state.mFetchClock)
-        return state.mFetchClock();
+    if (fetches.mFetchClock)
+        return fetches.mFetchClock();
     return static_cast<_qword>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
@@ -74,18 +74,18 @@ void SaveFetched(ByteBuffer& buffer, const String& path, bool unpack)
 
 // One attempt of the hall download on a worker thread of its own; the outcome tells the main thread how
 // it ended, so that the next attempt waits as long as the retry rule says.
-void StartHallAttempt(LauncherState& state)
+void StartHallAttempt(FetchRecords& fetches)
 {
-    FetchRecord& record = state.mHallFetch;
+    FetchRecord& record = fetches.mHallFetch;
     ResetRecord(record);
     record.mBuffer.clear();
     auto outcome = std::make_shared<std::atomic<int>>(0);
-    state.mHallRetry.mOutcome = outcome;
-    state.mHallRetry.mNextAttempt = 0;
+    fetches.mHallRetry.mOutcome = outcome;
+    fetches.mHallRetry.mNextAttempt = 0;
     ByteBuffer* buffer = &record.mBuffer;
     std::atomic<float>* progress = &record.mProgress;
     record.mTask = WorkerThread::StartSingleJob(
-        [url = state.mHallRetry.mUrl, buffer, progress, outcome](WorkerThread& thread)
+        [url = fetches.mHallRetry.mUrl, buffer, progress, outcome](WorkerThread& thread)
         {
             // Stopping the thread aborts the transfer through its handle.
             WebHandle handle = CreateWebHandle();
@@ -169,14 +169,14 @@ String FetchProgramDigest(LauncherState&, const String& url)
     return text;
 }
 
-void StartProgramDownload(LauncherState& state, const String& url, const String& target)
+void StartProgramDownload(FetchRecords& fetches, const String& url, const String& target)
 {
     if (url.empty())
         return;
-    StartAsync(state.mMainFetch, url, _FETCH_PROGRAM, target, String(), u"[MC] Start download mc from %ls");
+    StartAsync(fetches.mMainFetch, url, _FETCH_PROGRAM, target, String(), u"[MC] Start download mc from %ls");
 }
 
-void StartPluginDownload(LauncherState& state, const String& url, const String& fileName)
+void StartPluginDownload(FetchRecords& fetches, const String& url, const String& fileName)
 {
     if (url.empty())
         return;
@@ -185,22 +185,22 @@ void StartPluginDownload(LauncherState& state, const String& url, const String& 
         LogTrace(u"[MC] Plugin file exists %ls", fileName);
         return;
     }
-    StartAsync(state.mMainFetch, url, _FETCH_PLUGIN, fileName, String(),
+    StartAsync(fetches.mMainFetch, url, _FETCH_PLUGIN, fileName, String(),
                u"[MC] Start download plugin from %ls");
 }
 
-void StartHallDownload(LauncherState& state, const String& url, const String& fileName)
+void StartHallDownload(FetchRecords& fetches, const String& url, const String& fileName)
 {
     if (url.empty())
         return;
     if (!fileName.empty() && FileExists(fileName))
         DeleteFile(fileName);
-    state.mHallFetch.mKind = _FETCH_NONE;
-    state.mHallFetch.mTargetPath = fileName;
-    state.mHallRetry = HallRetry();
-    state.mHallRetry.mUrl = url;
+    fetches.mHallFetch.mKind = _FETCH_NONE;
+    fetches.mHallFetch.mTargetPath = fileName;
+    fetches.mHallRetry = HallRetry();
+    fetches.mHallRetry.mUrl = url;
     LogTrace(u"[MC] Start download hall from %ls", url);
-    StartHallAttempt(state);
+    StartHallAttempt(fetches);
 }
 
 _qword HallRetryPause(int failures)
@@ -211,16 +211,16 @@ _qword HallRetryPause(int failures)
     return pause < _HALL_LONGEST_PAUSE_MS ? pause : _HALL_LONGEST_PAUSE_MS;
 }
 
-bool PollHallDownload(LauncherState& state)
+bool PollHallDownload(FetchRecords& fetches)
 {
-    FetchRecord& record = state.mHallFetch;
-    HallRetry& retry = state.mHallRetry;
+    FetchRecord& record = fetches.mHallFetch;
+    HallRetry& retry = fetches.mHallRetry;
     if (!record.mTask)
     {
-        if (retry.mNextAttempt != 0 && Now(state) >= retry.mNextAttempt)
+        if (retry.mNextAttempt != 0 && Now(fetches) >= retry.mNextAttempt)
         {
             LogTrace(u"[MC] Start download hall from %ls, try %d", retry.mUrl, retry.mFailures + 1);
-            StartHallAttempt(state);
+            StartHallAttempt(fetches);
         }
         return false;
     }
@@ -249,20 +249,20 @@ bool PollHallDownload(LauncherState& state)
         return false;
     }
     const _qword pause = HallRetryPause(retry.mFailures);
-    const _qword now = Now(state);
+    const _qword now = Now(fetches);
     retry.mNextAttempt = (now != 0 ? now : 1) + pause;
     LogTrace(u"[MC] Hall download from %ls failed; next try in %d ms", retry.mUrl, static_cast<int>(pause));
     return false;
 }
 
-void StartServerInfoRequest(LauncherState& state, const String& tmpl, const String& key1, const String& key2,
+void StartServerInfoRequest(FetchRecords& fetches, const String& tmpl, const String& key1, const String& key2,
                             const String& pageUrl, const String& key3)
 {
     if (tmpl.empty())
         return;
     // Whatever the main record was doing ends here, before the cookie store is asked.
-    ResetRecord(state.mMainFetch);
-    state.mMainFetch.mKind = _FETCH_SERVER_INFO;
+    ResetRecord(fetches.mMainFetch);
+    fetches.mMainFetch.mKind = _FETCH_SERVER_INFO;
     String cookie = GetCookies(tmpl);
     String url = tmpl;
     if (!key1.empty())
@@ -281,17 +281,17 @@ void StartServerInfoRequest(LauncherState& state, const String& tmpl, const Stri
         ReplaceAll(url, sign, Md5ToText(Md5Of(bytes.data(), bytes.size())));
     }
     LogTrace(u"[MC] Start download server info from %ls", url);
-    StartAsync(state.mMainFetch, url, _FETCH_SERVER_INFO, String(), cookie, nullptr);
+    StartAsync(fetches.mMainFetch, url, _FETCH_SERVER_INFO, String(), cookie, nullptr);
 }
 
-bool PollFetch(LauncherState& state, FetchRecord& record)
+bool PollFetch(const FetchRecords& fetches, FetchRecord& record)
 {
     if (!record.mTask)
         return false;
     const float progress = record.mProgress.load();
     if (progress == 0.0f || progress == 0.5f)
     {
-        const _qword now = Now(state);
+        const _qword now = Now(fetches);
         if (record.mStallStart == 0)
         {
             record.mStallStart = now != 0 ? now : 1;
@@ -374,9 +374,9 @@ bool ApplyServerData(LauncherState& state, const std::vector<_byte>& bytes)
     return true;
 }
 
-void CancelMainFetch(LauncherState& state)
+void CancelMainFetch(FetchRecords& fetches)
 {
-    ResetRecord(state.mMainFetch);
+    ResetRecord(fetches.mMainFetch);
 }
 
 String ExtractParameter(const String& text, const String& name, const String& secondName)

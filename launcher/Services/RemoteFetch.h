@@ -5,7 +5,8 @@
 // (plug-in, server information, program download; a new start cancels whatever it was doing) and the
 // hall record (one attempt at a time, failures spaced out: _HALL_ATTEMPTS). A main-record transfer that
 // has received nothing for 5 seconds (progress still 0.0 or 0.5, as after an HTTP error) is abandoned;
-// the clock of that rule and of the hall's pauses is LauncherState::mFetchClock.
+// the clock of that rule and of the hall's pauses is FetchRecords::mFetchClock. The functions that only
+// start, poll or cancel transfers take the fetch records alone.
 //
 // Server information. The script calls
 //     setInfoServer(template, key1, key2, currentField, "name|id|url", key3)
@@ -55,9 +56,9 @@ void SendStartReport(LauncherState& state, const String& url);
 // The digest text the operator publishes for the program (empty when nothing arrived).
 String FetchProgramDigest(LauncherState& state, const String& url);
 // Main record, kind 5: the bytes (unpacked when packed) go to target.
-void StartProgramDownload(LauncherState& state, const String& url, const String& target);
+void StartProgramDownload(FetchRecords& fetches, const String& url, const String& target);
 // Main record, kind 2; nothing when fileName names an existing file.
-void StartPluginDownload(LauncherState& state, const String& url, const String& fileName);
+void StartPluginDownload(FetchRecords& fetches, const String& url, const String& fileName);
 // A failed hall download is tried again after 1, 2, 4 ... up to 30 seconds (on the fetch clock), at most
 // this many times in all; then it gives up with a trace line until the next start.
 constexpr int _HALL_ATTEMPTS = 7;
@@ -65,25 +66,25 @@ constexpr _qword _HALL_FIRST_PAUSE_MS = 1000;
 constexpr _qword _HALL_LONGEST_PAUSE_MS = 30000;
 
 // Hall record; the old file is deleted first.
-void StartHallDownload(LauncherState& state, const String& url, const String& fileName);
+void StartHallDownload(FetchRecords& fetches, const String& url, const String& fileName);
 // True once, when the hall download has completed and been written. A failed attempt schedules the next
 // one; the poll that finds its time has come starts it.
-bool PollHallDownload(LauncherState& state);
+bool PollHallDownload(FetchRecords& fetches);
 // The pause before the attempt that follows failures failed ones.
 _qword HallRetryPause(int failures);
 // Main record, kind 3; the arguments are setInfoServer's texts 1, 2, 3 and 6 and the main page's address.
-void StartServerInfoRequest(LauncherState& state, const String& tmpl, const String& key1, const String& key2,
+void StartServerInfoRequest(FetchRecords& fetches, const String& tmpl, const String& key1, const String& key2,
                             const String& pageUrl, const String& key3);
 // True when the record's fetch is finished for its caller: a completed or abandoned program download, a
 // completed server information request. Completed downloads with a target are written to it.
-bool PollFetch(LauncherState& state, FetchRecord& record);
+bool PollFetch(const FetchRecords& fetches, FetchRecord& record);
 // Game loop idle step: polls the main record and applies completed server information.
 void PollServerData(LauncherState& state);
 // Reads the server information and applies it to the lists, menus and combo box; false (with a trace
 // line, everything left as it was) when the bytes are refused.
 bool ApplyServerData(LauncherState& state, const std::vector<_byte>& bytes);
 // Loop reset: cancels the main record's transfer.
-void CancelMainFetch(LauncherState& state);
+void CancelMainFetch(FetchRecords& fetches);
 // The word characters after "name=" (or else "secondName="), or empty.
 String ExtractParameter(const String& text, const String& name, const String& secondName);
 // The cookies the web views hold for the URL's host.

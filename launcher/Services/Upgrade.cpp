@@ -121,34 +121,34 @@ String UpgradeTargetPath(const LauncherState& state, const String& digest)
                       ProgramFileName(state.mFileName + u"[" + digest + u"]"));
 }
 
-std::vector<String> HandOverArguments(const LauncherState& state, const String& hand, const String& path)
+std::vector<String> HandOverArguments(const ScriptSettings& settings, const String& hand, const String& path)
 {
     std::vector<String> arguments;
-    if (!state.mPassArgs.empty())
-        arguments = SplitCommandLine(state.mPassArgs);
+    if (!settings.mPassArgs.empty())
+        arguments = SplitCommandLine(settings.mPassArgs);
     arguments.push_back(hand);
     arguments.push_back(path);
     return arguments;
 }
 
-String ProgramSignatureProblem(const LauncherState& state, const String& path)
+String ProgramSignatureProblem(const ScriptSettings& settings, const String& path)
 {
-    if (state.mProgramSigners.empty())
+    if (settings.mProgramSigners.empty())
         return String();
-    CodeTrust trust = CheckFileTrust(path, state.mProgramCaFile);
+    CodeTrust trust = CheckFileTrust(path, settings.mProgramCaFile);
     if (trust.state == TrustState::Unsigned)
         return path + u" carries no signature";
     if (trust.state != TrustState::Valid)
         return u"the signature of " + path + u" does not verify (" + trust.reason + u")";
-    if (std::find(state.mProgramSigners.begin(), state.mProgramSigners.end(), trust.signer) ==
-        state.mProgramSigners.end())
+    if (std::find(settings.mProgramSigners.begin(), settings.mProgramSigners.end(), trust.signer) ==
+        settings.mProgramSigners.end())
         return path + u" is signed by " + trust.signer + u", not an accepted signer";
     return String();
 }
 
-bool UpgradeSignatureAccepted(const LauncherState& state, const String& path)
+bool UpgradeSignatureAccepted(const ScriptSettings& settings, const String& path)
 {
-    String problem = ProgramSignatureProblem(state, path);
+    String problem = ProgramSignatureProblem(settings, path);
     if (problem.empty())
         return true;
     LogTrace(u"[MC] MC download refused: %ls", problem);

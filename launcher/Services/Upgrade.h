@@ -35,17 +35,17 @@ void SetRetryClock(RetryClock clock);
 // Where a downloaded build of the program goes: "<per-user root>/<appName>/<fileName>[<digest>]".
 String UpgradeTargetPath(const LauncherState& state, const String& digest);
 // The arguments of a started build: the words of passArgs, then the switch and this program's path.
-std::vector<String> HandOverArguments(const LauncherState& state, const String& hand, const String& path);
+std::vector<String> HandOverArguments(const ScriptSettings& settings, const String& hand, const String& path);
 
 // The self-upgrade check (with the progress window of frame slot 6 only).
 void CheckUpgrade(LauncherState& state, bool autoUpgrade);
 // True when the downloaded build at path may be started: no signers are configured, or it carries a
 // valid signature by one of them.
-bool UpgradeSignatureAccepted(const LauncherState& state, const String& path);
+bool UpgradeSignatureAccepted(const ScriptSettings& settings, const String& path);
 // Why the downloaded program at path may not be started (empty when it may): with signers configured it
 // must carry a valid signature by one of them (the appended signature here, the system's code signature
 // on Windows).
-String ProgramSignatureProblem(const LauncherState& state, const String& path);
+String ProgramSignatureProblem(const ScriptSettings& settings, const String& path);
 // The plug-in set-up and the hall program before they start: a refused file is deleted unstarted, with a
 // trace line, and the player is told in a message box. True when it may start.
 bool DownloadedProgramMayStart(LauncherState& state, const String& path);

@@ -263,9 +263,9 @@ void SettleDataFolder(LauncherState& state)
         state.mDataFolder = chosen;
 }
 
-void CleanStaleArchives(LauncherState& state)
+void CleanStaleArchives(const ScriptSettings& settings)
 {
-    if (state.mResName.empty())
+    if (settings.mResName.empty())
         return; // every name would match an empty prefix
     String folder = GetCurrentFolder();
     std::vector<String> doomed;
@@ -273,13 +273,13 @@ void CleanStaleArchives(LauncherState& state)
                    [&](const String& path)
                    {
                        String name = FileNameOf(path);
-                       if (!StartsWithNoCase(name, state.mResName))
+                       if (!StartsWithNoCase(name, settings.mResName))
                            return;
                        // What follows the resource name decides, so that a name with dots of its own
                        // ("game.v2") keeps "game.v2.fod". The live archive ("<name>.fod") and its
                        // companions (".fob", ".foc", ...) stay; a kept-aside "<name>.fod.old", a
                        // "<name>.fod2" or a "<name>2.fod" of another build is stale.
-                       String rest = name.substr(state.mResName.size());
+                       String rest = name.substr(settings.mResName.size());
                        std::size_t dot = rest.find(u'.');
                        if (dot == String::npos || rest.find(u"fod", dot + 1) == String::npos)
                            return;

@@ -40,7 +40,7 @@ void RunSettingsScript(IScriptManager& manager);
 void ShowProgressWindow(LauncherState& state);
 // Settles the data folder and makes it the current folder.
 void SettleDataFolder(LauncherState& state);
-void CleanStaleArchives(LauncherState& state);
+void CleanStaleArchives(const ScriptSettings& settings);
 void FullShutdown(LauncherState& state);
 void ShortShutdown(LauncherState& state);
 

@@ -150,6 +150,29 @@ TEST_F(RemoteFetchTest, SilentServerIsAbandonedAfterFiveSecondsOfTheClock)
     EXPECT_FALSE(std::filesystem::exists(mTemp / "never.exe"));
 }
 
+TEST_F(RemoteFetchTest, FetchRecordsApartFromTheStateRunOnTheirOwnClock)
+{
+    // Records kept apart from the launcher state: their stall rule reads their clock, never the state's,
+    // and the state's main record stays idle.
+    _qword ownNow = 5000;
+    FetchRecords fetches;
+    fetches.mFetchClock = [&] { return ownNow; };
+    StartProgramDownload(fetches, mServer.WideUrl("/silent"), Temp("apart.exe"));
+    ASSERT_TRUE(WaitUntil([&] { return mServer.HeldConnections() == 1; }));
+    EXPECT_FALSE(mState->mMainFetch.mTask);
+    EXPECT_FALSE(PollFetch(fetches, fetches.mMainFetch)); // the stall period starts
+    mNow += _FETCH_STALL_MS + 1;
+    EXPECT_FALSE(PollFetch(fetches, fetches.mMainFetch));
+    EXPECT_TRUE(fetches.mMainFetch.mTask);
+    ownNow += _FETCH_STALL_MS + 1;
+    EXPECT_TRUE(PollFetch(fetches, fetches.mMainFetch));
+    EXPECT_FALSE(fetches.mMainFetch.mTask);
+    StartServerInfoRequest(fetches, mServer.WideUrl("/silent"), u"", u"", u"", u"");
+    EXPECT_EQ(fetches.mMainFetch.mKind, _FETCH_SERVER_INFO);
+    CancelMainFetch(fetches);
+    EXPECT_FALSE(fetches.mMainFetch.mTask);
+}
+
 TEST_F(RemoteFetchTest, HttpErrorIsAbandonedLikeSilence)
 {
     StartPluginDownload(*mState, mServer.WideUrl("/status/500"), Temp("plugin.exe"));
