@@ -213,6 +213,62 @@ TEST_F(LauncherCommandsTest, MenuPagesAndTheGameEntryShareTheFrameOfADirectlySta
     mState->mGameChild = 0;
 }
 
+// Presses in the game frame: a left press, on the title bar too, hides the server, boss-key and prompt
+// windows; a left or right press in the frame gives the game the keyboard, and the release gives it back to
+// the frame.
+TEST_F(LauncherCommandsTest, PressesInTheGameFrameHideTheSlotsAndMoveTheFocus)
+{
+    MakeGameFrame();
+    Ui::WindowId frame = mState->mGameFrame->mWindow;
+    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+    Ui::WindowParams p;
+    p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
+    p.parent = frame;
+    p.width = 100;
+    p.height = 100;
+    Ui::WindowId child = mState->mGameChild = Ui::NewWindow(p);
+    ASSERT_NE(child, 0u);
+    for (int slot = 1; slot <= 3; ++slot)
+        ASSERT_TRUE(CreateFrameWindow(*mState, slot, u"slot", 0, 0, 100, 60, 2));
+    auto showSlots = [&]
+    {
+        for (int slot = 1; slot <= 3; ++slot)
+            Ui::ShowUiWindow(mState->mFrames[slot]->mWindow, Ui::_SW_SHOWNA);
+    };
+    auto slotsShown = [&]
+    {
+        int shown = 0;
+        for (int slot = 1; slot <= 3; ++slot)
+            shown += Ui::IsUiWindowVisible(mState->mFrames[slot]->mWindow) ? 1 : 0;
+        return shown;
+    };
+    ASSERT_TRUE(PumpUntilMapped(frame));
+    Ui::SetFocusUiWindow(frame);
+    ASSERT_TRUE(PumpUntil([&] { return Ui::GetFocusUiWindow() == frame; }));
+
+    showSlots();
+    HandleGameFrameMessage(*mState, Ui::_WM_NCLBUTTONDOWN, 2, 0);
+    EXPECT_EQ(slotsShown(), 0);
+    ASSERT_TRUE(PumpPending());
+    EXPECT_EQ(Ui::GetFocusUiWindow(), frame); // the title bar keeps the keyboard where it was
+
+    showSlots();
+    HandleGameFrameMessage(*mState, Ui::_WM_LBUTTONDOWN, 0, 0);
+    EXPECT_EQ(slotsShown(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::GetFocusUiWindow() == child; }));
+    HandleGameFrameMessage(*mState, Ui::_WM_LBUTTONUP, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::GetFocusUiWindow() == frame; }));
+
+    showSlots();
+    HandleGameFrameMessage(*mState, Ui::_WM_RBUTTONDOWN, 0, 0);
+    EXPECT_EQ(slotsShown(), 3); // only a left press hides them
+    EXPECT_TRUE(PumpUntil([&] { return Ui::GetFocusUiWindow() == child; }));
+    HandleGameFrameMessage(*mState, Ui::_WM_RBUTTONUP, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return Ui::GetFocusUiWindow() == frame; }));
+    Ui::DestroyUiWindow(child);
+    mState->mGameChild = 0;
+}
+
 // Closing a slot window, by its close button or by the window system: the set-up and progress windows
 // (slots 4-6) end the loop, the others hide.
 TEST_F(LauncherCommandsTest, SlotWindowsCloseByTheirSlot)
