@@ -569,6 +569,45 @@ TEST_F(LauncherCommandsTest, BossKeyNeedsAModifier)
     SetCurrentFolder(mFolder);
 }
 
+// Without a prompt window the refusal of a key without a modifier comes in a message box; nothing is saved
+// and the settings window stays.
+TEST_F(LauncherCommandsTest, BossKeyRefusalComesInAMessageBoxWithoutAPromptWindow)
+{
+    TempDir folder;
+    ASSERT_TRUE(SetCurrentFolder(folder.Wide()));
+    MakeGameFrame();
+    mState->mTitle = u"Boss key question test";
+    mState->mPrompts[2] = u"Add Ctrl, Alt or Shift";
+    ASSERT_TRUE(CreateFrameWindow(*mState, 2, u"boss", 0, 0, 300, 150, 2));
+    FrameWindow& slot = *mState->mFrames[2];
+    slot.AddCheckBox(0, 10, 10, 20, 20, true);
+    slot.AddHotkeyBox(0, 10, 40, 200, 26, String(), 0, 14, 0, 0);
+    Ui::ShowUiWindow(slot.mWindow, Ui::_SW_SHOW);
+    bool asked = false;
+    mState->mFrameHook = [&](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
+    {
+        if (message != Ui::_WM_TIMER)
+            return false;
+        if (Ui::WindowId box = Ui::FindUiWindow(u"Boss key question test"))
+        {
+            asked = true;
+            Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(Ui::_IDOK));
+        }
+        return true;
+    };
+    Ui::SetUiTimer(slot.mWindow, 9, 20);
+    slot.SetHotkey(0x41); // A alone
+    HandleGameFrameMessage(*mState, _WM_BOSS_SETTINGS, 2, 0);
+    Ui::KillUiTimer(slot.mWindow, 9);
+    mState->mFrameHook = nullptr;
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(Logged(u"[MC] Boss key 0x41 refused: no modifier"));
+    EXPECT_EQ(mState->mHotKey, 0u);
+    EXPECT_FALSE(FileExists(folder.Wide("mcconfig.ini")));
+    EXPECT_TRUE(Ui::IsUiWindowVisible(slot.mWindow));
+    SetCurrentFolder(mFolder);
+}
+
 TEST_F(LauncherCommandsTest, BossKeyAndTrayHideAndShowTheGame)
 {
     MakeGameFrame();
