@@ -291,6 +291,20 @@ void CleanStaleArchives(const ScriptSettings& settings)
         DeleteFile(path);
 }
 
+namespace
+{
+// The pages, the pop-ups and the frame windows, the last slot first.
+void ReleasePagesAndFrames(FramesAndPages& frames)
+{
+    frames.mLoginPage.reset();
+    frames.mGamePage.reset();
+    frames.mPages.clear();
+    ClosePopups(frames);
+    for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
+        frames.mFrames[i].reset();
+}
+} // namespace
+
 void FullShutdown(LauncherState& state)
 {
     if (GameFrame* game = state.mGameFrame.get(); game && game->mWindow)
@@ -300,12 +314,7 @@ void FullShutdown(LauncherState& state)
         Ui::DestroyUiWindow(game->mWindow);
         game->mWindow = 0;
     }
-    state.mLoginPage.reset();
-    state.mGamePage.reset();
-    state.mPages.clear();
-    ClosePopups(state);
-    for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
-        state.mFrames[i].reset();
+    ReleasePagesAndFrames(state);
     // The fetch records' transfers end before anything they might report to.
     CancelMainFetch(state);
     state.mHallFetch.mTask.reset();
@@ -318,12 +327,7 @@ void ShortShutdown(LauncherState& state)
     // By now the scripts may have made pages and frame windows besides the main window. They go here,
     // while the window system and the pages' own records are there: the state outlives both (the entry
     // keeps it until the process exits).
-    state.mLoginPage.reset();
-    state.mGamePage.reset();
-    state.mPages.clear();
-    ClosePopups(state);
-    for (int i = _FRAME_SLOTS - 1; i >= 0; --i)
-        state.mFrames[i].reset();
+    ReleasePagesAndFrames(state);
     state.mScriptManager.reset();
     state.mResourceManager.reset();
 }

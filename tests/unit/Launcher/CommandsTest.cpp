@@ -53,6 +53,40 @@ protected:
             mState->mLoaderHost->ResetLoaderHost();
         PortalTest::TearDown();
     }
+    // A shown game frame holding a shown game child window (no module in it).
+    Ui::WindowId ShowGameChild()
+    {
+        Ui::WindowId frame = mState->mGameFrame->mWindow;
+        Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
+        Ui::WindowParams p;
+        p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
+        p.parent = frame;
+        p.width = 100;
+        p.height = 100;
+        return mState->mGameChild = Ui::NewWindow(p);
+    }
+    // While it is on, a timer of the frame window answers the message box of that title (its button id in
+    // *answer) and counts the boxes answered.
+    void AnswerBoxes(FrameWindow& timerFrame, const String& title, const int* answer, int* answered)
+    {
+        mState->mFrameHook = [=](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
+        {
+            if (message != Ui::_WM_TIMER)
+                return false;
+            if (Ui::WindowId box = Ui::FindUiWindow(title))
+            {
+                ++*answered;
+                Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(*answer));
+            }
+            return true;
+        };
+        Ui::SetUiTimer(timerFrame.mWindow, 9, 20);
+    }
+    void StopAnswering(FrameWindow& timerFrame)
+    {
+        Ui::KillUiTimer(timerFrame.mWindow, 9);
+        mState->mFrameHook = nullptr;
+    }
     void MakePrompt()
     {
         ASSERT_TRUE(CreateFrameWindow(*mState, _FRAME_PROMPT, u"prompt", 0, 0, 300, 150, 2));
@@ -186,15 +220,8 @@ TEST_F(LauncherCommandsTest, MenuPagesAndTheGameEntryShareTheFrameOfADirectlySta
 {
     mServer.Page("/news", "<html><body>news</body></html>");
     MakeGameFrame();
-    Ui::WindowId frame = mState->mGameFrame->mWindow;
-    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
     mState->mStartMode = 2;
-    Ui::WindowParams p;
-    p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
-    p.parent = frame;
-    p.width = 100;
-    p.height = 100;
-    Ui::WindowId child = mState->mGameChild = Ui::NewWindow(p);
+    Ui::WindowId child = ShowGameChild();
     ASSERT_NE(child, 0u);
 
     HandleMenuCommand(*mState, 5, u"News", mServer.Url("/news"));
@@ -220,13 +247,7 @@ TEST_F(LauncherCommandsTest, PressesInTheGameFrameHideTheSlotsAndMoveTheFocus)
 {
     MakeGameFrame();
     Ui::WindowId frame = mState->mGameFrame->mWindow;
-    Ui::ShowUiWindow(frame, Ui::_SW_SHOW);
-    Ui::WindowParams p;
-    p.style = Ui::_WS_CHILD | Ui::_WS_VISIBLE;
-    p.parent = frame;
-    p.width = 100;
-    p.height = 100;
-    Ui::WindowId child = mState->mGameChild = Ui::NewWindow(p);
+    Ui::WindowId child = ShowGameChild();
     ASSERT_NE(child, 0u);
     for (int slot = 1; slot <= 3; ++slot)
         ASSERT_TRUE(CreateFrameWindow(*mState, slot, u"slot", 0, 0, 100, 60, 2));
@@ -476,31 +497,17 @@ TEST_F(LauncherCommandsTest, ServerChangeAsksInAMessageBoxWithoutAPromptWindow)
     Ui::ComboSetSelection(combo, 0);
     Drain();
 
-    int answer = Ui::_IDNO;
-    String asked;
-    mState->mFrameHook = [&](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
-    {
-        if (message != Ui::_WM_TIMER)
-            return false;
-        if (Ui::WindowId box = Ui::FindUiWindow(u"Server question test"))
-        {
-            asked = u"asked";
-            Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(answer));
-        }
-        return true;
-    };
-    Ui::SetUiTimer(slot.mWindow, 9, 20);
+    int answer = Ui::_IDNO, answered = 0;
+    AnswerBoxes(slot, mState->mTitle, &answer, &answered);
     HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
-    EXPECT_EQ(asked, u"asked");
+    EXPECT_EQ(answered, 1);
     EXPECT_FALSE(Logged(u"Switch location"));
     EXPECT_FALSE(Drain());
 
     answer = Ui::_IDYES;
-    asked.clear();
     HandleGameFrameMessage(*mState, _WM_SERVER_CHOICE, 1, 5);
-    Ui::KillUiTimer(slot.mWindow, 9);
-    mState->mFrameHook = nullptr;
-    EXPECT_EQ(asked, u"asked");
+    StopAnswering(slot);
+    EXPECT_EQ(answered, 2);
     EXPECT_TRUE(Logged(u"[MC] Switch location to: http://127.0.0.1:1/a, restart 1"));
     EXPECT_TRUE(Drain());
 }
@@ -583,24 +590,13 @@ TEST_F(LauncherCommandsTest, BossKeyRefusalComesInAMessageBoxWithoutAPromptWindo
     slot.AddCheckBox(0, 10, 10, 20, 20, true);
     slot.AddHotkeyBox(0, 10, 40, 200, 26, String(), 0, 14, 0, 0);
     Ui::ShowUiWindow(slot.mWindow, Ui::_SW_SHOW);
-    bool asked = false;
-    mState->mFrameHook = [&](FrameWindow&, _dword message, Ui::WParam, Ui::LParam, Ui::Point)
-    {
-        if (message != Ui::_WM_TIMER)
-            return false;
-        if (Ui::WindowId box = Ui::FindUiWindow(u"Boss key question test"))
-        {
-            asked = true;
-            Ui::SendUiMessage(box, Ui::_WM_COMMAND, static_cast<Ui::WParam>(Ui::_IDOK));
-        }
-        return true;
-    };
-    Ui::SetUiTimer(slot.mWindow, 9, 20);
+    const int answer = Ui::_IDOK;
+    int answered = 0;
+    AnswerBoxes(slot, mState->mTitle, &answer, &answered);
     slot.SetHotkey(0x41); // A alone
     HandleGameFrameMessage(*mState, _WM_BOSS_SETTINGS, 2, 0);
-    Ui::KillUiTimer(slot.mWindow, 9);
-    mState->mFrameHook = nullptr;
-    EXPECT_TRUE(asked);
+    StopAnswering(slot);
+    EXPECT_EQ(answered, 1);
     EXPECT_TRUE(Logged(u"[MC] Boss key 0x41 refused: no modifier"));
     EXPECT_EQ(mState->mHotKey, 0u);
     EXPECT_FALSE(FileExists(folder.Wide("mcconfig.ini")));
